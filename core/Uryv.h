@@ -1,0 +1,187 @@
+// Shared state of the program: the settings record and its file, the data
+// memory with its channel access, the acquisition flags and timing, the
+// mapping between channels and plot columns, and the clock.
+//
+// State is plain global data read and written by name. Arrays indexed by
+// input or marker number are 0-based in C++: element 0 is input 1 (marker 1).
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+static_assert(std::endian::native == std::endian::little,
+              "the settings file and the data memory are little-endian byte images");
+
+// ---------------------------------------------------------------------------
+// Settings record: 152 bytes, its layout is the settings file format.
+struct SettingsRecord {
+    double ExposurePreset[3];   // days
+    int32_t VertScale;          // counts at full plot height
+    int32_t ViewFirst;          // first channel shown
+    uint16_t ActionInput;       // 1..3
+    uint16_t ViewWidth;         // channels shown
+    uint8_t ShowHints;          // bool8
+    uint8_t HistogramMode;      // 1 histogram, 0 points
+    uint8_t Reserved26[2];
+    int32_t Marker[2];          // marker 1, marker 2
+    int32_t LeftPeakFrom;
+    int32_t LeftPeakTo;
+    int32_t RightPeakFrom;
+    int32_t RightPeakTo;
+    double LeftPeakEnergy;      // keV
+    double RightPeakEnergy;     // keV
+    double LeftPeakCentroid;    // channels
+    double RightPeakCentroid;   // channels
+    int32_t InputCount;         // 1..3
+    int32_t ChannelCount;       // 1024, 4096, 16384
+    int32_t InterfaceKind;      // 0 ISA, 1 PCI, 2 PCMCIA, 3 printer port
+    uint8_t ParallelConversion; // bool8
+    uint8_t Reserved6D[3];
+    uint8_t Running[3];         // 1 = running
+    uint8_t ActOnAllInputs;     // bool8
+    uint8_t Reserved74[4];
+    double StartTime[3];        // days since 1899-12-30
+    int32_t DigitalShift;
+    uint8_t PulseShaping;       // 0 = 1 us .. 3 = 8 us
+    uint8_t Reserved95[3];
+};
+
+static_assert(std::is_standard_layout_v<SettingsRecord>);
+static_assert(sizeof(SettingsRecord) == 152);
+static_assert(offsetof(SettingsRecord, ExposurePreset) == 0);
+static_assert(offsetof(SettingsRecord, VertScale) == 24);
+static_assert(offsetof(SettingsRecord, ViewFirst) == 28);
+static_assert(offsetof(SettingsRecord, ActionInput) == 32);
+static_assert(offsetof(SettingsRecord, ViewWidth) == 34);
+static_assert(offsetof(SettingsRecord, ShowHints) == 36);
+static_assert(offsetof(SettingsRecord, HistogramMode) == 37);
+static_assert(offsetof(SettingsRecord, Reserved26) == 38);
+static_assert(offsetof(SettingsRecord, Marker) == 40);
+static_assert(offsetof(SettingsRecord, LeftPeakFrom) == 48);
+static_assert(offsetof(SettingsRecord, LeftPeakTo) == 52);
+static_assert(offsetof(SettingsRecord, RightPeakFrom) == 56);
+static_assert(offsetof(SettingsRecord, RightPeakTo) == 60);
+static_assert(offsetof(SettingsRecord, LeftPeakEnergy) == 64);
+static_assert(offsetof(SettingsRecord, RightPeakEnergy) == 72);
+static_assert(offsetof(SettingsRecord, LeftPeakCentroid) == 80);
+static_assert(offsetof(SettingsRecord, RightPeakCentroid) == 88);
+static_assert(offsetof(SettingsRecord, InputCount) == 96);
+static_assert(offsetof(SettingsRecord, ChannelCount) == 100);
+static_assert(offsetof(SettingsRecord, InterfaceKind) == 104);
+static_assert(offsetof(SettingsRecord, ParallelConversion) == 108);
+static_assert(offsetof(SettingsRecord, Reserved6D) == 109);
+static_assert(offsetof(SettingsRecord, Running) == 112);
+static_assert(offsetof(SettingsRecord, ActOnAllInputs) == 115);
+static_assert(offsetof(SettingsRecord, Reserved74) == 116);
+static_assert(offsetof(SettingsRecord, StartTime) == 120);
+static_assert(offsetof(SettingsRecord, DigitalShift) == 144);
+static_assert(offsetof(SettingsRecord, PulseShaping) == 148);
+static_assert(offsetof(SettingsRecord, Reserved95) == 149);
+
+extern SettingsRecord Settings;
+
+// The settings file name, resolved against the current directory.
+inline constexpr const char *SettingsFileName = "RYV_travok.CFG";
+
+// The record filled with the built-in defaults (reserved bytes zero).
+SettingsRecord DefaultSettings();
+
+enum class LoadResult {
+    FromFile,  // one record read from the file
+    Defaults,  // the file could not be opened: defaults taken silently
+    IoError    // the file opened but a whole record could not be read
+};
+
+// Start-up load: open read-write, read one record, close. On Defaults the
+// record holds the defaults; on IoError the record is untouched and
+// errorText holds the message. A record read from the file is then brought
+// inside the invariants by SanitizeSettings.
+LoadResult LoadSettings(const std::string &path, std::string &errorText);
+
+// Exit save: writes the whole record through a temporary file and a rename.
+// Returns false with errorText empty when the file cannot be created (the
+// caller says nothing), false with errorText set when a write failed.
+bool SaveSettings(const std::string &path, std::string &errorText);
+
+// Brings every field that breaks the invariants to the nearest sound value
+// (or its default); a valid record is left byte for byte as it is. Returns
+// the number of fields changed.
+int SanitizeSettings(SettingsRecord &r);
+
+// Tick search of the vertical scale: e is the power of ten, s the full
+// scale in units of 10^e, m the tick step and n the number of ticks. Returns
+// false (outputs unspecified) where the search would never end: full scales
+// below 20 and those whose quotients run into 18 or 19 and then 1.
+struct VertTicks {
+    int32_t e = 0, s = 0, m = 0, n = 0;
+};
+bool VertTickSearch(int32_t vertScale, VertTicks &t);
+
+// Brings ViewWidth, ViewFirst and the markers inside the current channel
+// range (used after ChannelCount changes).
+void KeepViewInChannelRange();
+
+// ---------------------------------------------------------------------------
+// Data memory: 64 KiB of byte planes.
+inline constexpr int DataMemorySize = 65536;
+extern uint8_t DataMemory[DataMemorySize];
+
+// While DataFromMemory is 0, ReadChannel serves PrintSnapshot.
+extern uint8_t DataFromMemory;
+extern std::vector<int32_t> PrintSnapshot; // empty unless a print holds a snapshot
+extern bool MemoryInitPending;
+
+// Number of ReadChannel/WriteChannel calls with a channel outside
+// 0..ChannelCount-1 or an input outside 1..3. Such calls read 0 and write
+// nothing; the counter lets tests prove that no caller makes them.
+extern uint64_t OutOfRangeChannelAccesses;
+
+// Offset of byte plane k of channel c of input n, or -1 where the current
+// configuration gives no place.
+int32_t PlaneOffset(int32_t c, int32_t n, int k);
+
+int32_t ReadChannel(int32_t c, int32_t n);
+// Reads channels first..first+count-1 of input n into out, exactly as that
+// many ReadChannel calls would, with the layout looked up once.
+void ReadChannelRange(int32_t first, int32_t count, int32_t n, int32_t *out);
+void WriteChannel(int32_t c, int32_t n, int32_t value);
+bool AnyInputRunning();
+
+// Fill every byte with 1 (every channel reads 16,843,009).
+void FillDataMemory();
+// Zero the action input's spectrum, or every input's when ActOnAllInputs is 1.
+void ClearSpectra();
+
+// ---------------------------------------------------------------------------
+// Acquisition timing.
+extern double Elapsed[3]; // days, per input
+
+// "now" in days since 1899-12-30 00:00 local time. Tests may replace the
+// provider; nullptr restores the system clock.
+using NowProviderFn = double (*)();
+void SetNowProvider(NowProviderFn fn);
+double Now();
+// Local wall-clock reading of the system clock, in the same unit.
+double SystemNow();
+
+// Start/Stop/tick over Running, StartTime, Elapsed and ExposurePreset.
+// Each returns whether the exposure timer must be enabled afterwards.
+bool StartAcquisition();          // always true
+bool StopAcquisition();           // AnyInputRunning() afterwards
+bool ExposureTick();              // false when the timer must stop
+
+// ---------------------------------------------------------------------------
+// Mapping between channels and the 512 plot columns.
+struct TRect32 {
+    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+void MarkerLineOf(int32_t channel, TRect32 &line);
+int32_t ChannelOfColumn(int32_t x);
+
+// ---------------------------------------------------------------------------
+// Puts every global of this unit back to its program-start value (the data
+// memory zero, the record all zero as before loading).
+void ResetCoreState();
