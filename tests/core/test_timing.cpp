@@ -1,1 +1,175 @@
+#include "Uryv.h"
+
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <ctime>
+
+namespace {
+
+double fakeNow = 0;
+double FakeClock() { return fakeNow; }
+
+class Timing : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetCoreState();
+        Settings = DefaultSettings();
+        fakeNow = 46000.0;
+        SetNowProvider(&FakeClock);
+    }
+    void TearDown() override { SetNowProvider(nullptr); }
+};
+
+TEST_F(Timing, StopsExactlyAtThePreset)
+{
+    Settings.ActOnAllInputs = 0;
+    Settings.ActionInput = 1;
+    Settings.ExposurePreset[0] = 0.5; // exactly representable
+    EXPECT_TRUE(StartAcquisition());
+    EXPECT_EQ(Settings.Running[0], 1);
+    EXPECT_EQ(Settings.Running[1], 0);
+    EXPECT_EQ(Settings.StartTime[0], 46000.0);
+    EXPECT_EQ(Settings.StartTime[1], 36000.1);
+    fakeNow = 46000.25;
+    EXPECT_TRUE(ExposureTick());
+    EXPECT_EQ(Elapsed[0], 0.25);
+    EXPECT_EQ(Settings.Running[0], 1);
+    fakeNow = 46000.5;
+    EXPECT_FALSE(ExposureTick()) << "the timer stops with no input left";
+    EXPECT_EQ(Settings.Running[0], 0);
+    EXPECT_EQ(Elapsed[0], 0.5);
+}
+
+TEST_F(Timing, DefaultPresetRunsTwentyOneHoursThirtySixMinutes)
+{
+    Settings.ActOnAllInputs = 0;
+    StartAcquisition();
+    fakeNow = 46000.0 + 0.9 - 1.0 / 86400;
+    ExposureTick();
+    EXPECT_EQ(Settings.Running[0], 1);
+    fakeNow = 46000.0 + 0.9 + 0.1 / 86400;
+    ExposureTick();
+    EXPECT_EQ(Settings.Running[0], 0);
+    EXPECT_EQ(Settings.Running[1], 0);
+    EXPECT_EQ(Settings.Running[2], 0);
+}
+
+TEST_F(Timing, StartOnAllWithTwoInputs)
+{
+    Settings.InputCount = 2;
+    Settings.ActOnAllInputs = 1;
+    Elapsed[0] = Elapsed[1] = Elapsed[2] = 7;
+    Settings.Running[2] = 0;
+    StartAcquisition();
+    EXPECT_EQ(Settings.Running[0], 1);
+    EXPECT_EQ(Settings.Running[1], 1);
+    EXPECT_EQ(Settings.Running[2], 0);
+    EXPECT_EQ(Elapsed[0], 0);
+    EXPECT_EQ(Elapsed[1], 0);
+    EXPECT_EQ(Elapsed[2], 7);
+}
+
+TEST_F(Timing, StopOneOfTwoKeepsTheTimer)
+{
+    Settings.ActOnAllInputs = 1;
+    Settings.InputCount = 2;
+    StartAcquisition();
+    Settings.ActOnAllInputs = 0;
+    Settings.ActionInput = 1;
+    EXPECT_TRUE(StopAcquisition());
+    EXPECT_EQ(Settings.Running[0], 0);
+    EXPECT_EQ(Settings.Running[1], 1);
+    Settings.ActionInput = 2;
+    EXPECT_FALSE(StopAcquisition());
+}
+
+TEST_F(Timing, RestartResetsTheClockAndShortPresetStopsAtNextTick)
+{
+    Settings.ActOnAllInputs = 0;
+    StartAcquisition();
+    fakeNow += 0.3;
+    ExposureTick();
+    StartAcquisition();
+    EXPECT_EQ(Settings.StartTime[0], fakeNow);
+    fakeNow += 0.01;
+    ExposureTick();
+    EXPECT_NEAR(Elapsed[0], 0.01, 1e-9);
+    Settings.ExposurePreset[0] = 0.005;
+    fakeNow += 0.001;
+    ExposureTick();
+    EXPECT_EQ(Settings.Running[0], 0);
+}
+
+TEST_F(Timing, RunningInputLoadedFromFileCountsFromItsSavedStart)
+{
+    Settings.Running[1] = 1;
+    Settings.StartTime[1] = fakeNow - 1.0 / 24;
+    EXPECT_TRUE(AnyInputRunning());
+    EXPECT_TRUE(ExposureTick());
+    EXPECT_NEAR(Elapsed[1] * 24, 1.0, 1e-9);
+    EXPECT_EQ(Settings.Running[1], 1);
+}
+
+TEST_F(Timing, ActionInputBeyondInputCountIsNeverTimed)
+{
+    Settings.InputCount = 1;
+    Settings.ActOnAllInputs = 0;
+    Settings.ActionInput = 3;
+    Settings.ExposurePreset[2] = 0.001;
+    EXPECT_TRUE(StartAcquisition());
+    EXPECT_EQ(Settings.Running[2], 1);
+    fakeNow += 1;
+    EXPECT_TRUE(ExposureTick()) << "the tick returns at once and the timer stays on";
+    EXPECT_EQ(Settings.Running[2], 1);
+    EXPECT_EQ(Elapsed[2], 0);
+    EXPECT_FALSE(StopAcquisition());
+}
+
+TEST(Clock, SystemNowIsLocalDaysSince18991230)
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm lt{};
+    localtime_r(&t, &lt);
+    const double now = SystemNow();
+    const double secOfDay = lt.tm_hour * 3600 + lt.tm_min * 60 + lt.tm_sec;
+    EXPECT_NEAR(std::fmod(now, 1.0) * 86400, secOfDay, 2.0);
+    // 2026-01-01 is day 46023
+    EXPECT_GT(now, 46023.0);
+    EXPECT_LT(now, 46023.0 + 3650);
+    const double a = SystemNow();
+    const double b = SystemNow();
+    EXPECT_LE(a, b);
+    EXPECT_LT((b - a) * 86400, 1.0);
+}
+
+TEST(Mapping, ColumnsAndChannels)
+{
+    ResetCoreState();
+    Settings = DefaultSettings();
+    Settings.ViewFirst = 0;
+    Settings.ViewWidth = 1024;
+    TRect32 line;
+    MarkerLineOf(500, line);
+    EXPECT_EQ(line.Left, 250);
+    EXPECT_EQ(line.Right, 250);
+    EXPECT_EQ(line.Top, 0);
+    EXPECT_EQ(line.Bottom, 300);
+    EXPECT_EQ(ChannelOfColumn(0), 2);
+    Settings.ViewFirst = 100;
+    Settings.ViewWidth = 512;
+    EXPECT_EQ(ChannelOfColumn(0), 101);
+    EXPECT_EQ(ChannelOfColumn(511), 611);
+    EXPECT_EQ(ChannelOfColumn(-5), 100);
+    EXPECT_EQ(ChannelOfColumn(5000), 611);
+    MarkerLineOf(50, line);
+    EXPECT_EQ(line.Left, 0);
+    MarkerLineOf(612, line);
+    EXPECT_EQ(line.Left, 511);
+    Settings.ViewWidth = 256;
+    MarkerLineOf(110, line);
+    EXPECT_EQ(line.Left, 20);
+}
+
+} // namespace
