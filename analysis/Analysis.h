@@ -154,13 +154,14 @@ std::string DnlMessage(char decimalSeparator);
 // ---------------------------------------------------------------------------
 // Number formatting for the messages.
 
-// x in fixed-point notation with exactly `decimals` decimals, rounded to at
-// most `maxSignificant` significant digits (the missing decimals are zeros),
-// a leading minus for negative values (not for a value that rounds to zero),
-// no thousands separator, `sep` as decimal separator. When the integer part
+// x in fixed-point notation with exactly `decimals` decimals, rounded (half
+// away from zero, on the shortest decimal form of x) to at most
+// `maxSignificant` significant digits, the decimals beyond them being zeros;
+// a leading minus for negative values (not for a value shown as zero), no
+// thousands separator, `sep` as decimal separator. When the integer part
 // needs more than maxSignificant digits: exponent notation with
-// maxSignificant digits, "1.234568E+07" for 12345678 with 7. NaN and
-// infinities give "NAN", "INF", "-INF".
+// maxSignificant digits and at least two exponent digits, "1.234568E+07" for
+// 12345678 with 7. NaN and infinities give "NAN", "INF", "-INF".
 std::string FormatFloat(double x, int decimals, int maxSignificant, char sep);
 
 inline std::string FormatF0(double x, char sep) { return FormatFloat(x, 0, 10, sep); }

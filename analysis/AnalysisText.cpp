@@ -29,39 +29,70 @@ std::string FormatFloat(double x, int decimals, int maxSignificant, char sep)
     decimals = std::clamp(decimals, 0, 40);
     maxSignificant = std::clamp(maxSignificant, 1, 17);
 
-    // to_chars does not depend on the C locale, which a GUI application sets
-    // from the environment.
-    char buf[400];
+    // The shortest decimal form that reads back as x: its significant digits
+    // and the power of ten of the first one. to_chars does not depend on the
+    // C locale, which a GUI application sets from the environment.
+    std::string digits;
     int exponent = 0;
     if (x != 0) {
-        // The decimal exponent after rounding to maxSignificant digits.
-        auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific,
-                               maxSignificant - 1);
+        char buf[64];
+        auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(x), std::chars_format::scientific);
         const std::string sci(buf, r.ptr);
         const size_t e = sci.find('e');
+        for (size_t i = 0; i < e; ++i)
+            if (sci[i] != '.')
+                digits += sci[i];
         exponent = std::atoi(sci.c_str() + e + 1);
-        if (exponent >= maxSignificant) {
-            // Too many integer digits for fixed notation.
-            std::string mantissa = sci.substr(0, e);
-            std::replace(mantissa.begin(), mantissa.end(), '.', sep);
-            const int mag = std::abs(exponent);
-            return mantissa + "E" + (exponent < 0 ? "-" : "+") + (mag < 10 ? "0" : "") +
-                   std::to_string(mag);
-        }
-    }
 
-    // Digits after the point that are still significant; the rest are zeros.
-    const int kept = std::min(decimals, maxSignificant - 1 - exponent);
-    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, kept);
-    std::string s(buf, r.ptr);
-    if (decimals > kept) {
-        if (kept == 0)
-            s += '.';
-        s.append(static_cast<size_t>(decimals - kept), '0');
+        // Round half away from zero to the last digit that is both among the
+        // first maxSignificant and not beyond the requested decimals.
+        const int keep = std::min(maxSignificant, exponent + 1 + decimals);
+        if (keep < 0) {
+            digits.clear();
+        } else if (keep < int(digits.size())) {
+            const bool up = digits[size_t(keep)] >= '5';
+            digits.resize(size_t(keep));
+            if (up) {
+                int i = keep - 1;
+                while (i >= 0 && digits[size_t(i)] == '9')
+                    digits[size_t(i--)] = '0';
+                if (i >= 0) {
+                    ++digits[size_t(i)];
+                } else {
+                    digits.insert(digits.begin(), '1');
+                    ++exponent;
+                }
+            }
+        }
+        if (digits.find_first_not_of('0') == std::string::npos)
+            digits.clear(); // rounds to zero
     }
-    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)
-        s.erase(0, 1); // no sign on a value shown as zero
-    std::replace(s.begin(), s.end(), '.', sep);
+    const bool negative = x < 0 && !digits.empty(); // no sign on a value shown as zero
+    auto digitAt = [&](int power) { // the digit standing for 10^power
+        const int i = exponent - power;
+        return digits.empty() || i < 0 || i >= int(digits.size()) ? '0' : digits[size_t(i)];
+    };
+
+    std::string s = negative ? "-" : "";
+    if (!digits.empty() && exponent >= maxSignificant) {
+        // Too many integer digits for fixed notation: d.ddddddE+XX.
+        s += digitAt(exponent);
+        if (maxSignificant > 1) {
+            s += sep;
+            for (int p = exponent - 1; p > exponent - maxSignificant; --p)
+                s += digitAt(p);
+        }
+        s += exponent < 10 ? "E+0" : "E+";
+        s += std::to_string(exponent);
+        return s;
+    }
+    for (int p = std::max(digits.empty() ? 0 : exponent, 0); p >= 0; --p)
+        s += digitAt(p);
+    if (decimals > 0) {
+        s += sep;
+        for (int p = -1; p >= -decimals; --p)
+            s += digitAt(p);
+    }
     return s;
 }
 

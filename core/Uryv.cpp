@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 SettingsRecord Settings{};
+std::string SettingsFilePath;
 uint8_t DataMemory[DataMemorySize]{};
 uint8_t DataFromMemory = 0;
 std::vector<int32_t> PrintSnapshot;

@@ -86,6 +86,11 @@ extern SettingsRecord Settings;
 // The settings file name, resolved against the current directory.
 inline constexpr const char *SettingsFileName = "RYV_travok.CFG";
 
+// The settings file's path, resolved once at start-up, so that the exit
+// writes back to the file that was read even after the current directory
+// changed.
+extern std::string SettingsFilePath;
+
 // The record filled with the built-in defaults (reserved bytes zero).
 SettingsRecord DefaultSettings();
 

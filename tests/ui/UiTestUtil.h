@@ -1,0 +1,75 @@
+// Shared set-up of the window tests: the program's globals back to their
+// start-up values, scripted answers for message boxes, and helpers to reach
+// the windows.
+#pragma once
+
+#include "Analysis.h"
+#include "Platform.h"
+#include "UGraph.h"
+#include "UnitRYV.h"
+#include "Uryv.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QtTest>
+
+namespace ui_test {
+
+// The scripted answerer: answers in order, then Yes/Ok for anything more.
+struct Boxes {
+    QList<Platform::Answer> script;
+    Boxes()
+    {
+        Platform::BoxLog().clear();
+        Platform::SetBoxAnswerer([this](const Platform::BoxRequest &r) {
+            if (!script.isEmpty())
+                return script.takeFirst();
+            return r.buttons == Platform::Buttons::YesNo ? Platform::Answer::Yes : Platform::Answer::Ok;
+        });
+    }
+    ~Boxes() { Platform::SetBoxAnswerer(nullptr); }
+    const QList<Platform::BoxRequest> &log() const { return Platform::BoxLog(); }
+};
+
+// Everything back to the state of a fresh start with default settings.
+inline void ResetProgram()
+{
+    ResetCoreState();
+    ResetAnalysisState();
+    ResetGraphState();
+    Settings = DefaultSettings();
+    MemoryInitPending = true;
+    Platform::BoxLog().clear();
+    Platform::SetHintsEnabled(true);
+    Platform::SetFileDialogHook(nullptr);
+    Platform::SetPrintDialogHook(nullptr);
+}
+
+// A frame with `count` spectrum windows opened through the windows menu.
+inline TFRYV *FrameWithWindows(int count)
+{
+    auto *frame = new TFRYV;
+    frame->setAttribute(Qt::WA_DeleteOnClose, false);
+    frame->resize(900, 700);
+    frame->show();
+    for (int i = 0; i < count; ++i) {
+        emit frame->MWind->aboutToShow();
+        frame->MNew->trigger();
+    }
+    QApplication::processEvents();
+    return frame;
+}
+
+// Deletes a frame without the exit question and without writing settings.
+inline void DisposeFrame(TFRYV *frame)
+{
+    SpectrumWindowsMayClose = true;
+    SettingsFilePath = "/nonexistent-dir/RYV_travok.CFG";
+    delete frame;
+    SpectrumWindowsMayClose = false;
+}
+
+inline QRgb PlotPixel(TFGraph *g, int x, int y) { return g->SpektrImage->Bitmap.pixel(x, y) | 0xFF000000u; }
+
+} // namespace ui_test

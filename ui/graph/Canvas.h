@@ -1,0 +1,20 @@
+// Pixel drawing on persistent images with the program's own line rule: a
+// line includes its start point and excludes its end point. Pens are one
+// pixel wide, solid or dotted, in copy or not-exclusive-or mode.
+#pragma once
+
+#include <QImage>
+#include <QRgb>
+
+struct Pen {
+    QRgb color = qRgb(0, 0, 0);
+    bool dotted = false;
+    bool notXor = false; // each pixel becomes ~(pen ^ pixel); twice restores it
+};
+
+// Draws from (x0, y0) to (x1, y1), the end point excluded, clipped to the
+// image. A dotted pen sets every other pixel, counted from the start point.
+void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen);
+
+// Fills left..right-1, top..bottom-1, clipped to the image.
+void CanvasFillRect(QImage &image, int left, int top, int right, int bottom, QRgb color);

@@ -1,0 +1,6 @@
+// Spectrum files and printing.
+#include "UGraph.h"
+
+void TFGraph::NOpenClick() {}
+void TFGraph::NSaveClick() {}
+void TFGraph::NPrintClick() {}

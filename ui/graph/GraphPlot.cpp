@@ -1,0 +1,135 @@
+// The spectrum plot, the marker lines over it, and the two scales.
+#include "Analysis.h"
+#include "Canvas.h"
+#include "UGraph.h"
+
+#include <QPainter>
+
+void TFGraph::RisSpectr()
+{
+    int32_t h[512];
+    if (InputNumber >= 1 && InputNumber <= 3)
+        DW(InputNumber, h);
+    else
+        std::fill(std::begin(h), std::end(h), 0);
+    QImage &bmp = SpektrImage->Bitmap;
+    const Pen white{kPlotWhite, false, false};
+    const Pen blue{kPlotBlue, false, false};
+    const bool histogram = Settings.HistogramMode != 0;
+    for (int x = 0; x < 512; ++x) {
+        CanvasLine(bmp, x, 299, x, 0, white); // rows 299..1; row 0 is never cleared
+        if (h[x] >= 0 && h[x] < 300) {
+            if (histogram)
+                CanvasLine(bmp, x, 299, x, 299 - h[x], blue);
+            else
+                CanvasLine(bmp, x, 299 - h[x], x + 1, 299 - h[x], blue);
+        } else if (histogram) {
+            CanvasLine(bmp, x, 299, x, 1, blue); // off scale: rows 299..2
+        } else {
+            CanvasLine(bmp, x, 1, x + 1, 1, blue);
+        }
+        for (int k = 1; k <= 2; ++k) {
+            if (MarkerZone[k - 1].Left < x && x < MarkerZone[k - 1].Right) {
+                RisMark2(k);
+                NewTablo(k);
+            }
+        }
+    }
+    SpektrImage->update();
+}
+
+void TFGraph::RisMark(int32_t channel, TRect32 &line)
+{
+    MarkerLineOf(channel, line);
+    const Pen red{kMarkerRed, true, true};
+    CanvasLine(SpektrImage->Bitmap, line.Left, line.Bottom, line.Right, line.Top, red);
+    SpektrImage->update();
+}
+
+void TFGraph::RisMark2(int32_t k)
+{
+    if (k < 1 || k > 2)
+        return;
+    const int32_t m = Settings.Marker[k - 1];
+    RisMark(m, MarkerLine);
+    if (Settings.ViewFirst <= m && int64_t(m) <= int64_t(Settings.ViewFirst) + Settings.ViewWidth)
+        MarkerZone[k - 1] = {MarkerLine.Left - 1, 0, MarkerLine.Right + 1, 300};
+    else if (k == 1)
+        MarkerZone[0] = {0, 0, 3, 300};
+    else
+        MarkerZone[1] = {509, 0, 511, 300};
+}
+
+void TFGraph::BGistogrammClick()
+{
+    if (Settings.HistogramMode != 0) {
+        Settings.HistogramMode = 0;
+        BGistogramm->setText(QStringLiteral("&Гистограмма"));
+    } else {
+        Settings.HistogramMode = 1;
+        BGistogramm->setText(QStringLiteral("&Точки"));
+    }
+    ShownHistogramMode = Settings.HistogramMode;
+    RisSpectr();
+}
+
+void TFGraph::VertikalMas()
+{
+    ShownVertScale = Settings.VertScale;
+    const QRgb face = ButtonFaceColor();
+    CanvasFillRect(Surface, 62, 92, 82, 398, face);
+    const Pen black{qRgb(0, 0, 0), false, false};
+    const QRect zero = SurfaceTextRect(QStringLiteral("0"));
+    CanvasLine(Surface, 81, 398, 77, 398, black);
+    DrawSurfaceText(77 - zero.width(), 398 - zero.height(), QStringLiteral("0"));
+    VertTicks t;
+    if (VertTickSearch(Settings.VertScale, t)) {
+        for (int32_t k = 1; k <= t.n; ++k) {
+            const int y = 398 - ((t.m * 300) / t.s) * k;
+            CanvasLine(Surface, 81, y, 77, y, black);
+            const QString label = QString::number(int64_t(t.m) * k);
+            const QRect r = SurfaceTextRect(label);
+            DrawSurfaceText(77 - r.width(), y - r.height() / 2, label);
+        }
+        LPokazat->setText(QString::number(t.e));
+    } else {
+        // A full scale without a tick step (only a damaged record has one):
+        // the zero tick alone.
+        LPokazat->setText(QStringLiteral("0"));
+    }
+    LPokazat->adjustSize();
+    update();
+}
+
+void TFGraph::HorisontMas()
+{
+    ShownViewFirst = Settings.ViewFirst;
+    ShownViewWidth = Settings.ViewWidth;
+    const QRgb face = ButtonFaceColor();
+    const int textHeight = SurfaceTextRect(QStringLiteral("0")).height();
+    CanvasFillRect(Surface, 58, 398, 594, 402 + textHeight, face);
+    // Labels of ticks near the right end reach past the plot: clear them too.
+    CanvasFillRect(Surface, 594, 402, Surface.width(), 402 + textHeight, face);
+    if (int64_t(Settings.ViewFirst) + Settings.ViewWidth > int64_t(Settings.ChannelCount) - 1)
+        Settings.ViewFirst = Settings.ChannelCount - Settings.ViewWidth;
+    if (Settings.ViewFirst < 0)
+        Settings.ViewFirst = 0; // a view wider than the spectrum starts at channel 0
+    const int32_t first = Settings.ViewFirst;
+    const int32_t width = Settings.ViewWidth;
+    const int32_t step = (width / 32) * 5;
+    const Pen black{qRgb(0, 0, 0), false, false};
+    if (step > 0 && width > 0) {
+        // The multiples of step inside the view.
+        int64_t d = (int64_t(first) + step - 1) / step * step;
+        if (first < 0)
+            d = 0;
+        for (; d <= int64_t(first) + width - 1; d += step) {
+            const int x = 82 + static_cast<int>(((d - first) * 512) / width);
+            CanvasLine(Surface, x, 398, x, 402, black);
+            const QString label = QString::number(d);
+            const QRect r = SurfaceTextRect(label);
+            DrawSurfaceText(x - r.width() / 2, 402, label);
+        }
+    }
+    update();
+}
