@@ -142,7 +142,7 @@ public:
         int ch;
         while ((ch = Peek()) >= 0 && ch != '\r')
             ++pos_;
-        if (ch == '\r' || ch == '\n') {
+        if (ch == '\r') {
             ++pos_;
             if (Peek() == '\n')
                 ++pos_;

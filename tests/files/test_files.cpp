@@ -382,6 +382,16 @@ TEST_F(SpectrumFilesTest, FieldsAreTakenByPosition)
     EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return c * 3; }, 6), -1);
 }
 
+TEST_F(SpectrumFilesTest, LastLineNeedsNoLineEnd)
+{
+    std::string text = Lines(1024, [](int32_t c) { return Line(c, -c); });
+    text.resize(text.size() - 2);
+    WriteFile(Path("noend.txt"), text);
+    Fill(1, OldCount);
+    EXPECT_TRUE(ReadSpectrum(Path("noend.txt"), 1).Succeeded());
+    EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return -c; }), -1);
+}
+
 TEST_F(SpectrumFilesTest, EmptyLineIsAConversionError)
 {
     WriteFile(Path("e.txt"), Line(0, 10) + "\r\n" + Line(2, 30));
