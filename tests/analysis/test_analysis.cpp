@@ -455,7 +455,12 @@ TEST_F(AnalysisTest, ExecutionDegenerateEdgeSearchesFailWithoutLeavingTheRange)
     ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
     EXPECT_DOUBLE_EQ(c0, 7.0);
     Execution(1, {10, 20}, true, centroid);
-    expectCode2("centroid in a dip");
+    expectCode2("centroid in a dip, flat around it");
+    // Higher neighbours give non-zero denominators, but a dip has no width
+    // (the plain formula would give -3 channels).
+    Put(6, {1100, 1000, 1100});
+    Execution(1, {10, 20}, true, centroid);
+    expectCode2("centroid in a dip between higher neighbours");
 }
 
 TEST_F(AnalysisTest, ExecutionRegionReachingOutsideTheSpectrumIsCode2)
