@@ -731,14 +731,15 @@ bool TFRYV::eventFilter(QObject *watched, QEvent *event)
     if (!w || w->window() != this)
         return QMainWindow::eventFilter(watched, event);
     auto *ke = static_cast<QKeyEvent *>(event);
-    // The key reaches the filter once per widget it propagates through;
-    // handle it on its first delivery only.
+    // An unaccepted key travels up the parent chain and reaches the filter
+    // again for each parent: handle it on its first delivery only.
     static QKeyEvent *lastEvent = nullptr;
-    static quint64 lastStamp = 0;
-    if (ke == lastEvent && ke->timestamp() == lastStamp)
-        return false;
+    static QPointer<QWidget> lastWidget;
+    const bool propagated = ke == lastEvent && lastWidget && w != lastWidget && w->isAncestorOf(lastWidget);
     lastEvent = ke;
-    lastStamp = ke->timestamp();
+    lastWidget = w;
+    if (propagated)
+        return false;
 
     if (auto *menu = qobject_cast<QMenu *>(w)) {
         if (ke->key() == Qt::Key_F1) {

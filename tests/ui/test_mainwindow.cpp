@@ -1,0 +1,432 @@
+// The frame window: menus, phases, spectrum-window management, shortcuts,
+// the device menu, help and hints, the exit.
+#include "UiTestUtil.h"
+
+#include <QMenuBar>
+#include <QTextBrowser>
+
+using namespace ui_test;
+
+namespace {
+QStringList BarCaptions(TFRYV *f)
+{
+    QStringList out;
+    for (QAction *a : f->menuBar()->actions())
+        out << a->text();
+    return out;
+}
+
+void Open(QMenu *m) { emit m->aboutToShow(); }
+
+QKeySequence Key(QKeyCombination k) { return QKeySequence(k); }
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ResetProgram(); }
+
+    void frameHasCaptionGeometryAndInitialPhase()
+    {
+        TFRYV f;
+        QCOMPARE(f.windowTitle(), QStringLiteral("RYV_demo"));
+        QCOMPARE(f.geometry(), QRect(220, 150, 560, 352));
+        QCOMPARE(BarCaptions(&f), (QStringList{"&Окна", "&Старт", "О&чистить", "&Действие", "&Устройство", "&Помощь"}));
+        QVERIFY(f.MWind->menuAction()->isEnabled());
+        QVERIFY(!f.MStart->menuAction()->isEnabled());
+        QVERIFY(!f.MClear->isEnabled());
+        QVERIFY(!f.MOperation->menuAction()->isEnabled());
+        QVERIFY(f.MDevice->menuAction()->isEnabled());
+        for (QAction *a : {f.MCascade, f.MHor, f.MVert, f.MIcons, f.MCloseAll})
+            QVERIFY(!a->isEnabled());
+        QVERIFY(IsDefaultItem(f.MNew));
+        QVERIFY(IsDefaultItem(f.NIn_All));
+        QVERIFY(IsDefaultItem(f.NHRYV));
+        QCOMPARE(f.NStart->text(), QStringLiteral("Стар&т"));
+        QCOMPARE(f.NStart->shortcut(), Key(Qt::CTRL | Qt::Key_S));
+        QCOMPARE(f.NStop->shortcut(), Key(Qt::CTRL | Qt::ALT | Qt::Key_S));
+        QCOMPARE(f.MClear->shortcut(), Key(Qt::CTRL | Qt::Key_Delete));
+        QCOMPARE(f.NHintWin->text(), QStringLiteral("&Выключить окна подсказки"));
+        QVERIFY2(f.NIn_1->shortcut().isEmpty(), "no shortcut before the windows menu opens");
+        f.setAttribute(Qt::WA_DeleteOnClose, false);
+        SettingsFilePath = "/nonexistent-dir/x";
+    }
+
+    void windowsMenuFillsMemoryUntilTheFirstRequest()
+    {
+        TFRYV f;
+        SettingsFilePath = "/nonexistent-dir/x";
+        DataFromMemory = 1;
+        QCOMPARE(ReadChannel(5, 1), 0);
+        Open(f.MWind);
+        QCOMPARE(ReadChannel(5, 1), 16843009);
+        WriteChannel(5, 1, 7);
+        Open(f.MWind);
+        QCOMPARE(ReadChannel(5, 1), 16843009);
+        QCOMPARE(f.NIn_1->shortcut(), Key(Qt::CTRL | Qt::Key_1));
+        QCOMPARE(f.NIn_3->shortcut(), Key(Qt::CTRL | Qt::Key_3));
+        f.MNew->trigger();
+        QVERIFY(!MemoryInitPending);
+        WriteChannel(5, 1, 7);
+        Open(f.MWind);
+        QCOMPARE(ReadChannel(5, 1), 7);
+    }
+
+    void threeWindowsThenNewIsDisabled()
+    {
+        TFRYV *f = FrameWithWindows(3);
+        const auto windows = f->SpectrumWindows();
+        QCOMPARE(windows.size(), 3);
+        QCOMPARE(windows[0]->windowTitle(), QStringLiteral("Вход 1"));
+        QCOMPARE(windows[1]->windowTitle(), QStringLiteral("Вход 2"));
+        QCOMPARE(windows[2]->windowTitle(), QStringLiteral("Вход 3"));
+        QCOMPARE(windows[2]->InputNumber, 3);
+        Open(f->MWind);
+        QVERIFY(!f->MNew->isEnabled());
+        f->MNew->trigger(); // not reachable from the menu: nothing is created
+        QCOMPARE(f->SpectrumWindowCount(), 3);
+        for (QAction *a : {f->MCascade, f->MHor, f->MVert, f->MIcons, f->MCloseAll})
+            QVERIFY(a->isEnabled());
+        QVERIFY(f->MStart->menuAction()->isEnabled());
+        QVERIFY(f->MClear->isEnabled());
+        QCOMPARE(BarCaptions(f), (QStringList{"&Окна", "&Файл", "&Время", "&Старт", "О&чистить", "&Действие",
+                                              "У&правление", "&Измерение", "&Устройство", "&Помощь"}));
+        DisposeFrame(f);
+    }
+
+    void oneWindowKeepsArrangingDisabled()
+    {
+        TFRYV *f = FrameWithWindows(1);
+        for (QAction *a : {f->MCascade, f->MHor, f->MVert, f->MIcons})
+            QVERIFY(!a->isEnabled());
+        QVERIFY(f->MCloseAll->isEnabled());
+        Open(f->MWind);
+        f->MNew->trigger();
+        for (QAction *a : {f->MCascade, f->MHor, f->MVert, f->MIcons})
+            QVERIFY(a->isEnabled());
+        DisposeFrame(f);
+    }
+
+    void closeAllMinimisesAndKeepsCounting()
+    {
+        TFRYV *f = FrameWithWindows(3);
+        f->MCloseAll->trigger();
+        QApplication::processEvents();
+        const auto subs = f->MdiArea->subWindowList();
+        QCOMPARE(subs.size(), 3);
+        for (QMdiSubWindow *s : subs)
+            QVERIFY(s->isMinimized());
+        Open(f->MWind);
+        QVERIFY(!f->MNew->isEnabled());
+        // a closed window keeps refreshing
+        TFGraph *g = f->SpectrumWindows()[0];
+        Settings.Running[0] = 1;
+        g->TimerRisTimer();
+        QCOMPARE(g->LTime1->palette().color(QPalette::Window), QColor(Qt::white));
+        DisposeFrame(f);
+    }
+
+    void tilingPlacesWindowsTopToBottomOrSideBySide()
+    {
+        TFRYV *f = FrameWithWindows(3);
+        f->MHorClick();
+        auto subs = f->MdiArea->subWindowList(QMdiArea::CreationOrder);
+        const int w = f->MdiArea->viewport()->width();
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(subs[i]->geometry().width(), w);
+            if (i > 0)
+                QVERIFY(subs[i]->geometry().top() > subs[i - 1]->geometry().top());
+        }
+        f->MVertClick();
+        for (int i = 1; i < 3; ++i) {
+            QVERIFY(subs[i]->geometry().left() > subs[i - 1]->geometry().left());
+            QCOMPARE(subs[i]->geometry().top(), 0);
+        }
+        DisposeFrame(f);
+    }
+
+    void shortcutsActOnlyWhenTheirMenusAreEnabled()
+    {
+        Boxes boxes;
+        TFRYV f;
+        SettingsFilePath = "/nonexistent-dir/x";
+        QVERIFY(f.DispatchShortcut(Key(Qt::CTRL | Qt::Key_S)));
+        QCOMPARE(Settings.Running[0], 0);
+        Settings.ActOnAllInputs = 0;
+        QVERIFY(f.DispatchShortcut(Key(Qt::CTRL | Qt::Key_A)));
+        QCOMPARE(Settings.ActOnAllInputs, 0);
+        f.DispatchShortcut(Key(Qt::CTRL | Qt::Key_Delete));
+        QVERIFY(boxes.log().isEmpty());
+        QVERIFY2(!f.DispatchShortcut(Key(Qt::CTRL | Qt::Key_2)), "Ctrl+2 exists only after the windows menu opened");
+
+        Open(f.MWind);
+        f.MNew->trigger();
+        Settings.ActOnAllInputs = 1;
+        QVERIFY(f.DispatchShortcut(Key(Qt::CTRL | Qt::Key_S)));
+        QCOMPARE(Settings.Running[0], 1);
+        QCOMPARE(Settings.Running[2], 1);
+        QVERIFY(f.TimerExp->isActive());
+        QVERIFY2(IsDefaultItem(f.NStop) == false, "the opening handler ran before the item");
+        QVERIFY(f.DispatchShortcut(Key(Qt::CTRL | Qt::ALT | Qt::Key_S)));
+        QVERIFY2(IsDefaultItem(f.NStop), "Stop was the default when the menu's handler ran");
+        QCOMPARE(Settings.Running[0], 0);
+        QVERIFY(!f.TimerExp->isActive());
+        QVERIFY(f.DispatchShortcut(Key(Qt::CTRL | Qt::Key_2)));
+        QCOMPARE(Settings.ActionInput, 2);
+        QCOMPARE(Settings.ActOnAllInputs, 0);
+        QVERIFY(f.NIn_2->isChecked());
+    }
+
+    void realKeyPressGoesThroughTheDispatcher()
+    {
+        TFRYV *f = FrameWithWindows(1);
+        TFGraph *g = f->SpectrumWindows()[0];
+        QTest::keyClick(g->BGistogramm, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(Settings.Running[0], 1);
+        QCOMPARE(Settings.Running[1], 1);
+        DisposeFrame(f);
+    }
+
+    void actionMenuFollowsInputCount()
+    {
+        TFRYV f;
+        SettingsFilePath = "/nonexistent-dir/x";
+        Settings.InputCount = 1;
+        Open(f.MWind);
+        QVERIFY(f.NIn_1->isEnabled());
+        QVERIFY(!f.NIn_2->isEnabled());
+        QVERIFY(!f.NIn_3->isEnabled());
+        QVERIFY(!f.NIn_All->isEnabled());
+        Settings.InputCount = 2;
+        Open(f.MWind);
+        QVERIFY(f.NIn_2->isEnabled());
+        QVERIFY(!f.NIn_3->isEnabled());
+        QVERIFY(f.NIn_All->isEnabled());
+        Settings.ActOnAllInputs = 0;
+        Settings.ActionInput = 3;
+        Open(f.MOperation);
+        QVERIFY(f.NIn_3->isChecked());
+        Settings.ActOnAllInputs = 1;
+        Open(f.MOperation);
+        QVERIFY(f.NIn_All->isChecked());
+        f.NIn_AllClick();
+        QCOMPARE(Settings.ActionInput, 3);
+    }
+
+    void startMenuDefaultFollowsWhatWouldStop()
+    {
+        TFRYV f;
+        SettingsFilePath = "/nonexistent-dir/x";
+        Open(f.MStart);
+        QVERIFY(IsDefaultItem(f.NStart));
+        QVERIFY(!IsDefaultItem(f.NStop));
+        Settings.ActOnAllInputs = 0;
+        Settings.ActionInput = 2;
+        Settings.Running[0] = 1;
+        Open(f.MStart);
+        QVERIFY2(IsDefaultItem(f.NStart), "input 2 is stopped");
+        Settings.Running[1] = 1;
+        Open(f.MStart);
+        QVERIFY(IsDefaultItem(f.NStop));
+        QVERIFY(!IsDefaultItem(f.NStart));
+    }
+
+    void runningInputStartsTheTimerOnlyWithTheFirstWindow()
+    {
+        Settings.Running[0] = 1;
+        TFRYV *f = FrameWithWindows(0);
+        QVERIFY(!f->TimerExp->isActive());
+        Open(f->MWind);
+        QVERIFY(!f->TimerExp->isActive());
+        f->MNew->trigger();
+        QVERIFY(f->TimerExp->isActive());
+        DisposeFrame(f);
+    }
+
+    void clearAsksFirst()
+    {
+        Boxes boxes;
+        TFRYV *f = FrameWithWindows(1);
+        QCOMPARE(ReadChannel(3, 1), 16843009);
+        boxes.script = {Platform::Answer::No};
+        f->MClear->trigger();
+        QCOMPARE(boxes.log().size(), 1);
+        QCOMPARE(boxes.log()[0].caption, QStringLiteral("  Спектр не сохранен !!!"));
+        QCOMPARE(boxes.log()[0].text, QStringLiteral("Обнулить память данных?"));
+        QVERIFY(boxes.log()[0].icon == Platform::Icon::Question);
+        QVERIFY(boxes.log()[0].buttons == Platform::Buttons::YesNo);
+        QCOMPARE(ReadChannel(3, 1), 16843009);
+        boxes.script = {Platform::Answer::Yes};
+        f->MClear->trigger();
+        QCOMPARE(ReadChannel(3, 1), 0);
+        QCOMPARE(ReadChannel(3, 3), 0);
+        DisposeFrame(f);
+    }
+
+    void deviceMenuMarksAndEnabledStates()
+    {
+        TFRYV f;
+        SettingsFilePath = "/nonexistent-dir/x";
+        // PCMCIA from the defaults
+        f.MPCMCIA->trigger();
+        QCOMPARE(Settings.InterfaceKind, 2);
+        QCOMPARE(Settings.InputCount, 1);
+        QCOMPARE(Settings.ChannelCount, 16384);
+        QCOMPARE(Settings.ParallelConversion, 1);
+        QVERIFY2(!f.MPCMCIA->isChecked(), "a click does not check the item by itself");
+        Open(f.MDevice);
+        QVERIFY(f.MPCMCIA->isChecked());
+        QVERIFY(!f.MISA->isChecked());
+        QVERIFY(f.MIn1->isEnabled() && f.MIn1->isChecked());
+        QVERIFY(!f.MIn2->isEnabled() && !f.MIn3->isEnabled());
+        QVERIFY(f.M16K->isEnabled() && f.M16K->isChecked());
+        QVERIFY(!f.M1K->isEnabled() && !f.M4K->isEnabled());
+        QVERIFY(f.NTypePar->isEnabled() && f.NTypePar->isChecked());
+        QVERIFY(!f.NTyprOther->isEnabled());
+
+        // Print then ISA
+        f.MPrint->trigger();
+        f.MISA->trigger();
+        QCOMPARE(Settings.InterfaceKind, 0);
+        QCOMPARE(Settings.InputCount, 3);
+        QCOMPARE(Settings.ChannelCount, 1024);
+        QCOMPARE(Settings.ParallelConversion, 0);
+        Open(f.MDevice);
+        QVERIFY(f.MISA->isChecked());
+        QVERIFY(!f.MPrint->isChecked());
+        QVERIFY(f.MIn1->isEnabled() && f.MIn2->isEnabled() && f.MIn3->isEnabled());
+        QVERIFY(f.MIn3->isChecked());
+        QVERIFY(f.M1K->isEnabled() && f.M1K->isChecked());
+        QVERIFY(!f.M4K->isEnabled() && !f.M16K->isEnabled());
+        QVERIFY(f.NTyprOther->isChecked());
+
+        // ISA, other type: one input with 1024 channels gives 4096, 16384 stays
+        f.MIn1->trigger();
+        QCOMPARE(Settings.ChannelCount, 4096);
+        Open(f.MDevice);
+        QVERIFY(f.M4K->isChecked() && f.M4K->isEnabled());
+        QVERIFY(!f.M1K->isEnabled() && !f.M16K->isEnabled());
+        Settings.ChannelCount = 16384;
+        f.MIn1->trigger();
+        QCOMPARE(Settings.ChannelCount, 16384);
+
+        // PCI
+        f.MPCI->trigger();
+        Open(f.MDevice);
+        QVERIFY(f.MPCI->isChecked());
+        QVERIFY(!f.MIn1->isEnabled() && !f.MIn2->isEnabled() && f.MIn3->isChecked());
+        QVERIFY(!f.NTypePar->isEnabled() && f.NTyprOther->isChecked());
+
+        // ISA parallel with two inputs: 4K and 16K are offered, 1 input shown
+        f.MISA->trigger();
+        Open(f.MDevice);
+        f.MIn2->trigger();
+        Open(f.MDevice);
+        f.NTypePar->trigger();
+        Open(f.MDevice);
+        QVERIFY(f.MIn1->isChecked());
+        QVERIFY(f.M4K->isEnabled() && f.M16K->isEnabled() && !f.M1K->isEnabled());
+        QCOMPARE(Settings.InputCount, 2);
+
+        // an interface kind from a damaged file leaves the marks alone
+        const bool was = f.MISA->isChecked();
+        Settings.InterfaceKind = 9;
+        Open(f.MDevice);
+        QCOMPARE(f.MISA->isChecked(), was);
+    }
+
+    void channelCountShrinkKeepsViewAndMarkersInRange()
+    {
+        TFRYV *f = FrameWithWindows(1);
+        f->MPCMCIA->trigger();
+        Settings.ViewWidth = 16384;
+        Settings.ViewFirst = 0;
+        Settings.Marker[0] = 8000;
+        Settings.Marker[1] = 16383;
+        f->MPrint->trigger(); // 16K -> 1K
+        QCOMPARE(Settings.ChannelCount, 1024);
+        QCOMPARE(Settings.ViewWidth, 1024);
+        QCOMPARE(Settings.ViewFirst, 0);
+        QCOMPARE(Settings.Marker[0], 1023);
+        QCOMPARE(Settings.Marker[1], 1023);
+        TFGraph *g = f->SpectrumWindows()[0];
+        OutOfRangeChannelAccesses = 0;
+        g->TimerRisTimer();
+        g->HorisontMas();
+        g->TimerRisTimer();
+        QCOMPARE(OutOfRangeChannelAccesses, quint64(0));
+        QCOMPARE(Settings.ViewFirst, 0);
+        DisposeFrame(f);
+    }
+
+    void hintsSwitchTwice()
+    {
+        TFRYV f;
+        SettingsFilePath = "/nonexistent-dir/x";
+        QVERIFY(f.DispatchShortcut(Key(Qt::Key_Insert)));
+        QCOMPARE(Settings.ShowHints, 0);
+        QVERIFY(!Platform::HintsEnabled());
+        Open(f.MHelp);
+        QCOMPARE(f.NHintWin->text(), QStringLiteral("Включить окна подсказки"));
+        QVERIFY(f.DispatchShortcut(Key(Qt::Key_Insert)));
+        QCOMPARE(Settings.ShowHints, 1);
+        QVERIFY(Platform::HintsEnabled());
+        Open(f.MHelp);
+        QCOMPARE(f.NHintWin->text(), QStringLiteral("Выключить окна подсказки"));
+        // tool tips are swallowed while hints are off
+        f.NHintWinClick();
+        QWidget w;
+        w.setToolTip(QStringLiteral("x"));
+        QHelpEvent e(QEvent::ToolTip, QPoint(1, 1), QPoint(1, 1));
+        QVERIFY(!QApplication::sendEvent(&w, &e) || !Platform::HintsEnabled());
+    }
+
+    void helpOpensAtContextsAndReportsAMissingFile()
+    {
+        Boxes boxes;
+        TFRYV f;
+        SettingsFilePath = "/nonexistent-dir/x";
+        if (Platform::HelpFilePath().isEmpty())
+            QSKIP("the help file is copied beside the executable by the build");
+        f.NHRYV->trigger();
+        QWidget *viewer = Platform::HelpWindow();
+        QVERIFY(viewer);
+        auto *browser = viewer->findChild<QTextBrowser *>();
+        QVERIFY(browser);
+        QVERIFY(browser->toPlainText().contains(QStringLiteral("Меню «Окна»")));
+        f.NAbProgramm->trigger();
+        QVERIFY(boxes.log().isEmpty());
+        viewer->close();
+    }
+
+    void exitAnsweredNoWritesNothing()
+    {
+        Boxes boxes;
+        QTemporaryDir dir;
+        SettingsFilePath = dir.filePath(QStringLiteral("RYV_travok.CFG")).toStdString();
+        auto *f = new TFRYV;
+        f->show();
+        boxes.script = {Platform::Answer::No};
+        QVERIFY(!f->close());
+        QCOMPARE(boxes.log().size(), 1);
+        QCOMPARE(boxes.log()[0].caption, QStringLiteral("  Вы делаете попытку выйти из программы !"));
+        QCOMPARE(boxes.log()[0].text, QStringLiteral("Действительно выходите ?"));
+        QVERIFY(boxes.log()[0].icon == Platform::Icon::Question);
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("RYV_travok.CFG"))));
+        QVERIFY(f->isVisible());
+        boxes.script = {Platform::Answer::Yes};
+        Settings.Marker[0] = 321;
+        QVERIFY(f->close());
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QFile file(dir.filePath(QStringLiteral("RYV_travok.CFG")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray b = file.readAll();
+        QCOMPARE(b.size(), 152);
+        int32_t marker1;
+        std::memcpy(&marker1, b.constData() + 40, 4);
+        QCOMPARE(marker1, 321);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "test_mainwindow.moc"
