@@ -1,0 +1,309 @@
+// The spectrum window's plot, scales, status labels and refresh tick.
+#include "UiTestUtil.h"
+
+#include <QLocale>
+
+using namespace ui_test;
+
+namespace {
+constexpr QRgb kWhite = 0xFFFFFFFFu;
+constexpr QRgb kBlue = 0xFF0000FFu;
+constexpr QRgb kBlack = 0xFF000000u;
+
+// Rows of column x that hold `colour`.
+QList<int> RowsOf(TFGraph *g, int x, QRgb colour)
+{
+    QList<int> rows;
+    for (int y = 0; y < 300; ++y)
+        if (PlotPixel(g, x, y) == colour)
+            rows << y;
+    return rows;
+}
+
+QList<int> Range(int from, int to) // inclusive, descending or ascending
+{
+    QList<int> r;
+    for (int y = std::min(from, to); y <= std::max(from, to); ++y)
+        r << y;
+    return r;
+}
+
+QRgb SurfacePixel(TFGraph *g, int x, int y) { return g->Surface.pixel(x, y) | 0xFF000000u; }
+} // namespace
+
+class PlotTest : public QObject {
+    Q_OBJECT
+    TFRYV *frame = nullptr;
+    TFGraph *g = nullptr;
+
+private slots:
+    void init()
+    {
+        ResetProgram();
+        frame = FrameWithWindows(1);
+        g = frame->SpectrumWindows()[0];
+        ClearSpectra();
+        // one channel per column, a count of 300 at full height, markers far right
+        Settings.ViewFirst = 0;
+        Settings.ViewWidth = 512;
+        Settings.VertScale = 300;
+        Settings.Marker[0] = 700;
+        Settings.Marker[1] = 800;
+    }
+    void cleanup() { DisposeFrame(frame); }
+
+    void histogramBarsAndOffScaleColumns()
+    {
+        WriteChannel(10, 1, 299);
+        WriteChannel(11, 1, 300);
+        WriteChannel(12, 1, -5);
+        WriteChannel(13, 1, 1);
+        g->RisSpectr();
+        g->RisSpectr();
+        QCOMPARE(RowsOf(g, 10, kBlue), Range(1, 299));
+        QCOMPARE(RowsOf(g, 11, kBlue), Range(2, 299));
+        QCOMPARE(RowsOf(g, 12, kBlue), Range(2, 299));
+        QCOMPARE(RowsOf(g, 13, kBlue), QList<int>{299});
+        QCOMPARE(RowsOf(g, 14, kBlue), QList<int>{});
+        QCOMPARE(PlotPixel(g, 11, 1), kWhite);
+        QCOMPARE(PlotPixel(g, 10, 0), kWhite);
+    }
+
+    void pointsModeAndRowZeroNeverCleared()
+    {
+        WriteChannel(10, 1, 299);
+        WriteChannel(11, 1, 300);
+        WriteChannel(12, 1, 150);
+        Settings.HistogramMode = 0;
+        g->RisSpectr();
+        QCOMPARE(RowsOf(g, 10, kBlue), QList<int>{0});
+        QCOMPARE(RowsOf(g, 11, kBlue), QList<int>{1});
+        QCOMPARE(RowsOf(g, 12, kBlue), QList<int>{149});
+        QCOMPARE(RowsOf(g, 13, kBlue), QList<int>{299}); // zero counts sit on the base line
+        WriteChannel(10, 1, 0);
+        g->RisSpectr();
+        QCOMPARE(RowsOf(g, 10, kBlue), (QList<int>{0, 299})); // row 0 is never cleared
+    }
+
+    void narrowViewPutsOneChannelOnEverySixteenthColumn()
+    {
+        Settings.ViewWidth = 32;
+        for (int c = 0; c < 32; ++c)
+            WriteChannel(c, 1, 100);
+        g->RisSpectr();
+        for (int x = 0; x < 512; ++x)
+            QCOMPARE(RowsOf(g, x, kBlue).size(), x % 16 == 0 ? 100 : 0);
+        Settings.HistogramMode = 0;
+        g->RisSpectr();
+        QCOMPARE(RowsOf(g, 16, kBlue), QList<int>{199});
+        QCOMPARE(RowsOf(g, 17, kBlue), QList<int>{299});
+    }
+
+    void wideViewAveragesChannels()
+    {
+        Settings.ViewWidth = 1024;
+        Settings.VertScale = 25;
+        WriteChannel(0, 1, 25);
+        WriteChannel(1, 1, 25);
+        WriteChannel(2, 1, 10);
+        WriteChannel(3, 1, 0);
+        g->RisSpectr();
+        QCOMPARE(RowsOf(g, 0, kBlue), Range(2, 299)); // two channels of 25 give 300: off scale
+        QCOMPARE(RowsOf(g, 1, kBlue).size(), 60); // (10 * 300 / 2) / 25
+    }
+
+    void markerInTheViewShowsExactlyOnceAfterEveryRedraw()
+    {
+        Settings.Marker[0] = 100;
+        Settings.Marker[1] = 300;
+        WriteChannel(300, 1, 150);
+        g->PaintHandler();
+        for (int round = 0; round < 3; ++round) {
+            g->RisSpectr();
+            // column 100: white background, red dots on every other row
+            int red = 0, white = 0;
+            for (int y = 1; y < 300; ++y) {
+                const QRgb p = PlotPixel(g, 100, y);
+                red += p == 0xFFFF0000u;
+                white += p == kWhite;
+            }
+            QVERIFY2(red >= 140 && red <= 150, qPrintable(QString::number(red)));
+            QCOMPARE(red + white, 299);
+            // column 300: green dots over the blue bar, red over white above it
+            int green = 0;
+            for (int y = 150; y < 300; ++y)
+                green += PlotPixel(g, 300, y) == 0xFF00FF00u;
+            QVERIFY(green >= 70);
+        }
+        QCOMPARE(MarkerZone[0].Left, 99);
+        QCOMPARE(MarkerZone[0].Right, 101);
+    }
+
+    void markersOutsideTheView()
+    {
+        Settings.ViewFirst = 200;
+        Settings.Marker[0] = 50;  // below the view
+        Settings.Marker[1] = 100; // below the view
+        g->PaintHandler();
+        g->RisSpectr();
+        g->RisSpectr();
+        QCOMPARE(MarkerZone[0].Left, 0);
+        QCOMPARE(MarkerZone[0].Right, 3);
+        QCOMPARE(MarkerZone[1].Left, 509);
+        QCOMPARE(MarkerZone[1].Right, 511);
+        // marker 2 below the view shows on column 0, marker 1 is hidden
+        int red0 = 0;
+        for (int y = 1; y < 300; ++y)
+            red0 += PlotPixel(g, 0, y) == 0xFFFF0000u;
+        QVERIFY(red0 > 100);
+        for (int x = 1; x < 512; ++x)
+            for (int y = 1; y < 300; ++y)
+                if (PlotPixel(g, x, y) == 0xFFFF0000u)
+                    QFAIL(qPrintable(QStringLiteral("red at %1,%2").arg(x).arg(y)));
+        Settings.Marker[1] = 900; // above the view: not shown either
+        g->RisSpectr();
+        g->RisSpectr();
+        for (int y = 1; y < 300; ++y)
+            QVERIFY(PlotPixel(g, 511, y) != 0xFFFF0000u);
+    }
+
+    void verticalScaleTicksAndExponent_data()
+    {
+        QTest::addColumn<int>("scale");
+        QTest::addColumn<QList<int>>("heights");
+        QTest::addColumn<QStringList>("labels");
+        QTest::addColumn<QString>("exponent");
+        QTest::newRow("25") << 25 << QList<int>{150, 300} << QStringList{"1", "2"} << "1";
+        QTest::newRow("100") << 100 << QList<int>{90, 180, 270} << QStringList{"3", "6", "9"} << "1";
+        QTest::newRow("1600") << 1600 << QList<int>{93, 186, 279} << QStringList{"5", "10", "15"} << "2";
+        QTest::newRow("12800") << 12800 << QList<int>{100, 200, 300} << QStringList{"4", "8", "12"} << "3";
+    }
+
+    void verticalScaleTicksAndExponent()
+    {
+        QFETCH(int, scale);
+        QFETCH(QList<int>, heights);
+        QFETCH(QString, exponent);
+        Settings.VertScale = scale;
+        g->VertikalMas();
+        QCOMPARE(g->LPokazat->text(), exponent);
+        QCOMPARE(g->ShownVertScale, scale);
+        // the zero tick and each tick: pixels 78..81 black, 77 not part of the line
+        for (int h : QList<int>{0} + heights) {
+            const int y = 398 - h;
+            for (int x = 78; x <= 81; ++x)
+                QCOMPARE(SurfacePixel(g, x, y), kBlack);
+        }
+        // nothing else on the tick column
+        int ticks = 0;
+        for (int y = 92; y <= 398; ++y)
+            ticks += SurfacePixel(g, 81, y) == kBlack;
+        QCOMPARE(ticks, heights.size() + 1);
+    }
+
+    void horizontalScaleTicksAndClamp()
+    {
+        Settings.ViewFirst = 0;
+        Settings.ViewWidth = 1024;
+        g->HorisontMas();
+        QList<int> tickX;
+        for (int x = 58; x < 640; ++x)
+            if (SurfacePixel(g, x, 400) == kBlack)
+                tickX << x;
+        QCOMPARE(tickX, (QList<int>{82, 162, 242, 322, 402, 482, 562}));
+        Settings.ViewWidth = 32;
+        Settings.ViewFirst = 7;
+        g->HorisontMas();
+        tickX.clear();
+        for (int x = 58; x < 640; ++x)
+            if (SurfacePixel(g, x, 400) == kBlack)
+                tickX << x;
+        // channels 10, 15, ... 35 at 16 pixels per channel
+        QCOMPARE(tickX, (QList<int>{82 + 48, 82 + 128, 82 + 208, 82 + 288, 82 + 368, 82 + 448}));
+        Settings.ViewFirst = 1000;
+        Settings.ViewWidth = 512;
+        g->HorisontMas();
+        QCOMPARE(Settings.ViewFirst, 512);
+        QCOMPARE(g->ShownViewFirst, 1000); // the next tick redraws the scale once more
+    }
+
+    void tickRefreshesLabelsAndFollowsOtherWindows()
+    {
+        QLocale::setDefault(QLocale::c());
+        Elapsed[0] = 0;
+        Elapsed[1] = 1.5;
+        Settings.Running[1] = 1;
+        Settings.Marker[0] = 1000;
+        Settings.Marker[1] = 10;
+        WriteChannel(1000, 1, 3);
+        WriteChannel(5, 1, 4);
+        WriteChannel(1023, 1, 2000000000);
+        WriteChannel(0, 1, 2000000000);
+        g->TimerRisTimer();
+        QCOMPARE(g->LTime1->text(), QStringLiteral("0 - 00:00:00"));
+        QCOMPARE(g->LTime2->text(), QStringLiteral("1 - 12:00:00"));
+        QCOMPARE(g->LTime2->palette().color(QPalette::Window), QColor(Qt::white));
+        QVERIFY(g->LTime1->palette().color(QPalette::Window) != QColor(Qt::white));
+        QCOMPARE(g->LIntegralY->text(), QStringLiteral("4000000007")); // 64-bit, not wrapped
+        Settings.Running[1] = 0;
+        g->TimerRisTimer();
+        QVERIFY(g->LTime2->palette().color(QPalette::Window) != QColor(Qt::white));
+
+        // a change of scale made elsewhere is drawn at the next tick
+        Settings.VertScale = 100;
+        g->TimerRisTimer();
+        QCOMPARE(g->LPokazat->text(), QStringLiteral("1"));
+        QCOMPARE(g->ShownVertScale, 100);
+    }
+
+    void displayModeButtonCaptions()
+    {
+        // HistogramMode 1 at creation: "Точки" without accelerator until the first tick
+        QCOMPARE(g->BGistogramm->text(), QStringLiteral("Точки"));
+        g->TimerRisTimer();
+        QCOMPARE(g->BGistogramm->text(), QStringLiteral("&Точки"));
+        WriteChannel(20, 1, 100);
+        QTest::mouseClick(g->BGistogramm, Qt::LeftButton);
+        QCOMPARE(Settings.HistogramMode, 0);
+        QCOMPARE(g->BGistogramm->text(), QStringLiteral("&Гистограмма"));
+        QCOMPARE(RowsOf(g, 20, kBlue), QList<int>{199}); // redrawn at once
+        QTest::mouseClick(g->BGistogramm, Qt::LeftButton);
+        QCOMPARE(g->BGistogramm->text(), QStringLiteral("&Точки"));
+        QCOMPARE(RowsOf(g, 20, kBlue).size(), 100);
+    }
+
+    void markerLabelsArePadded()
+    {
+        Settings.ChannelCount = 16384;
+        Settings.ViewWidth = 16384;
+        Settings.Marker[0] = 12345;
+        Settings.Marker[1] = 7;
+        WriteChannel(12345, 1, 42);
+        WriteChannel(7, 1, 0);
+        g->NewTablo(1);
+        QCOMPARE(g->LMarkX1->text(), QStringLiteral("12345"));
+        QCOMPARE(g->LMarkY1->text(), QStringLiteral("        42"));
+        QCOMPARE(g->LMarkY2->text(), QStringLiteral("         0"));
+        g->NewTablo(2);
+        QCOMPARE(g->LMarkX2->text(), QStringLiteral("   7"));
+    }
+
+    void panelsFollowInputCount()
+    {
+        QVERIFY(g->PIn2->isVisibleTo(g));
+        QVERIFY(g->PIn3->isVisibleTo(g));
+        ResetProgram();
+        Settings.InputCount = 1;
+        TFRYV *f1 = FrameWithWindows(1);
+        TFGraph *one = f1->SpectrumWindows()[0];
+        QVERIFY(!one->PIn2->isVisibleTo(one));
+        QVERIFY(!one->PIn3->isVisibleTo(one));
+        Elapsed[1] = 2;
+        one->TimerRisTimer();
+        QCOMPARE(one->LTime2->text(), QString());
+        DisposeFrame(f1);
+    }
+};
+
+QTEST_MAIN(PlotTest)
+#include "test_plot.moc"
