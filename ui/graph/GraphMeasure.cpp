@@ -1,10 +1,137 @@
-// The measurement menu: calibration points, peak measurement, nonlinearity.
+// The measurement menu: calibration points, peak measurement, nonlinearity,
+// and the energy entry panel they share.
 #include "UGraph.h"
 
-void TFGraph::NLeftPointClick() {}
-void TFGraph::NRightPointClick() {}
-void TFGraph::NMeasPeakClick() {}
-void TFGraph::NDifNonLinClick() {}
-void TFGraph::BEnergOKClick() {}
-void TFGraph::BEnergCancelClick() {}
-void TFGraph::Erri() {}
+#include "Analysis.h"
+#include "Platform.h"
+
+#include <QSpinBox>
+
+#include <string>
+
+namespace {
+
+// Stands in for a decimal separator that is not a single ASCII character,
+// so that the analysis texts can be built with a char and the real
+// separator put in afterwards.
+constexpr char kSeparatorStandIn = '\x01';
+
+// A result text of the analysis with the locale's decimal separator.
+template <typename Build> QString WithDecimalSeparator(Build build)
+{
+    const QChar sep = Platform::DecimalSeparator();
+    if (sep.unicode() > 0x20 && sep.unicode() < 0x7F)
+        return QString::fromStdString(build(static_cast<char>(sep.unicode())));
+    QString text = QString::fromStdString(build(kSeparatorStandIn));
+    text.replace(QChar(kSeparatorStandIn), sep);
+    return text;
+}
+
+void ShowResult(const char *caption, const QString &text)
+{
+    Platform::MessageBox(QString::fromUtf8(caption), text, Platform::Icon::NoIcon, Platform::Buttons::Ok);
+}
+
+// The value a spin field stands for: a text that is not an integer counts as
+// the field's minimum, a number outside the range as the nearest end.
+int EnteredValue(QSpinBox *spin)
+{
+    bool ok = false;
+    const int v = spin->locale().toInt(spin->cleanText().trimmed(), &ok);
+    if (!ok)
+        return spin->minimum();
+    return qBound(spin->minimum(), v, spin->maximum());
+}
+
+// Fills the two entry fields from a stored energy and shows the panel.
+void OpenEnergyEntry(TFGraph *g, const QString &prompt, double energy)
+{
+    g->LEnergText->setText(prompt);
+    int keV = 0, dkeV = 0;
+    PrefillEnergy(energy, keV, dkeV);
+    g->SpinkeV->setValue(keV);
+    g->SpinDkeV->setValue(dkeV);
+    g->PEnergSet->raise();
+    g->PEnergSet->show();
+}
+
+} // namespace
+
+void TFGraph::NLeftPointClick()
+{
+    OpenEnergyEntry(this, QStringLiteral("Введите энергию левого калибровочного пика"), Settings.LeftPeakEnergy);
+    AnalysisState.LeftPointPending = 1;
+}
+
+void TFGraph::NRightPointClick()
+{
+    OpenEnergyEntry(this, QStringLiteral("Введите энергию правого калибровочного пика"), Settings.RightPeakEnergy);
+    AnalysisState.RightPointPending = 1;
+}
+
+void TFGraph::NMeasPeakClick()
+{
+    // The pre-fill is the left calibration energy, not the last reference.
+    OpenEnergyEntry(this, QStringLiteral("Введите энергию помеченного маркерами пика"), Settings.LeftPeakEnergy);
+    AnalysisState.MeasurePending = 1;
+}
+
+void TFGraph::NDifNonLinClick()
+{
+    DifNoLine(InputNumber);
+    if (AnalysisState.AnalysisFailed) {
+        Erri();
+        return;
+    }
+    ShowResult(DnlMessageCaption, WithDecimalSeparator([](char sep) { return DnlMessage(sep); }));
+}
+
+void TFGraph::BEnergOKClick()
+{
+    const double E = ComposeEnergy(EnteredValue(SpinkeV), EnteredValue(SpinDkeV));
+
+    // Peak measurement first; a failure hides the panel before the message.
+    if (AnalysisState.MeasurePending) {
+        switch (MeasurePeak(InputNumber, E, true)) {
+        case PeakResult::Failed:
+            PEnergSet->hide();
+            Erri();
+            break;
+        case PeakResult::Silent:
+            break;
+        case PeakResult::ShowMessage:
+            ShowResult(PeakMessageCaption, WithDecimalSeparator([](char sep) { return PeakMessage(true, sep); }));
+            break;
+        }
+    }
+    // Calibration points: the energy is stored even when the centroid
+    // cannot be measured; the panel stays visible during the message.
+    if (AnalysisState.LeftPointPending && !MeasureCalibrationPoint(InputNumber, true, E))
+        Erri();
+    if (AnalysisState.RightPointPending && !MeasureCalibrationPoint(InputNumber, false, E))
+        Erri();
+    PEnergSet->hide();
+}
+
+void TFGraph::BEnergCancelClick()
+{
+    if (AnalysisState.MeasurePending) {
+        if (MeasurePeak(InputNumber, 0.0, false) == PeakResult::Failed) {
+            PEnergSet->hide();
+            Erri();
+        } else {
+            ShowResult(PeakMessageCaption, WithDecimalSeparator([](char sep) { return PeakMessage(false, sep); }));
+        }
+    }
+    AnalysisState.LeftPointPending = 0;
+    AnalysisState.RightPointPending = 0;
+    PEnergSet->hide();
+}
+
+void TFGraph::Erri()
+{
+    if (const char *text = AnalysisErrorText(AnalysisState.AnalysisErrorCode))
+        Platform::MessageBox(QString::fromUtf8(AnalysisErrorCaption), QString::fromUtf8(text),
+                             Platform::Icon::NoIcon, Platform::Buttons::Ok);
+    ClearAnalysisError();
+}
