@@ -61,3 +61,44 @@ void CanvasFillRect(QImage &image, int left, int top, int right, int bottom, QRg
         std::fill(line + left, line + std::max(left, right), 0xFF000000u | color);
     }
 }
+
+void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bool histogram, QRgb background,
+                     QRgb foreground)
+{
+    from = std::max(from, 0);
+    to = std::min(to, std::min(image.width(), 512) - 1);
+    if (from > to || image.height() < 300)
+        return;
+    // Blue rows of each column: top..bottom inclusive, empty when top > bottom.
+    int top[512], bottom[512];
+    for (int x = from; x <= to; ++x) {
+        const int32_t h = heights[x];
+        const bool onScale = h >= 0 && h < 300;
+        if (histogram) {
+            top[x] = onScale ? 300 - h : 2;
+            bottom[x] = 299;
+        } else {
+            top[x] = bottom[x] = onScale ? 299 - h : 1;
+        }
+    }
+    const QRgb bg = 0xFF000000u | background, fg = 0xFF000000u | foreground;
+    // Row 0 keeps its pixel unless a point lands there.
+    auto *row0 = reinterpret_cast<QRgb *>(image.scanLine(0));
+    for (int x = from; x <= to; ++x)
+        if (top[x] == 0)
+            row0[x] = fg;
+    unsigned span[512];
+    for (int x = from; x <= to; ++x) {
+        if (top[x] > bottom[x]) { // an empty bar: no row matches
+            top[x] = 1000;
+            span[x] = 0;
+        } else {
+            span[x] = static_cast<unsigned>(bottom[x] - top[x]);
+        }
+    }
+    for (int y = 1; y < 300; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = from; x <= to; ++x)
+            line[x] = static_cast<unsigned>(y - top[x]) <= span[x] ? fg : bg;
+    }
+}

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QRgb>
 
+#include <cstdint>
+
 struct Pen {
     QRgb color = qRgb(0, 0, 0);
     bool dotted = false;
@@ -18,3 +20,12 @@ void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen);
 
 // Fills left..right-1, top..bottom-1, clipped to the image.
 void CanvasFillRect(QImage &image, int left, int top, int right, int bottom, QRgb color);
+
+// Redraws plot columns from..to (inclusive) of a 512 x 300 plot exactly as
+// clearing each column (rows 299..1 white) and drawing its height would:
+// histogram bars from row 299 up, or single points; heights outside 0..299
+// are off scale (a bar up to row 2, or the point on row 1). Row 0 is only
+// ever set, by the point of a height of 299. Works row by row, which keeps
+// the writes in cache.
+void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bool histogram, QRgb background,
+                     QRgb foreground);

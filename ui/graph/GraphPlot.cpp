@@ -12,22 +12,19 @@ void TFGraph::RisSpectr()
         DW(InputNumber, h);
     else
         std::fill(std::begin(h), std::end(h), 0);
-    QImage &bmp = SpektrImage->Bitmap;
-    const Pen white{kPlotWhite, false, false};
-    const Pen blue{kPlotBlue, false, false};
+    // Columns are drawn left to right; a marker whose zone holds column x is
+    // drawn again right after that column, so the columns up to x are drawn
+    // first in one pass.
     const bool histogram = Settings.HistogramMode != 0;
+    int from = 0;
     for (int x = 0; x < 512; ++x) {
-        CanvasLine(bmp, x, 299, x, 0, white); // rows 299..1; row 0 is never cleared
-        if (h[x] >= 0 && h[x] < 300) {
-            if (histogram)
-                CanvasLine(bmp, x, 299, x, 299 - h[x], blue);
-            else
-                CanvasLine(bmp, x, 299 - h[x], x + 1, 299 - h[x], blue);
-        } else if (histogram) {
-            CanvasLine(bmp, x, 299, x, 1, blue); // off scale: rows 299..2
-        } else {
-            CanvasLine(bmp, x, 1, x + 1, 1, blue);
-        }
+        bool hit = false;
+        for (int k = 0; k < 2; ++k)
+            hit |= MarkerZone[k].Left < x && x < MarkerZone[k].Right;
+        if (!hit)
+            continue;
+        DrawPlotColumns(SpektrImage->Bitmap, h, from, x, histogram, kPlotWhite, kPlotBlue);
+        from = x + 1;
         for (int k = 1; k <= 2; ++k) {
             if (MarkerZone[k - 1].Left < x && x < MarkerZone[k - 1].Right) {
                 RisMark2(k);
@@ -35,6 +32,7 @@ void TFGraph::RisSpectr()
             }
         }
     }
+    DrawPlotColumns(SpektrImage->Bitmap, h, from, 511, histogram, kPlotWhite, kPlotBlue);
     SpektrImage->update();
 }
 
