@@ -149,6 +149,15 @@ QString HelpFilePath()
     return QString();
 }
 
+QString SamplesDirectory()
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    for (const QString &p : {appDir + QStringLiteral("/samples"), appDir + QStringLiteral("/../share/ryv_demo/samples")})
+        if (QFileInfo(p).isDir())
+            return QDir(p).absolutePath();
+    return QString();
+}
+
 namespace {
 QPointer<QWidget> helpWindow;
 QPointer<QTextBrowser> helpBrowser;

@@ -79,6 +79,10 @@ void ShowHelpContext(int context);
 void ShowHelpTopic(const QString &topic);
 QWidget *HelpWindow(); // the viewer if it was opened, for tests
 
+// The folder of the sample spectra: beside the executable in the build
+// folder, or share/ryv_demo/samples of an installed program; empty if none.
+QString SamplesDirectory();
+
 // Pop-up hints switched application-wide.
 void SetHintsEnabled(bool on);
 bool HintsEnabled();
