@@ -1,6 +1,221 @@
-// Spectrum files and printing.
+// Spectrum files and printing: the window side of reading, saving and
+// printing a spectrum window. The file formats themselves live in files/.
 #include "UGraph.h"
 
-void TFGraph::NOpenClick() {}
-void TFGraph::NSaveClick() {}
-void TFGraph::NPrintClick() {}
+#include "Platform.h"
+#include "SpectrumFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPixmap>
+#include <QPrinter>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+const QString OpenDialogTitle = QStringLiteral("Открытие файла спектра");
+const QString SaveDialogTitle = QStringLiteral("Сохранение спектра");
+
+// The filters keep their descriptions; the chosen one never decides the format.
+const QStringList OpenDialogFilters = {
+    QStringLiteral("текстовые(*.txt) (*.txt)"),
+    QStringLiteral("двоичные(*.spe) (*.spe)"),
+    QStringLiteral("все файлы (*)"),
+};
+const QStringList SaveDialogFilters = {
+    QStringLiteral("текстовые файлы(*.txt) (*.txt)"),
+    QStringLiteral("двоичные(*.spe) (*.spe)"),
+    QStringLiteral("все файлы (*)"),
+};
+
+// Printer-port hand-over around a print with the board on the LPT connector.
+const QString BeforePrintCaption = QStringLiteral("К разъему LPT подключен АЦП ?");
+const QString BeforePrintText = QStringLiteral("Подключите принтер вместо АЦП !");
+const QString AfterPrintCaption = QStringLiteral("К разъему LPT подключен принтер ?");
+const QString AfterPrintText = QStringLiteral("Подключите АЦП вместо принтера !");
+
+// General error texts of a print job that did not go through.
+const QString PrintStartFailedText = QStringLiteral("Не удалось начать печать");
+const QString PrintFailedText = QStringLiteral("Ошибка при печати");
+
+// The window is laid out for a screen of 96 pixels per inch.
+constexpr double WindowPixelsPerInch = 96.0;
+
+constexpr int32_t LptInterface = 3;
+constexpr size_t SnapshotChannels = 1024;
+
+bool ValidInput(int32_t input) { return input >= 1 && input <= 3; }
+
+std::string FileSystemPath(const QString &path) { return QFile::encodeName(path).toStdString(); }
+
+// Texts from the file layer are UTF-8 (system messages) or, for a count
+// field that did not convert, the field's bytes as they stood in the file:
+// those are shown byte for byte when they are not UTF-8.
+QString DecodeMessage(const std::string &text)
+{
+    const QByteArray bytes = QByteArray::fromStdString(text);
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString s = utf8(bytes);
+    if (utf8.hasError())
+        s = QString::fromLatin1(bytes);
+    return s;
+}
+
+void ShowFileResult(const SpectrumFileResult &r)
+{
+    if (r.box != SpectrumFileBox::None)
+        Platform::MessageBox(QString::fromUtf8(r.BoxCaption()), QString::fromUtf8(r.BoxText()),
+                             Platform::Icon::Question, Platform::Buttons::YesNo);
+    if (!r.generalError.empty())
+        Platform::ReportError(DecodeMessage(r.generalError));
+}
+
+QString RunSpectrumDialog(TFGraph *w, bool save)
+{
+    Platform::FileDialogRequest request;
+    request.save = save;
+    request.title = save ? SaveDialogTitle : OpenDialogTitle;
+    request.initialName = w->FileDialogName;
+    request.filters = save ? SaveDialogFilters : OpenDialogFilters;
+    request.directory = w->FileDialogDir;
+    const QString path = Platform::RunFileDialog(w, request);
+    if (!path.isEmpty()) {
+        // The next use of either dialog starts from this folder and name.
+        const QFileInfo info(path);
+        w->FileDialogDir = info.absolutePath();
+        w->FileDialogName = info.fileName();
+    }
+    return path;
+}
+
+// Asks whether a file that does not exist is to be created; Yes creates it
+// empty. Returns the answer; `created` tells whether the file now exists.
+Platform::Answer AskToCreate(const QString &path, bool &created)
+{
+    created = false;
+    const Platform::Answer a = Platform::MessageBox(
+        OpenDialogTitle,
+        QDir::toNativeSeparators(path) + QStringLiteral("\nЭтот файл не существует.\nСоздать его?"),
+        Platform::Icon::Question, Platform::Buttons::YesNo);
+    if (a == Platform::Answer::Yes) {
+        QFile f(path);
+        created = f.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    }
+    return a;
+}
+
+// Restores the live display when a print with the board on the printer
+// port ends, however it ends.
+struct LiveDisplayRestorer {
+    bool armed = false;
+    void Restore()
+    {
+        if (!armed)
+            return;
+        armed = false;
+        DataFromMemory = 1;
+        std::vector<int32_t>().swap(PrintSnapshot);
+    }
+    ~LiveDisplayRestorer() { Restore(); }
+};
+
+// Draws the window's client area, as it looks now, at the top left of the
+// page, scaled from the window's resolution to the printer's. Returns the
+// text of the failure, empty when the page went out.
+QString PrintClientArea(QWidget *w, QPrinter &printer)
+{
+    const QPixmap shot = w->grab();
+    const QImage image = shot.toImage();
+    const double ratio = shot.devicePixelRatio() > 0 ? shot.devicePixelRatio() : 1.0;
+
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return PrintStartFailedText;
+    const QRectF target(0.0, 0.0, image.width() / ratio * printer.logicalDpiX() / WindowPixelsPerInch,
+                        image.height() / ratio * printer.logicalDpiY() / WindowPixelsPerInch);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(target, image);
+    const bool ended = painter.end();
+    if (!ended || printer.printerState() == QPrinter::Error)
+        return PrintFailedText;
+    return QString();
+}
+
+} // namespace
+
+void TFGraph::NOpenClick()
+{
+    QString path;
+    for (;;) {
+        path = RunSpectrumDialog(this, false);
+        if (path.isEmpty())
+            return;
+        if (QFileInfo::exists(path))
+            break;
+        bool created = false;
+        if (AskToCreate(path, created) == Platform::Answer::No)
+            continue; // back to the dialog for another name
+        if (!created) {
+            SpectrumFileResult r;
+            r.op = SpectrumFileOp::Read;
+            r.box = SpectrumFileBox::OpenError;
+            ShowFileResult(r);
+        }
+        // A file just created holds no spectrum: the counts stay as they are.
+        return;
+    }
+    if (!ValidInput(InputNumber))
+        return;
+    // The counts go into the data memory only; the next refresh shows them.
+    ShowFileResult(ReadSpectrum(FileSystemPath(path), InputNumber));
+}
+
+void TFGraph::NSaveClick()
+{
+    const QString path = RunSpectrumDialog(this, true);
+    if (path.isEmpty() || !ValidInput(InputNumber))
+        return;
+    ShowFileResult(SaveSpectrum(FileSystemPath(path), InputNumber));
+}
+
+void TFGraph::NPrintClick()
+{
+    const bool lpt = Settings.InterfaceKind == LptInterface;
+    LiveDisplayRestorer live;
+    if (lpt) {
+        // Freeze this window's spectrum while the printer is on the port:
+        // every window reads the snapshot until the board is back.
+        const size_t channels = std::max(SnapshotChannels, static_cast<size_t>(std::max(Settings.ChannelCount, 0)));
+        std::vector<int32_t> snapshot(channels, 0);
+        const int32_t readable = std::min<int32_t>(static_cast<int32_t>(channels), Settings.ChannelCount);
+        if (ValidInput(InputNumber))
+            for (int32_t c = 0; c < readable; ++c)
+                snapshot[static_cast<size_t>(c)] = ReadChannel(c, InputNumber);
+        PrintSnapshot = std::move(snapshot);
+        DataFromMemory = 0;
+        live.armed = true;
+        Platform::MessageBox(BeforePrintCaption, BeforePrintText, Platform::Icon::NoIcon, Platform::Buttons::Ok);
+    }
+
+    QString failure;
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setDocName(windowTitle());
+        if (Platform::RunPrintDialog(this, printer))
+            failure = PrintClientArea(this, printer);
+    }
+    if (!failure.isEmpty())
+        Platform::ReportError(failure);
+
+    if (lpt) {
+        // Shown after a failed job too: the cables were swapped all the same.
+        Platform::MessageBox(AfterPrintCaption, AfterPrintText, Platform::Icon::NoIcon, Platform::Buttons::Ok);
+        live.Restore();
+    }
+}
