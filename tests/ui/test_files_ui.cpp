@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <stdexcept>
 #include <vector>
 
 using namespace ui_test;
@@ -584,6 +585,50 @@ private slots:
         QVERIFY(blue.bounds.left() < page.width() / 4);
         QVERIFY(blue.bounds.top() < page.height() / 4);
         QVERIFY(blue.bounds.bottom() < page.height() / 2);
+    }
+
+    void printoutShowsAnOpenPanel()
+    {
+        Boxes boxes;
+        auto render = [this](const QString &name) {
+            const QString pdf = Tmp(name + QStringLiteral(".pdf"));
+            ScriptPrintDialog(pdf);
+            g1->NPrint->trigger();
+            const QString prefix = Tmp(name);
+            if (QProcess::execute(QStringLiteral("pdftoppm"),
+                                  {"-png", "-r", "50", "-f", "1", "-l", "1", "-singlefile", pdf, prefix}) != 0)
+                return QImage();
+            return QImage(prefix + QStringLiteral(".png")).convertToFormat(QImage::Format_RGB32);
+        };
+        const QImage plain = render(QStringLiteral("plain"));
+        g1->PTimeSet->show();
+        const QImage withPanel = render(QStringLiteral("panel"));
+        QVERIFY(boxes.log().isEmpty());
+        QVERIFY(!plain.isNull() && plain.size() == withPanel.size());
+
+        // The panel covers the window's top strip between x 160 and 369:
+        // the pages differ there and nowhere below the plot's top edge.
+        const QRect blue = FindBlue(plain).bounds;
+        int changedAbove = 0, changedBelow = 0;
+        for (int y = 0; y < plain.height(); ++y)
+            for (int x = 0; x < plain.width(); ++x)
+                if (plain.pixel(x, y) != withPanel.pixel(x, y))
+                    ++(y < blue.top() ? changedAbove : changedBelow);
+        QVERIFY2(changedAbove > 100, qPrintable(QString::number(changedAbove)));
+        QCOMPARE(changedBelow, 0);
+    }
+
+    void exceptionDuringPrintRestoresTheLiveDisplay()
+    {
+        Settings.InterfaceKind = 3;
+        Boxes boxes;
+        Platform::SetPrintDialogHook([](QPrinter &) -> bool { throw std::runtime_error("printer gone"); });
+        g1->NPrint->trigger();
+        QCOMPARE(boxes.log().size(), 2);
+        QCOMPARE(boxes.log()[0].text, QStringLiteral("Подключите принтер вместо АЦП !"));
+        CheckErrorReport(boxes.log()[1], QStringLiteral("printer gone."));
+        QCOMPARE(DataFromMemory, uint8_t(1));
+        QVERIFY(PrintSnapshot.empty());
     }
 
     void cancelledPrintDialogDoesNothing()
