@@ -1,0 +1,589 @@
+// The settings panels of a spectrum window: the exposure time entry and the
+// front-end control panels (digital shift, pulse shaping).
+#include "UiTestUtil.h"
+
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTime>
+#include <QTimeEdit>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+constexpr double kSecond = 1.0 / 86400.0;
+
+} // namespace
+
+class TestPanels : public QObject {
+    Q_OBJECT
+
+    TFRYV *frame = nullptr;
+
+    // A frame with `n` spectrum windows, the first one active.
+    TFGraph *Open(int n)
+    {
+        frame = ui_test::FrameWithWindows(n);
+        return Activate(0);
+    }
+
+    TFGraph *Activate(int index)
+    {
+        TFGraph *g = frame->SpectrumWindows().at(index);
+        frame->MdiArea->setActiveSubWindow(frame->MdiArea->subWindowList().at(index));
+        QApplication::processEvents();
+        return g;
+    }
+
+    // Replaces a spin editor's text by typing.
+    static void TypeInto(QSpinBox *s, const QString &text)
+    {
+        s->setFocus();
+        QTest::keyClick(s, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(s, Qt::Key_Delete);
+        QTest::keyClicks(s, text);
+    }
+
+    // Types a time of day into the picker, section by section from the hours.
+    static void TypeTime(QTimeEdit *t, const QString &hhmmss)
+    {
+        t->setFocus();
+        t->setSelectedSection(QDateTimeEdit::HourSection);
+        QTest::keyClicks(t, hhmmss);
+    }
+
+    static void Click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
+
+    // Opens the window's control menu as the operator does and picks an item.
+    static void ChooseDrivingItem(TFGraph *g, QAction *item)
+    {
+        QMenu *menu = g->NDriving;
+        menu->popup(g->mapToGlobal(QPoint(150, 10)));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+        QTRY_VERIFY(!menu->isVisible());
+    }
+
+    static void CheckPanelShown(QWidget *panel)
+    {
+        QVERIFY(panel->isVisible());
+        QVERIFY(panel->isEnabled());
+    }
+
+    static void CheckPanelClosed(QWidget *panel)
+    {
+        QVERIFY(!panel->isVisible());
+        QVERIFY(!panel->isEnabled());
+    }
+
+private slots:
+    void init()
+    {
+        ui_test::ResetProgram();
+        frame = nullptr;
+    }
+
+    void cleanup()
+    {
+        if (frame)
+            ui_test::DisposeFrame(frame);
+        frame = nullptr;
+    }
+
+    // ---------------------------------------------------------------------
+    // Exposure time
+
+    void timePanel_hiddenUntilChosen()
+    {
+        TFGraph *g = Open(1);
+        QVERIFY(!g->PTimeSet->isVisible());
+        g->MTime->trigger();
+        QVERIFY(g->PTimeSet->isVisible());
+        QCOMPARE(g->PTimeSet->geometry(), QRect(160, 0, 209, 57));
+    }
+
+    void timePanel_opensPresetAndStoresItAgain()
+    {
+        ui_test::Boxes boxes;
+        Settings.ActOnAllInputs = 0;
+        Settings.ExposurePreset[1] = 0.3;
+        Settings.ExposurePreset[2] = 0.4;
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        QCOMPARE(g->SpinEditDay->value(), 0);
+        QCOMPARE(g->DateTimePicker1->time(), QTime(21, 36, 0));
+        Click(g->BOKTime);
+        QVERIFY(!g->PTimeSet->isVisible());
+        QVERIFY(std::fabs(Settings.ExposurePreset[0] - 0.9) < 1e-9);
+        QCOMPARE(Settings.ExposurePreset[1], 0.3);
+        QCOMPARE(Settings.ExposurePreset[2], 0.4);
+        QVERIFY(boxes.log().isEmpty());
+    }
+
+    void timePanel_wholeDays()
+    {
+        Settings.ExposurePreset[0] = 2.0;
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        QCOMPARE(g->SpinEditDay->value(), 2);
+        QCOMPARE(g->DateTimePicker1->time(), QTime(0, 0, 0));
+        Click(g->BOKTime);
+        QCOMPARE(Settings.ExposurePreset[0], 2.0);
+    }
+
+    void timePanel_largestEntry()
+    {
+        Settings.ActOnAllInputs = 0;
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        TypeInto(g->SpinEditDay, QStringLiteral("100"));
+        TypeTime(g->DateTimePicker1, QStringLiteral("235959"));
+        QCOMPARE(g->DateTimePicker1->time(), QTime(23, 59, 59));
+        Click(g->BOKTime);
+        QVERIFY(std::fabs(Settings.ExposurePreset[0] - (100.0 + 86399.0 / 86400.0)) < 1e-9);
+    }
+
+    void timePanel_daysBeyondRangeAreLimited()
+    {
+        Settings.ActOnAllInputs = 0;
+        Settings.ExposurePreset[0] = 150.5;
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        QCOMPARE(g->SpinEditDay->value(), 100);
+        QCOMPARE(g->DateTimePicker1->time(), QTime(12, 0, 0));
+        Click(g->BOKTime);
+        QVERIFY(std::fabs(Settings.ExposurePreset[0] - 100.5) < 1e-9);
+    }
+
+    void timePanel_unusablePresets_data()
+    {
+        QTest::addColumn<double>("preset");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<QTime>("time");
+        QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << 0 << QTime(0, 0);
+        QTest::newRow("negative") << -3.25 << 0 << QTime(0, 0);
+        QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << 100 << QTime(0, 0);
+        QTest::newRow("huge") << 1e300 << 100 << QTime(0, 0);
+        QTest::newRow("largest double") << std::numeric_limits<double>::max() << 100 << QTime(0, 0);
+        QTest::newRow("just below 2 days") << 2.0 - 1e-9 << 2 << QTime(0, 0);
+        QTest::newRow("just below 101 days") << 101.0 - 1e-9 << 100 << QTime(23, 59, 59);
+        QTest::newRow("half a second") << 0.5 * kSecond << 0 << QTime(0, 0, 1);
+    }
+
+    void timePanel_unusablePresets()
+    {
+        QFETCH(double, preset);
+        QFETCH(int, days);
+        QFETCH(QTime, time);
+        ui_test::Boxes boxes;
+        Settings.ExposurePreset[0] = preset;
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        QVERIFY(g->PTimeSet->isVisible());
+        QCOMPARE(g->SpinEditDay->value(), days);
+        QCOMPARE(g->DateTimePicker1->time(), time);
+        QVERIFY(boxes.log().isEmpty());
+    }
+
+    void timePanel_allInputsUpToInputCount()
+    {
+        Settings.InputCount = 2;
+        Settings.ActOnAllInputs = 1;
+        Settings.ActionInput = 1;
+        Settings.ExposurePreset[2] = 0.125;
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        TypeInto(g->SpinEditDay, QStringLiteral("3"));
+        TypeTime(g->DateTimePicker1, QStringLiteral("060000"));
+        Click(g->BOKTime);
+        QVERIFY(std::fabs(Settings.ExposurePreset[0] - 3.25) < 1e-9);
+        QVERIFY(std::fabs(Settings.ExposurePreset[1] - 3.25) < 1e-9);
+        QCOMPARE(Settings.ExposurePreset[2], 0.125);
+    }
+
+    void timePanel_opensOwnInputStoresActionInput()
+    {
+        Settings.ActOnAllInputs = 0;
+        Settings.ActionInput = 1;
+        Settings.ExposurePreset[0] = 0.1;
+        Settings.ExposurePreset[1] = 0.6;
+        Settings.ExposurePreset[2] = 0.3;
+        Open(2);
+        TFGraph *g = Activate(1);
+        QCOMPARE(g->InputNumber, 2);
+        g->MTime->trigger();
+        QCOMPARE(g->SpinEditDay->value(), 0);
+        QCOMPARE(g->DateTimePicker1->time(), QTime(14, 24, 0));
+        TypeTime(g->DateTimePicker1, QStringLiteral("060000"));
+        Click(g->BOKTime);
+        QVERIFY(std::fabs(Settings.ExposurePreset[0] - 0.25) < 1e-9);
+        QCOMPARE(Settings.ExposurePreset[1], 0.6);
+        QCOMPARE(Settings.ExposurePreset[2], 0.3);
+    }
+
+    void timePanel_cancelStoresNothing()
+    {
+        Settings.ActOnAllInputs = 1;
+        Settings.ExposurePreset[0] = 0.1;
+        Settings.ExposurePreset[1] = 0.6;
+        Settings.ExposurePreset[2] = 0.3;
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        g->LIntegralY->setText(QStringLiteral("1234"));
+        TypeInto(g->SpinEditDay, QStringLiteral("7"));
+        TypeTime(g->DateTimePicker1, QStringLiteral("101010"));
+        Click(g->BCenselTime);
+        QVERIFY(!g->PTimeSet->isVisible());
+        QCOMPARE(Settings.ExposurePreset[0], 0.1);
+        QCOMPARE(Settings.ExposurePreset[1], 0.6);
+        QCOMPARE(Settings.ExposurePreset[2], 0.3);
+        QCOMPARE(g->LIntegralY->text(), QStringLiteral("1234"));
+    }
+
+    void timePanel_reopeningReloads()
+    {
+        Settings.ExposurePreset[0] = 1.5;
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        TypeInto(g->SpinEditDay, QStringLiteral("9"));
+        TypeTime(g->DateTimePicker1, QStringLiteral("010203"));
+        g->MTime->trigger();
+        QVERIFY(g->PTimeSet->isVisible());
+        QCOMPARE(g->SpinEditDay->value(), 1);
+        QCOMPARE(g->DateTimePicker1->time(), QTime(12, 0, 0));
+    }
+
+    void timePanel_ctrlTOpensIt()
+    {
+        Settings.ExposurePreset[0] = 2.75;
+        TFGraph *g = Open(1);
+        QVERIFY(!g->PTimeSet->isVisible());
+        QTest::keyClick(g, Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(g->PTimeSet->isVisible());
+        QCOMPARE(g->SpinEditDay->value(), 2);
+        QCOMPARE(g->DateTimePicker1->time(), QTime(18, 0, 0));
+    }
+
+    void timePanel_isNotModal()
+    {
+        Settings.ParallelConversion = 1;
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        QVERIFY(!g->PTimeSet->isWindow());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        // The rest of the window stays usable and the panel stays up.
+        const uint8_t mode = Settings.HistogramMode;
+        Click(g->BGistogramm);
+        QCOMPARE(Settings.HistogramMode, static_cast<uint8_t>(mode == 0 ? 1 : 0));
+        ChooseDrivingItem(g, g->NShift);
+        QVERIFY(g->PShift->isVisible());
+        QVERIFY(g->PTimeSet->isVisible());
+    }
+
+    void timePanel_confirmsStoredValueUntilRefresh()
+    {
+        Settings.ActOnAllInputs = 0;
+        Settings.ActionInput = 2;
+        Settings.ExposurePreset[0] = 0.1;
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        TypeInto(g->SpinEditDay, QStringLiteral("1"));
+        TypeTime(g->DateTimePicker1, QStringLiteral("060000"));
+        Click(g->BOKTime);
+        QVERIFY(std::fabs(Settings.ExposurePreset[1] - 1.25) < 1e-9);
+        // The value just stored, not input 1's preset.
+        QCOMPARE(g->LIntegralY->text(),
+                 QStringLiteral("1 - ") + QTime(6, 0, 0).toString(Platform::LongTimeFormat()));
+        g->TimerRisTimer();
+        QCOMPARE(g->LIntegralY->text(), QString::number(Integral(1)));
+    }
+
+    // ---------------------------------------------------------------------
+    // Digital shift
+
+    void shift_zeroOpensToTheRight()
+    {
+        Settings.ParallelConversion = 1;
+        Settings.DigitalShift = 0;
+        TFGraph *g = Open(1);
+        CheckPanelClosed(g->PShift);
+        ChooseDrivingItem(g, g->NShift);
+        CheckPanelShown(g->PShift);
+        QVERIFY(g->RBRight->isChecked());
+        QVERIFY(!g->RBLeft->isChecked());
+        QCOMPARE(g->SEShift->value(), 0);
+        Click(g->BShiftOK);
+        QCOMPARE(Settings.DigitalShift, 0);
+        CheckPanelClosed(g->PShift);
+    }
+
+    void shift_stepsAccumulate()
+    {
+        Settings.ParallelConversion = 1;
+        Settings.DigitalShift = -100;
+        TFGraph *g = Open(1);
+        ChooseDrivingItem(g, g->NShift);
+        QVERIFY(g->RBLeft->isChecked());
+        QCOMPARE(g->SEShift->value(), 0);
+        Click(g->RBRight);
+        TypeInto(g->SEShift, QStringLiteral("30"));
+        Click(g->BShiftOK);
+        QCOMPARE(Settings.DigitalShift, -70);
+        // Still to the left of zero: the next opening says so, amount 0.
+        ChooseDrivingItem(g, g->NShift);
+        QVERIFY(g->RBLeft->isChecked());
+        QCOMPARE(g->SEShift->value(), 0);
+        TypeInto(g->SEShift, QStringLiteral("5"));
+        Click(g->BShiftOK);
+        QCOMPARE(Settings.DigitalShift, -75);
+    }
+
+    void shift_totalGoesPastOneStep()
+    {
+        Settings.ParallelConversion = 1;
+        Settings.DigitalShift = 2000;
+        TFGraph *g = Open(1);
+        ChooseDrivingItem(g, g->NShift);
+        QVERIFY(g->RBRight->isChecked());
+        TypeInto(g->SEShift, QStringLiteral("2048"));
+        QCOMPARE(g->SEShift->value(), 2048);
+        Click(g->BShiftOK);
+        QCOMPARE(Settings.DigitalShift, 4048);
+    }
+
+    void shift_stepIsLimitedTo2048()
+    {
+        Settings.ParallelConversion = 1;
+        TFGraph *g = Open(1);
+        ChooseDrivingItem(g, g->NShift);
+        TypeInto(g->SEShift, QStringLiteral("9999"));
+        const int shown = g->SEShift->value();
+        QVERIFY(shown >= 0 && shown <= 2048);
+        Click(g->BShiftOK);
+        // The step stored is the one the field shows.
+        QCOMPARE(Settings.DigitalShift, shown);
+    }
+
+    void shift_saturatesAtTheInt32Limits_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<bool>("left");
+        QTest::addColumn<int>("expected");
+        constexpr int32_t hi = std::numeric_limits<int32_t>::max();
+        constexpr int32_t lo = std::numeric_limits<int32_t>::min();
+        QTest::newRow("right near the top") << hi - 10 << false << hi;
+        QTest::newRow("right at the top") << hi << false << hi;
+        QTest::newRow("left near the bottom") << lo + 5 << true << lo;
+        QTest::newRow("left just fits") << lo + 2048 << true << lo;
+    }
+
+    void shift_saturatesAtTheInt32Limits()
+    {
+        QFETCH(int, start);
+        QFETCH(bool, left);
+        QFETCH(int, expected);
+        Settings.ParallelConversion = 1;
+        Settings.DigitalShift = start;
+        TFGraph *g = Open(1);
+        ChooseDrivingItem(g, g->NShift);
+        Click(left ? g->RBLeft : g->RBRight);
+        TypeInto(g->SEShift, QStringLiteral("2048"));
+        Click(g->BShiftOK);
+        QCOMPARE(Settings.DigitalShift, expected);
+    }
+
+    void shift_cancelKeepsTotal()
+    {
+        Settings.ParallelConversion = 1;
+        Settings.DigitalShift = 12;
+        TFGraph *g = Open(1);
+        ChooseDrivingItem(g, g->NShift);
+        Click(g->RBLeft);
+        TypeInto(g->SEShift, QStringLiteral("300"));
+        Click(g->BShiftCansel);
+        QCOMPARE(Settings.DigitalShift, 12);
+        CheckPanelClosed(g->PShift);
+        // The entry stays until the menu is opened again, which reloads it.
+        QVERIFY(g->RBLeft->isChecked());
+        QCOMPARE(g->SEShift->value(), 300);
+        ChooseDrivingItem(g, g->NShift);
+        QVERIFY(g->RBRight->isChecked());
+        QCOMPARE(g->SEShift->value(), 0);
+    }
+
+    void shift_emptiedAmountCountsAsZero()
+    {
+        Settings.ParallelConversion = 1;
+        Settings.DigitalShift = 40;
+        TFGraph *g = Open(1);
+        ChooseDrivingItem(g, g->NShift);
+        TypeInto(g->SEShift, QStringLiteral("30"));
+        QTest::keyClick(g->SEShift, Qt::Key_Backspace);
+        QTest::keyClick(g->SEShift, Qt::Key_Backspace);
+        QVERIFY(g->SEShift->text().isEmpty());
+        // OK from the keyboard leaves the focus in the emptied field.
+        g->BShiftOK->click();
+        QCOMPARE(Settings.DigitalShift, 40);
+        CheckPanelClosed(g->PShift);
+    }
+
+    // ---------------------------------------------------------------------
+    // Pulse shaping
+
+    void pulse_openingChecksTheStoredCode_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("0") << 0 << QStringLiteral("&1 мкс");
+        QTest::newRow("1") << 1 << QStringLiteral("&2 мкс");
+        QTest::newRow("2") << 2 << QStringLiteral("&4 мкс");
+        QTest::newRow("3") << 3 << QStringLiteral("&8 мкс");
+    }
+
+    void pulse_openingChecksTheStoredCode()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, caption);
+        Settings.ParallelConversion = 1;
+        Settings.PulseShaping = static_cast<uint8_t>(code);
+        TFGraph *g = Open(1);
+        ChooseDrivingItem(g, g->NFormir);
+        CheckPanelShown(g->PFormPuls);
+        QStringList checked;
+        for (QRadioButton *rb : {g->RB8mks, g->RB4mks, g->RB2mks, g->RB1mks})
+            if (rb->isChecked())
+                checked << rb->text();
+        QCOMPARE(checked, QStringList{caption});
+        // OK without a change stores the same code.
+        Click(g->BFormPulsOK);
+        QCOMPARE(int(Settings.PulseShaping), code);
+        CheckPanelClosed(g->PFormPuls);
+    }
+
+    void pulse_choosingOneMicrosecond()
+    {
+        Settings.ParallelConversion = 1;
+        Settings.PulseShaping = 3;
+        TFGraph *g = Open(1);
+        ChooseDrivingItem(g, g->NFormir);
+        QVERIFY(g->RB8mks->isChecked());
+        QCOMPARE(g->RB8mks->text(), QStringLiteral("&8 мкс"));
+        Click(g->RB1mks);
+        Click(g->BFormPulsOK);
+        QCOMPARE(int(Settings.PulseShaping), 0);
+        ChooseDrivingItem(g, g->NFormir);
+        Click(g->RB4mks);
+        Click(g->BFormPulsOK);
+        QCOMPARE(int(Settings.PulseShaping), 2);
+    }
+
+    void pulse_unknownCodeLeavesTheButtons()
+    {
+        Settings.ParallelConversion = 1;
+        Settings.PulseShaping = 7;
+        TFGraph *g = Open(1);
+        g->RB2mks->setChecked(true);
+        ChooseDrivingItem(g, g->NFormir);
+        QVERIFY(g->RB2mks->isChecked());
+        Click(g->BFormPulsCansel);
+        QCOMPARE(int(Settings.PulseShaping), 7);
+        CheckPanelClosed(g->PFormPuls);
+    }
+
+    void pulse_cancelKeepsCode()
+    {
+        Settings.ParallelConversion = 1;
+        Settings.PulseShaping = 1;
+        TFGraph *g = Open(1);
+        ChooseDrivingItem(g, g->NFormir);
+        Click(g->RB8mks);
+        Click(g->BFormPulsCansel);
+        QCOMPARE(int(Settings.PulseShaping), 1);
+        CheckPanelClosed(g->PFormPuls);
+    }
+
+    // ---------------------------------------------------------------------
+    // Both panels
+
+    void panels_closeOnOkAndCancel_data()
+    {
+        QTest::addColumn<bool>("shiftPanel");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("shift OK") << true << true;
+        QTest::newRow("shift Cancel") << true << false;
+        QTest::newRow("pulse OK") << false << true;
+        QTest::newRow("pulse Cancel") << false << false;
+    }
+
+    void panels_closeOnOkAndCancel()
+    {
+        QFETCH(bool, shiftPanel);
+        QFETCH(bool, ok);
+        Settings.ParallelConversion = 1;
+        TFGraph *g = Open(1);
+        QWidget *panel = shiftPanel ? static_cast<QWidget *>(g->PShift) : g->PFormPuls;
+        QWidget *other = shiftPanel ? static_cast<QWidget *>(g->PFormPuls) : g->PShift;
+        CheckPanelClosed(panel);
+        ChooseDrivingItem(g, shiftPanel ? g->NShift : g->NFormir);
+        CheckPanelShown(panel);
+        CheckPanelClosed(other);
+        QPushButton *button = shiftPanel ? (ok ? g->BShiftOK : g->BShiftCansel)
+                                         : (ok ? g->BFormPulsOK : g->BFormPulsCansel);
+        Click(button);
+        CheckPanelClosed(panel);
+        // Opened again after closing.
+        ChooseDrivingItem(g, shiftPanel ? g->NShift : g->NFormir);
+        CheckPanelShown(panel);
+    }
+
+    void panels_bothOpenAtOnce()
+    {
+        Settings.ParallelConversion = 1;
+        TFGraph *g = Open(1);
+        ChooseDrivingItem(g, g->NShift);
+        ChooseDrivingItem(g, g->NFormir);
+        CheckPanelShown(g->PShift);
+        CheckPanelShown(g->PFormPuls);
+        Click(g->BFormPulsCansel);
+        CheckPanelShown(g->PShift);
+        CheckPanelClosed(g->PFormPuls);
+    }
+
+    void panels_menuFollowsConversionTypeAtCreation()
+    {
+        Settings.ParallelConversion = 0;
+        Settings.InputCount = 2;
+        TFGraph *g1 = Open(1);
+        QVERIFY(!g1->NDriving->menuAction()->isEnabled());
+        // Its title in the frame's bar does not open.
+        QMenuBar *bar = frame->menuBar();
+        QVERIFY(bar->actions().contains(g1->NDriving->menuAction()));
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(g1->NDriving->menuAction()).center());
+        QApplication::processEvents();
+        QVERIFY(!g1->NDriving->isVisible());
+        Settings.ParallelConversion = 1;
+        emit frame->MWind->aboutToShow();
+        frame->MNew->trigger();
+        QApplication::processEvents();
+        QCOMPARE(frame->SpectrumWindowCount(), 2);
+        TFGraph *g2 = Activate(1);
+        QVERIFY(g2->NDriving->menuAction()->isEnabled());
+        QVERIFY(bar->actions().contains(g2->NDriving->menuAction()));
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(g2->NDriving->menuAction()).center());
+        QTRY_VERIFY(g2->NDriving->isVisible());
+        g2->NDriving->hide();
+        QVERIFY(!g1->NDriving->menuAction()->isEnabled());
+        ChooseDrivingItem(g2, g2->NShift);
+        CheckPanelShown(g2->PShift);
+        ChooseDrivingItem(g2, g2->NFormir);
+        CheckPanelShown(g2->PFormPuls);
+        CheckPanelClosed(g1->PShift);
+        CheckPanelClosed(g1->PFormPuls);
+    }
+};
+
+QTEST_MAIN(TestPanels)
+#include "test_panels.moc"
