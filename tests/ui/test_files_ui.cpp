@@ -288,7 +288,7 @@ private slots:
         const auto spectrum = TestSpectrum(7);
         SetCounts(1, spectrum);
         const auto other = Counts(2);
-        const QString path = Tmp(QStringLiteral("spec.txt"));
+        const QString path = Tmp(QStringLiteral("spectrum.txt"));
         Save(g1, path);
         QVERIFY(boxes.log().isEmpty());
 
@@ -317,9 +317,9 @@ private slots:
     void binaryFileRoundTrip_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::newRow("spe") << QStringLiteral("spec.spe");
-        QTest::newRow("upper-case TXT") << QStringLiteral("SPEC.TXT");
-        QTest::newRow("mixed-case Txt") << QStringLiteral("Spec.Txt");
+        QTest::newRow("spe") << QStringLiteral("spectrum.spe");
+        QTest::newRow("upper-case TXT") << QStringLiteral("SPECTRUM.TXT");
+        QTest::newRow("mixed-case Txt") << QStringLiteral("Spectrum.Txt");
         QTest::newRow("initial name, no extension") << QString();
     }
     void binaryFileRoundTrip()
