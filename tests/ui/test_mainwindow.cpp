@@ -3,6 +3,8 @@
 #include "UiTestUtil.h"
 
 #include <QMenuBar>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTextBrowser>
 
 using namespace ui_test;
@@ -397,6 +399,31 @@ private slots:
         f.NAbProgramm->trigger();
         QVERIFY(boxes.log().isEmpty());
         viewer->close();
+    }
+
+    void f1OverAHighlightedItemOpensItsContext()
+    {
+        Boxes boxes;
+        TFRYV f;
+        SettingsFilePath = "/nonexistent-dir/x";
+        if (Platform::HelpFilePath().isEmpty())
+            QSKIP("the help file is copied beside the executable by the build");
+        f.show();
+        f.MDevice->popup(QPoint(10, 10));
+        f.MDevice->setActiveAction(f.MInterface->menuAction());
+        QTest::keyClick(f.MDevice, Qt::Key_F1);
+        QWidget *viewer = Platform::HelpWindow();
+        QVERIFY(viewer && viewer->isVisible());
+        auto *browser = viewer->findChild<QTextBrowser *>();
+        // context 11, the device menu, lies far down the help text
+        QVERIFY(browser->verticalScrollBar()->value() > 0);
+        const QTextCursor top = browser->cursorForPosition(QPoint(5, 5));
+        QVERIFY2(top.block().text().contains(QStringLiteral("Устройство")) ||
+                     browser->verticalScrollBar()->value() == browser->verticalScrollBar()->maximum(),
+                 qPrintable(top.block().text()));
+        f.MDevice->close();
+        viewer->close();
+        QVERIFY(boxes.log().isEmpty());
     }
 
     void exitAnsweredNoWritesNothing()

@@ -728,7 +728,8 @@ bool TFRYV::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::KeyPress)
         return QMainWindow::eventFilter(watched, event);
     auto *w = qobject_cast<QWidget *>(watched);
-    if (!w || w->window() != this)
+    // Keys of this frame and its children, and of the menus it pops up.
+    if (!w || (w->window() != this && !qobject_cast<QMenu *>(w)))
         return QMainWindow::eventFilter(watched, event);
     auto *ke = static_cast<QKeyEvent *>(event);
     // An unaccepted key travels up the parent chain and reaches the filter
