@@ -96,6 +96,26 @@ private slots:
         DisposeFrame(f);
     }
 
+    void activeWindowMenusJoinTheBarAndStayWithoutFocus()
+    {
+        TFRYV *f = FrameWithWindows(2);
+        const auto windows = f->SpectrumWindows();
+        auto subs = f->MdiArea->subWindowList(QMdiArea::CreationOrder);
+        f->MdiArea->setActiveSubWindow(subs[0]);
+        QCOMPARE(f->MenuWindow(), windows[0]);
+        QVERIFY(f->menuBar()->actions().contains(windows[0]->NFile->menuAction()));
+        f->MdiArea->setActiveSubWindow(subs[1]);
+        QCOMPARE(f->MenuWindow(), windows[1]);
+        QVERIFY(f->menuBar()->actions().contains(windows[1]->NMeasuring->menuAction()));
+        QVERIFY(!f->menuBar()->actions().contains(windows[0]->NFile->menuAction()));
+        // no active window (the application lost the focus): the menus stay
+        f->MdiArea->setActiveSubWindow(nullptr);
+        QCOMPARE(f->MenuWindow(), windows[1]);
+        QVERIFY(f->menuBar()->actions().contains(windows[1]->MTime));
+        QCOMPARE(f->menuBar()->actions().size(), 10);
+        DisposeFrame(f);
+    }
+
     void oneWindowKeepsArrangingDisabled()
     {
         TFRYV *f = FrameWithWindows(1);
