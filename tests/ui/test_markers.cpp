@@ -904,21 +904,18 @@ private slots:
         QCOMPARE(Settings.Marker[0], 95);
 
         // A marker outside the view goes to the nearer edge, whatever the key.
-        const struct {
-            Qt::Key key;
-        } keys[] = {{Qt::Key_Home}, {Qt::Key_End}, {Qt::Key_PageUp}, {Qt::Key_PageDown}};
-        for (const auto &k : keys) {
+        for (Qt::Key key : {Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown}) {
             Settings.Marker[1] = 10; // left of the view
             g->TimerRisTimer();
-            Key(target, k.key, Qt::AltModifier);
+            Key(target, key, Qt::AltModifier);
             QCOMPARE(Settings.Marker[1], 64);
             Settings.Marker[1] = 500; // right of it
             g->TimerRisTimer();
-            Key(target, k.key, Qt::AltModifier);
+            Key(target, key, Qt::AltModifier);
             QCOMPARE(Settings.Marker[1], 95);
             Settings.Marker[0] = 1000;
             g->TimerRisTimer();
-            Key(target, k.key, Qt::ControlModifier);
+            Key(target, key, Qt::ControlModifier);
             QCOMPARE(Settings.Marker[0], 95);
         }
         QCOMPARE(Settings.ViewFirst, 64);
