@@ -51,6 +51,7 @@ inline TFRYV *FrameWithWindows(int count)
 {
     auto *frame = new TFRYV;
     frame->setAttribute(Qt::WA_DeleteOnClose, false);
+    frame->move(0, 0);
     frame->resize(900, 700);
     frame->show();
     for (int i = 0; i < count; ++i) {
