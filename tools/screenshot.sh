@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Takes docs/screenshot.png: the real program under a private Xvfb with two
+# spectrum windows, input 1 showing samples/two_peaks_1024.txt with the
+# markers around its left peak and input 2 showing samples/flat_1024.txt.
+# Driven from outside with xdotool, as an operator would: the windows menu,
+# Ctrl+O and the file dialog, Shift+Page Up, dragging the markers.
+#
+# Usage: tools/screenshot.sh [program [output.png]]
+#   program defaults to build/ryv_demo, output to docs/screenshot.png.
+#   With SHOT_DEBUG=<folder> the intermediate screenshots are kept there.
+set -euo pipefail
+SRC="$(cd "$(dirname "$0")/.." && pwd)"
+APP="$(realpath "${1:-$SRC/build/ryv_demo}")"
+OUT="$(realpath -m "${2:-$SRC/docs/screenshot.png}")"
+WORK="$(mktemp -d /tmp/ryv_shot_XXXXXX)"
+APP_PID=""
+XVFB_PID=""
+cleanup() {
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+wait_window() {
+  for _ in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  fail "no window named $1"
+}
+wait_gone() {
+  for _ in $(seq 100); do
+    [ -z "$(xdotool search --onlyvisible --name "$1" 2>/dev/null || true)" ] && return 0
+    sleep 0.1
+  done
+  fail "window $1 stays open"
+}
+
+# A private X server, without a window manager.
+exec 5>"$WORK/display"
+Xvfb -displayfd 5 -screen 0 1400x1000x24 -nolisten tcp >/dev/null 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+[ -s "$WORK/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -1 "$WORK/display")"
+
+mkdir "$WORK/run"
+(cd "$WORK/run" && exec env LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$APP" >"$WORK/app.log" 2>&1) &
+APP_PID=$!
+FRAME=$(wait_window '^RYV_demo$')
+xdotool windowmove "$FRAME" 0 0
+xdotool windowsize "$FRAME" 1300 520
+sleep 0.7
+
+# Windows menu ("&Окна", first in the bar) -> "&Новое", twice.
+for _ in 1 2; do
+  xdotool mousemove 25 9 click 1
+  sleep 0.6
+  xdotool mousemove 42 31 click 1
+  sleep 1.2
+done
+import -window root "$WORK/windows.png"
+[ -n "${SHOT_DEBUG:-}" ] && cp "$WORK/windows.png" "$SHOT_DEBUG/windows.png"
+
+# Ctrl+O in a spectrum window, the full path typed into the file dialog.
+# The spectrum windows live inside the frame (not X windows of their own):
+# a click on a title bar makes that window the active one.
+read_sample() {
+  xdotool mousemove "$1" 30 click 1
+  sleep 0.5
+  xdotool key --clearmodifiers ctrl+o
+  wait_window '^Открытие файла спектра$' >/dev/null
+  sleep 0.5
+  xdotool key --clearmodifiers ctrl+a
+  xdotool type --delay 20 "$2"
+  sleep 0.3
+  xdotool key Return
+  wait_gone '^Открытие файла спектра$'
+  sleep 0.5
+}
+read_sample 940 "$SRC/samples/flat_1024.txt"
+read_sample 300 "$SRC/samples/two_peaks_1024.txt"
+
+# Full scale 25 * 2^10 = 25600 counts.
+for _ in $(seq 10); do xdotool key --clearmodifiers shift+Prior; sleep 0.1; done
+sleep 1.5
+import -window root "$WORK/before_markers.png"
+[ -n "${SHOT_DEBUG:-}" ] && cp "$WORK/before_markers.png" "$SHOT_DEBUG/"
+
+# The plot of input 1: the bounding box of its pure blue pixels.
+geom=$(convert "$WORK/before_markers.png" -crop 640x520+0+0 +repage -fill black +opaque '#0000FF' \
+         -trim -format '%X %Y' info:)
+read -r px py <<<"$geom"
+px=${px#+}; py=${py#+}
+# Markers around the left peak, at channels 240 and 288: with 1024 channels
+# on 512 columns a marker stands on column channel / 2, and a drag puts it on
+# the channel of the column right of the pointer. Marker 2 first (from its
+# default column 450), then marker 1 (from column 50).
+drag() {
+  local from=$1 to=$2 y=$((py + 150))
+  xdotool mousemove $((px + from + 30)) "$y" mousedown 1
+  sleep 0.2
+  xdotool mousemove $((px + from)) "$y"
+  sleep 0.2
+  xdotool mousemove $((px + (from + to) / 2)) "$y"
+  sleep 0.2
+  xdotool mousemove $((px + to)) "$y"
+  sleep 0.2
+  xdotool mouseup 1
+  sleep 0.3
+}
+drag 450 143
+drag 50 119
+xdotool mousemove 700 800
+sleep 2.2
+
+import -window root "$WORK/full.png"
+eval "$(xdotool getwindowgeometry --shell "$FRAME")"
+convert "$WORK/full.png" -crop "${WIDTH}x$((HEIGHT))+${X}+${Y}" +repage -strip \
+        -define png:compression-level=9 "$OUT"
+echo "wrote $OUT ($(stat -c %s "$OUT") bytes)"
