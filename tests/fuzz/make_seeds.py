@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the fuzz targets into tests/fuzz/corpus/.
+
+corpus/settings: settings files (152-byte records, some with trailing bytes
+                 that the settings target lays over the data memory).
+corpus/text, corpus/binary: two configuration bytes (layout, input; see
+                 ConfigFromPrefix in FuzzProperties.h) followed by a spectrum
+                 file.
+
+Run it again after changing it; the files are committed.
+"""
+import math
+import os
+import shutil
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, "corpus")
+
+# --------------------------------------------------------------------------
+# Settings record: field name -> (offset, struct format)
+FIELDS = {
+    "ExposurePreset": (0, "<3d"),
+    "VertScale": (24, "<i"),
+    "ViewFirst": (28, "<i"),
+    "ActionInput": (32, "<H"),
+    "ViewWidth": (34, "<H"),
+    "ShowHints": (36, "<B"),
+    "HistogramMode": (37, "<B"),
+    "Reserved26": (38, "<2B"),
+    "Marker": (40, "<2i"),
+    "LeftPeakFrom": (48, "<i"),
+    "LeftPeakTo": (52, "<i"),
+    "RightPeakFrom": (56, "<i"),
+    "RightPeakTo": (60, "<i"),
+    "LeftPeakEnergy": (64, "<d"),
+    "RightPeakEnergy": (72, "<d"),
+    "LeftPeakCentroid": (80, "<d"),
+    "RightPeakCentroid": (88, "<d"),
+    "InputCount": (96, "<i"),
+    "ChannelCount": (100, "<i"),
+    "InterfaceKind": (104, "<i"),
+    "ParallelConversion": (108, "<B"),
+    "Reserved6D": (109, "<3B"),
+    "Running": (112, "<3B"),
+    "ActOnAllInputs": (115, "<B"),
+    "Reserved74": (116, "<4B"),
+    "StartTime": (120, "<3d"),
+    "DigitalShift": (144, "<i"),
+    "PulseShaping": (148, "<B"),
+    "Reserved95": (149, "<3B"),
+}
+
+DEFAULTS = {
+    "ExposurePreset": (0.9, 0.9, 0.9),
+    "VertScale": 25,
+    "ViewFirst": 0,
+    "ActionInput": 1,
+    "ViewWidth": 1024,
+    "ShowHints": 1,
+    "HistogramMode": 1,
+    "Marker": (100, 900),
+    "LeftPeakFrom": 10,
+    "LeftPeakTo": 20,
+    "RightPeakFrom": 1000,
+    "RightPeakTo": 1010,
+    "LeftPeakEnergy": 15.0,
+    "RightPeakEnergy": 1005.0,
+    "LeftPeakCentroid": 15.0,
+    "RightPeakCentroid": 1005.0,
+    "InputCount": 3,
+    "ChannelCount": 1024,
+    "InterfaceKind": 0,
+    "ParallelConversion": 0,
+    "Running": (0, 0, 0),
+    "ActOnAllInputs": 1,
+    "StartTime": (36000.1, 36000.1, 36000.1),
+    "DigitalShift": 0,
+    "PulseShaping": 0,
+}
+
+
+def record(**changes):
+    buf = bytearray(152)
+    values = dict(DEFAULTS)
+    values.update(changes)
+    for name, value in values.items():
+        off, fmt = FIELDS[name]
+        if not isinstance(value, (tuple, list)):
+            value = (value,)
+        struct.pack_into(fmt, buf, off, *value)
+    return bytes(buf)
+
+
+def peak_tail(n=96):
+    """Bytes that, repeated over the memory, give counts with peaks."""
+    out = bytearray()
+    for i in range(n):
+        out.append(int(10 + 200 * math.exp(-((i - n / 2) ** 2) / 50.0)) & 0xFF)
+    return bytes(out)
+
+
+NAN = float("nan")
+INF = float("inf")
+
+SETTINGS = {
+    "defaults": record(),
+    "defaults-with-peaks": record() + peak_tail(),
+    "defaults-long-file": record() + bytes(48),
+    "short-100-bytes": record()[:100],
+    "empty": b"",
+    "reserved-bytes-set": record(Reserved26=(1, 2), Reserved6D=(3, 4, 5), Reserved74=(6, 7, 8, 9),
+                                 Reserved95=(10, 11, 12)),
+    "running-2-an-hour-ago": record(Running=(0, 1, 0), StartTime=(36000.1, 45000.5, 36000.1)),
+    "valid-16384-interface3": record(ChannelCount=16384, InterfaceKind=3, InputCount=1,
+                                     ViewWidth=16384, Marker=(5000, 12000)) + peak_tail(200),
+    "valid-4096-two-inputs": record(ChannelCount=4096, InputCount=2, ViewWidth=600,
+                                    ViewFirst=3000, VertScale=1600, Marker=(3100, 3300)) + peak_tail(40),
+    "valid-narrow-view": record(ViewWidth=200, ViewFirst=900, Marker=(950, 960)) + peak_tail(24),
+    "input-count-0": record(InputCount=0),
+    "input-count-7": record(InputCount=7),
+    "input-count-negative": record(InputCount=-1),
+    "channel-count-0": record(ChannelCount=0),
+    "channel-count-2048": record(ChannelCount=2048),
+    "channel-count-negative": record(ChannelCount=-5),
+    "channel-count-huge": record(ChannelCount=100000, ViewWidth=60000),
+    "interface-4": record(InterfaceKind=4),
+    "interface-negative": record(InterfaceKind=-1),
+    "action-input-0": record(ActionInput=0),
+    "action-input-9": record(ActionInput=9),
+    "running-bytes-2-255": record(Running=(2, 255, 1)),
+    "vert-scale-0": record(VertScale=0),
+    "vert-scale-negative": record(VertScale=-100),
+    "vert-scale-10": record(VertScale=10),
+    "vert-scale-190": record(VertScale=190),
+    "vert-scale-1999": record(VertScale=1999),
+    "vert-scale-max": record(VertScale=2147483647),
+    "view-width-0": record(ViewWidth=0),
+    "view-width-16": record(ViewWidth=16),
+    "view-width-65535": record(ViewWidth=65535),
+    "view-width-2000": record(ViewWidth=2000),
+    "view-first-negative": record(ViewFirst=-1),
+    "view-first-past-end": record(ViewFirst=5000, ViewWidth=512),
+    "view-first-min": record(ViewFirst=-2147483648),
+    "markers-negative": record(Marker=(-5, -2147483648)),
+    "markers-past-end": record(Marker=(99999, 2147483647)),
+    "markers-reversed": record(Marker=(1000, 10)) + peak_tail(),
+    "markers-equal": record(Marker=(500, 500)),
+    "calibration-regions-reversed": record(LeftPeakFrom=20, LeftPeakTo=10, RightPeakFrom=1010,
+                                           RightPeakTo=1000),
+    "calibration-regions-outside": record(LeftPeakFrom=-50, LeftPeakTo=20, RightPeakFrom=1000,
+                                          RightPeakTo=5000) + peak_tail(),
+    "doubles-nan-inf": record(ExposurePreset=(NAN, INF, -INF), StartTime=(NAN, 1.0, -INF),
+                              LeftPeakEnergy=NAN, RightPeakCentroid=INF),
+    "all-ff": b"\xff" * 152,
+    "all-00": bytes(152),
+}
+
+# --------------------------------------------------------------------------
+# Spectrum files
+LAYOUTS = [(iface, inputs, ch) for iface in (0, 3) for inputs in (1, 2, 3)
+           for ch in (1024, 4096, 16384)]
+
+
+def prefix(iface, inputs, channels, input_no):
+    ch = {1024: 0, 4096: 1, 16384: 2}[channels]
+    layout = (9 if iface == 3 else 0) + (inputs - 1) * 3 + ch
+    return bytes([layout, input_no - 1])
+
+
+def spectrum(channels, salt=0):
+    """Counts with a background, two peaks and the special values."""
+    out = []
+    for c in range(channels):
+        v = 20 + (c * 7 + salt) % 13
+        v += int(5000 * math.exp(-((c - channels * 0.3) ** 2) / 200.0))
+        v += int(900 * math.exp(-((c - channels * 0.7) ** 2) / 80.0))
+        out.append(v)
+    specials = [-1, -2147483648, 2147483647, 0, 4294967295 - 2 ** 32, 1234]
+    for i, s in enumerate(specials):
+        out[3 + i] = s
+    return out
+
+
+def text_line(c, v, end=b"\r\n"):
+    return b"%6d  %12d" % (c, v) + end
+
+
+def text_file(counts, end=b"\r\n"):
+    return b"".join(text_line(c, v, end) for c, v in enumerate(counts))
+
+
+def binary_file(counts):
+    return b"".join(struct.pack("<i", v) for v in counts)
+
+
+def main():
+    if os.path.isdir(CORPUS):
+        shutil.rmtree(CORPUS)
+    for sub in ("settings", "text", "binary"):
+        os.makedirs(os.path.join(CORPUS, sub))
+
+    def put(sub, name, data):
+        with open(os.path.join(CORPUS, sub, name), "wb") as f:
+            f.write(data)
+
+    for name, data in SETTINGS.items():
+        put("settings", name, data)
+
+    # Whole files of every layout: all 1024-channel layouts, a few of the
+    # larger ones (they are big and slow to mutate).
+    for iface, inputs, ch in LAYOUTS:
+        if ch == 1024 or (iface, inputs, ch) in ((0, 1, 4096), (3, 2, 4096), (0, 1, 16384)):
+            for input_no in sorted({1, inputs}):
+                tag = "if%d-in%d-ch%d-input%d" % (iface, inputs, ch, input_no)
+                counts = spectrum(ch, salt=input_no)
+                put("text", tag, prefix(iface, inputs, ch, input_no) + text_file(counts))
+                put("binary", tag, prefix(iface, inputs, ch, input_no) + binary_file(counts))
+    # Overlapping layouts with a small file: the fuzzer extends them.
+    for iface, inputs, ch in ((0, 3, 16384), (3, 3, 16384), (0, 2, 4096)):
+        counts = spectrum(64, salt=5)
+        tag = "if%d-in%d-ch%d-short" % (iface, inputs, ch)
+        put("text", tag, prefix(iface, inputs, ch, inputs) + text_file(counts))
+        put("binary", tag, prefix(iface, inputs, ch, inputs) + binary_file(counts))
+
+    p = prefix(0, 3, 1024, 2)
+    base = spectrum(1024, salt=9)
+    small = spectrum(40, salt=3)
+
+    # Text edge cases.
+    put("text", "lf-only-lines", p + text_file(small, end=b"\n"))
+    put("text", "ctrl-z-after-20-lines", p + text_file(small[:20]) + b"\x1a" + text_file(small[20:]))
+    put("text", "ctrl-z-inside-count", p + text_file(small[:5]) + b"     5       12\x1a34\r\n")
+    hexes = [b"$FF", b"$ffffffff", b"x1F", b"X1f", b"0x7FFFFFFF", b"0XFFFFFFFF", b"$80000000",
+             b"0x", b"$", b"$100000000", b"-$5", b"0x-1"]
+    put("text", "hex-forms", p + b"".join(b"%6d  %12s\r\n" % (c, h) for c, h in enumerate(hexes)))
+    put("text", "left-aligned-count", p + text_file(small[:3]) + b"     3  1234        \r\n")
+    put("text", "short-lines", p + b"".join(b"%6d  %d\r\n" % (c, v) for c, v in enumerate(small)))
+    put("text", "count-from-column-8", p + text_file(small[:2]) + b"     2 98765\r\n" + text_file(small[3:]))
+    put("text", "signs-and-limits", p + b"".join(
+        b"%6d  %12s\r\n" % (c, s) for c, s in enumerate(
+            [b"+5", b"-0", b"-2147483648", b"2147483647", b"+2147483647", b"000000000042",
+             b"2147483648", b"+-5", b"- 5", b"5 "])))
+    put("text", "cr-only-lines", p + text_file(small, end=b"\r"))
+    put("text", "long-lines", p + b"".join(text_line(c, v, b"  trailing junk\r\n") for c, v in enumerate(small)))
+    put("text", "tab-and-letters", p + text_file(small[:4]) + b"     4  \t   12\r\n     5  12a\r\n")
+    put("text", "empty-file", p)
+    put("text", "crlf-empty-lines", p + b"\r\n" * 30)
+    put("text", "1024-file-read-as-4096", prefix(0, 1, 4096, 1) + text_file(base))
+    put("text", "4096-file-read-as-1024", prefix(0, 1, 1024, 1) + text_file(spectrum(4096, salt=2)))
+    put("text", "no-final-line-end", p + text_file(base)[:-2])
+
+    # Binary edge cases.
+    put("binary", "short-file-250-records", p + binary_file(small * 7)[:1000])
+    put("binary", "cut-record", p + binary_file(small)[:1001 % 160])
+    put("binary", "empty-file", p)
+    put("binary", "three-bytes", p + b"\x01\x02\x03")
+    put("binary", "longer-than-spectrum", p + binary_file(base) + b"surplus!")
+    put("binary", "all-ff", p + b"\xff" * 4096)
+
+
+if __name__ == "__main__":
+    main()
