@@ -65,6 +65,7 @@ for target in $targets; do
     rc=$?
     last="$(grep -E '^#[0-9]+' "$log" | tail -n 1)"
     runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
+    [ -n "$runs" ] || runs="$(sed -n 's/^#\([0-9]*\).*/\1/p' <<<"$last")"
     cov="$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")"
     ft="$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")"
     line="$target: executions ${runs:-?}, cov: ${cov:-?} ft: ${ft:-?}, exit $rc"
