@@ -4,6 +4,8 @@
 
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QToolTip>
+#include <QSpinBox>
 #include <QTextBlock>
 #include <QTextBrowser>
 
@@ -188,7 +190,7 @@ private slots:
         QCOMPARE(Settings.Running[0], 1);
         QCOMPARE(Settings.Running[2], 1);
         QVERIFY(f.TimerExp->isActive());
-        QVERIFY2(IsDefaultItem(f.NStop) == false, "the opening handler ran before the item");
+        QVERIFY2(IsDefaultItem(f.NStart), "the opening handler ran before the item, while nothing ran");
         QVERIFY(f.DispatchShortcut(Key(Qt::CTRL | Qt::ALT | Qt::Key_S)));
         QVERIFY2(IsDefaultItem(f.NStop), "Stop was the default when the menu's handler ran");
         QCOMPARE(Settings.Running[0], 0);
@@ -206,6 +208,36 @@ private slots:
         QTest::keyClick(g->BGistogramm, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(Settings.Running[0], 1);
         QCOMPARE(Settings.Running[1], 1);
+        DisposeFrame(f);
+    }
+
+    void everyKeyIsSeenOnceWhereverItLands()
+    {
+        TFRYV *f = FrameWithWindows(1);
+        TFGraph *g = f->SpectrumWindows()[0];
+        g->PTimeSet->show();
+        // a key taken by a child editor, then keys to the window and its parents
+        g->SpinEditDay->selectAll();
+        QTest::keyClick(g->SpinEditDay, Qt::Key_5);
+        QCOMPARE(g->SpinEditDay->value(), 5); // typed once, not twice
+        QTest::keyClick(g, Qt::Key_Insert);
+        QCOMPARE(Settings.ShowHints, 0);
+        QTest::keyClick(g->BGistogramm, Qt::Key_Insert);
+        QCOMPARE(Settings.ShowHints, 1);
+        QTest::keyClick(g, Qt::Key_Insert);
+        QCOMPARE(Settings.ShowHints, 0);
+        QTest::keyClick(g->SpinEditDay, Qt::Key_Insert);
+        QCOMPARE(Settings.ShowHints, 1);
+        // a plain key that is no shortcut still reaches the editor
+        QTest::keyClick(g->SpinEditDay, Qt::Key_Backspace);
+        QTest::keyClick(g->SpinEditDay, Qt::Key_7);
+        QCOMPARE(g->SpinEditDay->value(), 7);
+        // and the window previews it: Page Down zooms in once, not twice
+        Settings.ViewWidth = 1024;
+        QTest::keyClick(g->SpinEditDay, Qt::Key_PageDown);
+        QCOMPARE(Settings.ViewWidth, 512);
+        QTest::keyClick(g, Qt::Key_PageDown);
+        QCOMPARE(Settings.ViewWidth, 256);
         DisposeFrame(f);
     }
 
@@ -305,6 +337,14 @@ private slots:
         QVERIFY(!f.M1K->isEnabled() && !f.M4K->isEnabled());
         QVERIFY(f.NTypePar->isEnabled() && f.NTypePar->isChecked());
         QVERIFY(!f.NTyprOther->isEnabled());
+        QVERIFY(f.MInterface->actions()[0]->actionGroup()->isExclusive());
+        // a click changes the settings but keeps the marks of the last opening
+        f.M16K->trigger();
+        QVERIFY(f.M16K->isChecked());
+        f.MISA->trigger();
+        QVERIFY(f.MPCMCIA->isChecked());
+        QVERIFY(!f.MISA->isChecked());
+        f.MPCMCIA->trigger();
 
         // Print then ISA
         f.MPrint->trigger();
@@ -395,12 +435,23 @@ private slots:
         QVERIFY(Platform::HintsEnabled());
         Open(f.MHelp);
         QCOMPARE(f.NHintWin->text(), QStringLiteral("Выключить окна подсказки"));
-        // tool tips are swallowed while hints are off
-        f.NHintWinClick();
+        // tool tips are swallowed while hints are off, shown while on
         QWidget w;
-        w.setToolTip(QStringLiteral("x"));
-        QHelpEvent e(QEvent::ToolTip, QPoint(1, 1), QPoint(1, 1));
-        QVERIFY(!QApplication::sendEvent(&w, &e) || !Platform::HintsEnabled());
+        w.setToolTip(QStringLiteral("подсказка"));
+        w.resize(50, 50);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        f.NHintWinClick();
+        QVERIFY(!Platform::HintsEnabled());
+        QHelpEvent off(QEvent::ToolTip, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(&w, &off);
+        QVERIFY(!QToolTip::isVisible());
+        f.NHintWinClick();
+        QHelpEvent on(QEvent::ToolTip, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(&w, &on);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("подсказка"));
+        QToolTip::hideText();
     }
 
     void helpOpensAtContextsAndReportsAMissingFile()
@@ -416,9 +467,25 @@ private slots:
         auto *browser = viewer->findChild<QTextBrowser *>();
         QVERIFY(browser);
         QVERIFY(browser->toPlainText().contains(QStringLiteral("Меню «Окна»")));
+        QVERIFY2(!viewer->testAttribute(Qt::WA_QuitOnClose), "an open help window must not keep the program alive");
         f.NAbProgramm->trigger();
         QVERIFY(boxes.log().isEmpty());
         viewer->close();
+
+        // without a help file: a plain message, and the program goes on
+        const QString saved = QDir::currentPath();
+        QTemporaryDir empty;
+        QDir::setCurrent(empty.path());
+        const bool found = !Platform::HelpFilePath().isEmpty();
+        if (!found) {
+            f.NHRYV->trigger();
+            QCOMPARE(boxes.log().size(), 1);
+            QCOMPARE(boxes.log()[0].text, QStringLiteral("Файл справки Ryv.hlp не найден."));
+            QVERIFY(boxes.log()[0].icon == Platform::Icon::NoIcon);
+        }
+        QDir::setCurrent(saved);
+        if (found)
+            QSKIP("a help file is installed beside the test executable");
     }
 
     void f1OverAHighlightedItemOpensItsContext()

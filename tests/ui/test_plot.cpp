@@ -2,6 +2,7 @@
 #include "UiTestUtil.h"
 
 #include <QLocale>
+#include <QPainter>
 
 using namespace ui_test;
 
@@ -183,6 +184,7 @@ private slots:
     {
         QFETCH(int, scale);
         QFETCH(QList<int>, heights);
+        QFETCH(QStringList, labels);
         QFETCH(QString, exponent);
         Settings.VertScale = scale;
         g->VertikalMas();
@@ -199,6 +201,22 @@ private slots:
         for (int y = 92; y <= 398; ++y)
             ticks += SurfacePixel(g, 81, y) == kBlack;
         QCOMPARE(ticks, heights.size() + 1);
+        // each label right-aligned at x = 77 and centred on its tick: the
+        // surface holds exactly the pixels of the text drawn there
+        const QFontMetrics fm(g->SurfaceFont);
+        for (int i = 0; i < labels.size(); ++i) {
+            const int y = 398 - heights[i];
+            const QRect r(77 - fm.horizontalAdvance(labels[i]), y - fm.height() / 2, fm.horizontalAdvance(labels[i]),
+                          fm.height());
+            QImage expected(r.size(), QImage::Format_RGB32);
+            expected.fill(ButtonFaceColor());
+            QPainter p(&expected);
+            p.setFont(g->SurfaceFont);
+            p.setPen(Qt::black);
+            p.drawText(expected.rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, labels[i]);
+            p.end();
+            QCOMPARE(g->Surface.copy(r), expected);
+        }
     }
 
     void horizontalScaleTicksAndClamp()

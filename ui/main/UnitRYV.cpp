@@ -18,6 +18,7 @@
 namespace {
 const char *kHelpContext = "helpContext";
 const char *kDefaultItem = "defaultItem";
+const char *kMarked = "markedItem";
 
 QAction *Item(QMenu *menu, const QString &caption, int helpContext, const QString &hint = QString())
 {
@@ -75,7 +76,8 @@ TFRYV::TFRYV(QWidget *parent) : QMainWindow(parent)
     BuildMenus();
     RebuildMenuBar();
     qApp->installEventFilter(this);
-    setGeometry(220, 150, 560, 352);
+    move(220, 150);
+    resize(560, 352);
 }
 
 TFRYV::~TFRYV()
@@ -171,7 +173,8 @@ void TFRYV::BuildMenus()
         QMenu *m = MDevice->addMenu(caption);
         m->menuAction()->setProperty(kHelpContext, help);
         auto *g = new QActionGroup(m);
-        g->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
+        // Radio items; which one is checked is decided when the menu opens.
+        g->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
         for (const QString &c : items) {
             QAction *a = Item(m, c, help);
             a->setCheckable(true);
@@ -204,9 +207,14 @@ void TFRYV::BuildMenus()
     M4K = channels[1];
     M16K = channels[2];
     SetDefaultItem(MDevice, MInterface->menuAction());
-    // Clicking an item does not check it: marks are set only on opening.
+    // Clicking an item does not check it: the marks the last opening set
+    // are put back.
     for (QAction *a : ifaces + types + inputs + channels)
-        connect(a, &QAction::triggered, a, [a] { a->setChecked(!a->isChecked()); });
+        connect(a, &QAction::triggered, a, [a] {
+            auto *marked = a->actionGroup()->property(kMarked).value<QAction *>();
+            for (QAction *s : a->actionGroup()->actions())
+                s->setChecked(s == marked);
+        });
     opening(MDevice, &TFRYV::MDeviceClick);
     guarded(MISA, &TFRYV::MISAClick);
     guarded(MPCI, &TFRYV::MPCIClick);
@@ -330,7 +338,7 @@ void TFRYV::MNewClick()
     MOperation->menuAction()->setEnabled(true);
     for (int i = 1; i <= Settings.InputCount && i <= 3; ++i)
         if (Settings.Running[i - 1] == 1)
-            TimerExp->start();
+            EnableTimerExp();
 }
 
 void TFRYV::MCascadeClick() { MdiArea->cascadeSubWindows(); }
@@ -395,7 +403,14 @@ void TFRYV::MExitClick() { close(); }
 void TFRYV::NStartClick()
 {
     StartAcquisition();
-    TimerExp->start();
+    EnableTimerExp();
+}
+
+// Enabling a running timer leaves its phase alone.
+void TFRYV::EnableTimerExp()
+{
+    if (!TimerExp->isActive())
+        TimerExp->start();
 }
 
 void TFRYV::NStopClick()
@@ -538,6 +553,7 @@ void TFRYV::MDeviceClick()
     auto on = [](QAction *a, bool e) { a->setEnabled(e); };
     // Checking an item unchecks the other items of its submenu.
     auto check = [](QAction *a) {
+        a->actionGroup()->setProperty(kMarked, QVariant::fromValue(a));
         for (QAction *s : a->actionGroup()->actions())
             s->setChecked(s == a);
     };
@@ -732,14 +748,12 @@ bool TFRYV::eventFilter(QObject *watched, QEvent *event)
     if (!w || (w->window() != this && !qobject_cast<QMenu *>(w)))
         return QMainWindow::eventFilter(watched, event);
     auto *ke = static_cast<QKeyEvent *>(event);
-    // An unaccepted key travels up the parent chain and reaches the filter
-    // again for each parent: handle it on its first delivery only.
-    static QKeyEvent *lastEvent = nullptr;
-    static QPointer<QWidget> lastWidget;
-    const bool propagated = ke == lastEvent && lastWidget && w != lastWidget && w->isAncestorOf(lastWidget);
-    lastEvent = ke;
-    lastWidget = w;
-    if (propagated)
+    // An unaccepted key travels up the parent chain and reaches this filter
+    // again for each parent. The first delivery handles the key, then hands
+    // it on to its receiver itself (which propagates it as usual) and stops
+    // the outer delivery, so no key is seen twice.
+    static bool delivering = false;
+    if (delivering)
         return false;
 
     if (auto *menu = qobject_cast<QMenu *>(w)) {
@@ -764,10 +778,20 @@ bool TFRYV::eventFilter(QObject *watched, QEvent *event)
         Platform::Guarded([&] { Platform::ShowHelpContext(graph ? 3 : 1); });
         return true;
     }
-    if (key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt || key == Qt::Key_Meta)
-        return false;
-    const QKeySequence seq(QKeyCombination(ke->modifiers() & ~Qt::KeypadModifier, Qt::Key(key)));
-    bool handled = false;
-    Platform::Guarded([&] { handled = DispatchShortcut(seq); });
-    return handled;
+    if (key != Qt::Key_Control && key != Qt::Key_Shift && key != Qt::Key_Alt && key != Qt::Key_Meta) {
+        const QKeySequence seq(QKeyCombination(ke->modifiers() & ~Qt::KeypadModifier, Qt::Key(key)));
+        bool handled = false;
+        Platform::Guarded([&] { handled = DispatchShortcut(seq); });
+        if (handled) {
+            ke->accept();
+            return true;
+        }
+    }
+    delivering = true;
+    struct Reset {
+        ~Reset() { delivering = false; }
+    } reset;
+    QCoreApplication::instance()->notify(w, ke);
+    ke->accept();
+    return true;
 }

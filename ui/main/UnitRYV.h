@@ -42,6 +42,7 @@ public:
     void NIn_3Click();
     void NIn_AllClick();
     void TimerExpTimer();
+    void EnableTimerExp();
     void MISAClick();
     void MPCIClick();
     void MPCMCIAClick();

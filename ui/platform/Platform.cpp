@@ -173,6 +173,8 @@ bool OpenHelpAt(const QString &anchor)
     if (!helpWindow) {
         helpWindow = new QWidget(nullptr, Qt::Window);
         helpWindow->setAttribute(Qt::WA_DeleteOnClose);
+        // The program ends with its frame, whether or not help is open.
+        helpWindow->setAttribute(Qt::WA_QuitOnClose, false);
         helpWindow->setObjectName(QStringLiteral("HelpViewer"));
         helpWindow->setWindowTitle(QStringLiteral("Справка RYV_demo"));
         helpWindow->resize(520, 420);
