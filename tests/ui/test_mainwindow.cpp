@@ -3,6 +3,7 @@
 #include "UiTestUtil.h"
 
 #include <QMenuBar>
+#include <QActionGroup>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QSpinBox>
