@@ -82,6 +82,8 @@ TFRYV::TFRYV(QWidget *parent) : QMainWindow(parent)
 
 TFRYV::~TFRYV()
 {
+    // The area still announces activations while its windows are destroyed.
+    disconnect(MdiArea, nullptr, this, nullptr);
     qApp->removeEventFilter(this);
     FormDestroy();
 }
