@@ -222,17 +222,14 @@ int SanitizeSettings(SettingsRecord &r)
         fix(r.VertScale, 25);
     VertTicks t;
     if (!VertTickSearch(r.VertScale, t)) {
-        // nearest full scale for which the tick search ends
-        for (int32_t k = 1;; ++k) {
-            if (r.VertScale - k >= 25 && VertTickSearch(r.VertScale - k, t)) {
-                fix(r.VertScale, r.VertScale - k);
-                break;
-            }
-            if (r.VertScale <= INT32_MAX - k && VertTickSearch(r.VertScale + k, t)) {
-                fix(r.VertScale, r.VertScale + k);
-                break;
-            }
-        }
+        // From 25 up, the search finds no step exactly on [18p, 20p) for a
+        // power of ten p >= 10: take the nearer end, 18p - 1 or 20p (ties go
+        // to the smaller).
+        int64_t p = 10;
+        while (int64_t(r.VertScale) >= 20 * p)
+            p *= 10;
+        const int64_t lo = 18 * p - 1, hi = 20 * p;
+        fix(r.VertScale, int64_t(r.VertScale) - lo <= hi - r.VertScale ? lo : hi);
     }
 
     if (r.ViewWidth < 32)

@@ -12,8 +12,6 @@
 #   FUZZ_BUILD_DIR     build folder (default: <repo>/build-fuzz)
 #   FUZZ_WORK_DIR      scratch folder for corpora, logs and artifacts
 #                      (default: a new temporary directory, kept)
-#   RYV_FUZZ_SKIP_OPEN_FINDINGS  set to skip inputs of findings that are
-#                      known and not fixed yet (see fuzz_settings.cpp)
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
