@@ -1,7 +1,7 @@
 // Tests of the spectrum files: format selection, the text and binary
 // writers and readers, and what each failure reports.
 
-#include "SpectrumFiles.h"
+#include "SpektrFiles.h"
 #include "Uryv.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "FuzzProperties.h"
 
 #include "Analysis.h"
-#include "SpectrumFiles.h"
+#include "SpektrFiles.h"
 #include "Uryv.h"
 
 #include <algorithm>

@@ -255,7 +255,7 @@ def main():
     put("binary", "cut-record", p + binary_file(small)[:1001 % 160])
     put("binary", "empty-file", p)
     put("binary", "three-bytes", p + b"\x01\x02\x03")
-    put("binary", "longer-than-spectrum", p + binary_file(base) + b"surplus!")
+    put("binary", "longer-than-channel-count", p + binary_file(base) + b"surplus!")
     put("binary", "all-ff", p + b"\xff" * 4096)
 
 

@@ -5,7 +5,7 @@
 #include "FuzzProperties.h"
 
 #include "Analysis.h"
-#include "SpectrumFiles.h"
+#include "SpektrFiles.h"
 #include "Uryv.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 // turns them into the right energies, and the flat sample shows only the
 // nonlinearity of its counting statistics.
 #include "Analysis.h"
-#include "SpectrumFiles.h"
+#include "SpektrFiles.h"
 #include "Uryv.h"
 
 #include <gtest/gtest.h>

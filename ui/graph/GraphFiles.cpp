@@ -3,7 +3,7 @@
 #include "UGraph.h"
 
 #include "Platform.h"
-#include "SpectrumFiles.h"
+#include "SpektrFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // Spectrum files: text and binary formats over POSIX file calls.
 
-#include "SpectrumFiles.h"
+#include "SpektrFiles.h"
 
 #include "Uryv.h"
 
