@@ -6,18 +6,15 @@ start_app
 shot exit_frame
 
 "$XCLOSE" "$FRAME"
-wait_window 'Вы делаете попытку выйти' >/dev/null
-sleep 0.3
-xdotool key Escape
+box=$(wait_window 'Вы делаете попытку выйти')
+press_in "$box" Escape
 sleep 1
 app_running || fail "No must keep the program running"
 [ -e "$WORK/RYV_travok.CFG" ] && fail "No must not write the settings file"
 
 "$XCLOSE" "$FRAME"
-wait_window 'Вы делаете попытку выйти' >/dev/null
-sleep 0.3
-xdotool key Return
-wait_exit
+box=$(wait_window 'Вы делаете попытку выйти')
+press_until_exit "$box" Return
 [ -f "$WORK/RYV_travok.CFG" ] || fail "no settings file written"
 [ "$(stat -c %s "$WORK/RYV_travok.CFG")" = 152 ] || fail "settings file is not 152 bytes"
 [ "$(field 96 d4)" = 3 ] || fail "InputCount"

@@ -66,3 +66,23 @@ field() { od -An -j "$1" -N "$(printf '%s' "$2" | tr -dc 0-9)" -t "$2" "$WORK/RY
 pixel() {
   convert "$SHOTS/$1.png" -crop "1x1+$2+$3" -depth 8 txt:- | tail -1 | grep -o '#[0-9A-Fa-f]\{6\}' | tr -d '#' | tr A-F a-f
 }
+
+# Gives a window the keyboard focus, then presses a key.
+press_in() {
+  timeout 3 xdotool windowfocus --sync "$1" >/dev/null 2>&1 || true
+  sleep 0.2
+  xdotool key --clearmodifiers "$2"
+}
+
+# Presses a key in a box until the program ends: on a busy machine the box
+# may take the focus late and miss the first press.
+press_until_exit() {
+  for _ in 1 2 3; do
+    press_in "$1" "$2"
+    for _ in $(seq 50); do
+      app_running || { wait "$APP_PID" 2>/dev/null || true; APP_PID=""; return 0; }
+      sleep 0.1
+    done
+  done
+  fail "the program did not exit"
+}

@@ -14,8 +14,7 @@ for id in $(xdotool search --onlyvisible --name 'ryv_demo' 2>/dev/null); do
   [ "$(xdotool getwindowname "$id")" = "RYV_demo" ] && fail "the frame must not appear"
 done
 [ "$(xdotool getwindowname "$box")" = "ryv_demo" ] || fail "the error box is captioned with the executable's name"
-xdotool key Return
-wait_exit
+press_until_exit "$box" Return
 [ "$(sha256sum < "$WORK/RYV_travok.CFG")" = "$sum_before" ] || fail "the settings file was changed"
 [ "$(stat -c %s "$WORK/RYV_travok.CFG")" = 100 ] || fail "the settings file was rewritten"
 echo "e2e short settings file: 1 passed, 0 failed"

@@ -13,14 +13,12 @@ xdotool mousemove 262 181 click 1
 sleep 1.5
 sleep 1.2
 before=$(date +%s)
-xdotool key ctrl+s
+press_in "$FRAME" ctrl+s
 sleep 1.5
 shot start_running
 "$XCLOSE" "$FRAME"
-wait_window 'Вы делаете попытку выйти' >/dev/null
-sleep 0.3
-xdotool key Return
-wait_exit
+box=$(wait_window 'Вы делаете попытку выйти')
+press_until_exit "$box" Return
 for off in 112 113 114; do
   [ "$(field $off u1)" = 1 ] || fail "Running byte at $off is not 1"
 done

@@ -241,8 +241,10 @@ private slots:
         QVERIFY(boxes.log().isEmpty());
         QVERIFY(QDir(tmp->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
         QVERIFY(Counts(1) == before1);
-        QCOMPARE(g1->FileDialogName, QStringLiteral("Spektr"));
-        QCOMPARE(g1->FileDialogDir, QString());
+        QCOMPARE(g1->OpenDialogName, QStringLiteral("Spektr"));
+        QCOMPARE(g1->OpenDialogDir, QString());
+        QCOMPARE(g1->SaveDialogName, QStringLiteral("Spektr"));
+        QCOMPARE(g1->SaveDialogDir, QString());
     }
 
     void dialogsRememberTheChosenFolderAndNamePerWindow()
@@ -251,17 +253,21 @@ private slots:
         QVERIFY(QDir(tmp->path()).mkdir(QStringLiteral("sub")));
         Save(g1, Tmp(QStringLiteral("sub/first.spe")));
         QVERIFY(boxes.log().isEmpty());
-        QCOMPARE(g1->FileDialogDir, Tmp(QStringLiteral("sub")));
-        QCOMPARE(g1->FileDialogName, QStringLiteral("first.spe"));
+        QCOMPARE(g1->SaveDialogDir, Tmp(QStringLiteral("sub")));
+        QCOMPARE(g1->SaveDialogName, QStringLiteral("first.spe"));
+        QCOMPARE(g1->OpenDialogName, QStringLiteral("Spektr")); // each dialog keeps its own
 
         ScriptDialogs({});
-        g1->NOpen->trigger(); // both dialogs share what was last chosen
-        g2->NOpen->trigger(); // another window keeps its own
-        QCOMPARE(requests.size(), 3);
+        g1->NSave->trigger(); // the save dialog starts where it was left
+        g1->NOpen->trigger(); // the open dialog keeps its own
+        g2->NSave->trigger(); // another window keeps its own
+        QCOMPARE(requests.size(), 4);
         QCOMPARE(requests[1].directory, Tmp(QStringLiteral("sub")));
         QCOMPARE(requests[1].initialName, QStringLiteral("first.spe"));
         QCOMPARE(requests[2].directory, QString());
         QCOMPARE(requests[2].initialName, QStringLiteral("Spektr"));
+        QCOMPARE(requests[3].directory, QString());
+        QCOMPARE(requests[3].initialName, QStringLiteral("Spektr"));
     }
 
     void shortcutsReachTheFileCommands()
@@ -442,13 +448,13 @@ private slots:
         QVERIFY(Counts(1) == spectrum);
         SetCounts(1, live);
 
-        // Yes: the file is created empty and nothing is read from it.
-        boxes.script = {Answer::Yes};
+        // Yes: the name is taken; the read fails at the open and says so.
+        boxes.script = {Answer::Yes, Answer::Yes};
         Read(g1, missing);
-        QCOMPARE(boxes.log().size(), 3);
+        QCOMPARE(boxes.log().size(), 4);
         CheckBox(boxes.log()[2], OpenTitle, prompt, Icon::Question, Buttons::YesNo);
-        QVERIFY(QFile::exists(missing));
-        QCOMPARE(QFileInfo(missing).size(), 0);
+        CheckBox(boxes.log()[3], NotRead, OpenError, Icon::Question, Buttons::YesNo);
+        QVERIFY(!QFile::exists(missing));
         QVERIFY(Counts(1) == live);
     }
 
@@ -511,6 +517,9 @@ private slots:
         CheckBox(boxes.log()[0], NotRead, ReadError, Icon::Question, Buttons::YesNo);
         QCOMPARE(ReadChannel(0, 1), 1);
         QCOMPARE(ReadChannel(1, 1), 2);
+        // channels without a complete record keep their counts
+        QCOMPARE(ReadChannel(2, 1), 9);
+        QCOMPARE(ReadChannel(1023, 1), 9);
     }
 
     // ---- saving errors ------------------------------------------------------

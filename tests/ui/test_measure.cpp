@@ -97,6 +97,20 @@ private slots:
     // ---------------------------------------------------------------------
     // Opening the energy entry.
 
+    void entryPanelStaysBelowTheControlPanels()
+    {
+        Settings.ParallelConversion = 1;
+        Open(1);
+        g->NShift->trigger();
+        QVERIFY(g->PShift->isVisible());
+        Shortcut(g, Qt::Key_L);
+        QVERIFY(g->PEnergSet->isVisible());
+        // where both lie, the shift panel is the one on top
+        QWidget *top = g->childAt(QPoint(200, 12));
+        QVERIFY(top == g->PShift || g->PShift->isAncestorOf(top));
+        QVERIFY(g->children().indexOf(g->PShift) > g->children().indexOf(g->PEnergSet));
+    }
+
     void openingEntryPrefillsAndSetsItsFlag()
     {
         Open(1);

@@ -81,33 +81,29 @@ QString RunSpectrumDialog(TFGraph *w, bool save)
     Platform::FileDialogRequest request;
     request.save = save;
     request.title = save ? SaveDialogTitle : OpenDialogTitle;
-    request.initialName = w->FileDialogName;
+    QString &dir = save ? w->SaveDialogDir : w->OpenDialogDir;
+    QString &name = save ? w->SaveDialogName : w->OpenDialogName;
+    request.initialName = name;
     request.filters = save ? SaveDialogFilters : OpenDialogFilters;
-    request.directory = w->FileDialogDir;
+    request.directory = dir;
     const QString path = Platform::RunFileDialog(w, request);
     if (!path.isEmpty()) {
-        // The next use of either dialog starts from this folder and name.
+        // The next use of this dialog starts from this folder and name.
         const QFileInfo info(path);
-        w->FileDialogDir = info.absolutePath();
-        w->FileDialogName = info.fileName();
+        dir = info.absolutePath();
+        name = info.fileName();
     }
     return path;
 }
 
-// Asks whether a file that does not exist is to be created; Yes creates it
-// empty. Returns the answer; `created` tells whether the file now exists.
-Platform::Answer AskToCreate(const QString &path, bool &created)
+// Asks whether a name that does not exist is meant: Yes goes on with it (the
+// read then fails at the open and says so), No returns to the dialog.
+Platform::Answer AskToCreate(const QString &path)
 {
-    created = false;
-    const Platform::Answer a = Platform::MessageBox(
+    return Platform::MessageBox(
         OpenDialogTitle,
         QDir::toNativeSeparators(path) + QStringLiteral("\nЭтот файл не существует.\nСоздать его?"),
         Platform::Icon::Question, Platform::Buttons::YesNo);
-    if (a == Platform::Answer::Yes) {
-        QFile f(path);
-        created = f.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-    }
-    return a;
 }
 
 // Restores the live display when a print with the board on the printer
@@ -158,17 +154,9 @@ void TFGraph::NOpenClick()
             return;
         if (QFileInfo::exists(path))
             break;
-        bool created = false;
-        if (AskToCreate(path, created) == Platform::Answer::No)
-            continue; // back to the dialog for another name
-        if (!created) {
-            SpectrumFileResult r;
-            r.op = SpectrumFileOp::Read;
-            r.box = SpectrumFileBox::OpenError;
-            ShowFileResult(r);
-        }
-        // A file just created holds no spectrum: the counts stay as they are.
-        return;
+        if (AskToCreate(path) == Platform::Answer::Yes)
+            break;
+        // No: back to the dialog for another name
     }
     if (!ValidInput(InputNumber))
         return;

@@ -51,7 +51,6 @@ void OpenEnergyEntry(TFGraph *g, const QString &prompt, double energy)
     PrefillEnergy(energy, keV, dkeV);
     g->SpinkeV->setValue(keV);
     g->SpinDkeV->setValue(dkeV);
-    g->PEnergSet->raise();
     g->PEnergSet->show();
 }
 

@@ -212,9 +212,11 @@ public:
     QMenu *NMeasuring;
     QAction *NLeftPoint, *NRightPoint, *NMeasPeak, *NDifNonLin;
 
-    // Last folder and name of the spectrum file dialogs.
-    QString FileDialogDir;
-    QString FileDialogName = QStringLiteral("Spektr");
+    // Last folder and name of each spectrum file dialog.
+    QString OpenDialogDir;
+    QString OpenDialogName = QStringLiteral("Spektr");
+    QString SaveDialogDir;
+    QString SaveDialogName = QStringLiteral("Spektr");
 
     QLabel *TimeLabel(int input) const; // LTime1..3 by input 1..3
 

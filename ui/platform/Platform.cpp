@@ -96,6 +96,8 @@ QString RunFileDialog(QWidget *parent, const FileDialogRequest &request)
     QFileDialog dialog(parent, request.title, request.directory);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::ReadOnly, false);
+    // Show the descriptions as they are written, without Qt's pattern suffix.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     dialog.setNameFilters(request.filters);
     dialog.setDefaultSuffix(QString());
     dialog.setSizeGripEnabled(true);
