@@ -1,6 +1,7 @@
 #include "UGraph.h"
 
 #include "Analysis.h"
+#include "MenuItems.h"
 #include "Platform.h"
 
 #include <QApplication>
@@ -54,21 +55,6 @@ QFont WindowFont(int pixels, bool bold = false)
     return f;
 }
 
-void SetActionShortcut(QAction *a, const QKeySequence &k)
-{
-    // Dispatched by the frame, which runs the menus' opening handlers first.
-    a->setShortcutContext(Qt::WidgetShortcut);
-    a->setShortcut(k);
-}
-
-QAction *MenuItem(QMenu *menu, const QString &caption, int helpContext, const QString &hint)
-{
-    QAction *a = menu->addAction(caption);
-    a->setProperty("helpContext", helpContext);
-    a->setToolTip(hint);
-    a->setStatusTip(hint);
-    return a;
-}
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -145,7 +131,7 @@ TFGraph::TFGraph(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("FGraph"));
     setWindowTitle(QStringLiteral("Graph"));
-    setProperty("helpContext", 3);
+    setProperty(kHelpContext, 3);
     setFont(WindowFont(11));
     SurfaceFont = font();
     setCursor(Qt::DragMoveCursor);
@@ -375,57 +361,52 @@ void TFGraph::BuildMenus()
 
     NFile = new QMenu(QStringLiteral("&Файл"), this);
     NFile->setObjectName(QStringLiteral("NFile"));
-    NFile->menuAction()->setProperty("helpContext", 6);
+    NFile->menuAction()->setProperty(kHelpContext, 6);
     NFile->setToolTip(QStringLiteral("Работа с файлами спектров."));
-    NOpen = MenuItem(NFile, QStringLiteral("&Читать спектр"), 6, QStringLiteral("Читать спектр из файла в активное окно."));
-    NSave = MenuItem(NFile, QStringLiteral("&Сохранить спектр"), 6,
+    NOpen = AddMenuItem(NFile, QStringLiteral("&Читать спектр"), 6, QStringLiteral("Читать спектр из файла в активное окно."));
+    NSave = AddMenuItem(NFile, QStringLiteral("&Сохранить спектр"), 6,
                      QStringLiteral("Сохранить спектр из активного окна в файл."));
-    NPrint = MenuItem(NFile, QStringLiteral("&Печатать спектр"), 6, QStringLiteral("Вывести на принтер активное окно."));
-    SetActionShortcut(NOpen, QKeySequence(Qt::CTRL | Qt::Key_O));
-    SetActionShortcut(NSave, QKeySequence(Qt::Key_F2));
-    SetActionShortcut(NPrint, QKeySequence(Qt::CTRL | Qt::Key_P));
+    NPrint = AddMenuItem(NFile, QStringLiteral("&Печатать спектр"), 6, QStringLiteral("Вывести на принтер активное окно."));
+    SetMenuShortcut(NOpen, QKeySequence(Qt::CTRL | Qt::Key_O));
+    SetMenuShortcut(NSave, QKeySequence(Qt::Key_F2));
+    SetMenuShortcut(NPrint, QKeySequence(Qt::CTRL | Qt::Key_P));
     on(NOpen, &TFGraph::NOpenClick);
     on(NSave, &TFGraph::NSaveClick);
     on(NPrint, &TFGraph::NPrintClick);
 
     MTime = new QAction(QStringLiteral("&Время"), this);
     MTime->setObjectName(QStringLiteral("MTime"));
-    MTime->setProperty("helpContext", 8);
+    MTime->setProperty(kHelpContext, 8);
     MTime->setToolTip(QStringLiteral("Установить время набора для входа, заданного опцией \"Действие\"."));
-    SetActionShortcut(MTime, QKeySequence(Qt::CTRL | Qt::Key_T));
+    SetMenuShortcut(MTime, QKeySequence(Qt::CTRL | Qt::Key_T));
     on(MTime, &TFGraph::MTimeClick);
 
     NDriving = new QMenu(QStringLiteral("У&правление"), this);
     NDriving->setObjectName(QStringLiteral("NDriving"));
     NDriving->setToolTip(QStringLiteral("Управление набором спектра"));
-    NShift = MenuItem(NDriving, QStringLiteral("&Сдвиг"), 0, QStringLiteral("Цифровой сдвиг"));
-    NFormir = MenuItem(NDriving, QStringLiteral("&Формировка"), 0, QStringLiteral("Длительность переднего фронта импульса"));
+    NShift = AddMenuItem(NDriving, QStringLiteral("&Сдвиг"), 0, QStringLiteral("Цифровой сдвиг"));
+    NFormir = AddMenuItem(NDriving, QStringLiteral("&Формировка"), 0, QStringLiteral("Длительность переднего фронта импульса"));
     connect(NDriving, &QMenu::aboutToShow, this, [this] { Platform::Guarded([this] { NDrivingClick(); }); });
     on(NShift, &TFGraph::NShiftClick);
     on(NFormir, &TFGraph::NFormirClick);
 
     NMeasuring = new QMenu(QStringLiteral("&Измерение"), this);
     NMeasuring->setObjectName(QStringLiteral("NMeasuring"));
-    NMeasuring->menuAction()->setProperty("helpContext", 12);
+    NMeasuring->menuAction()->setProperty(kHelpContext, 12);
     NMeasuring->setToolTip(QStringLiteral("Калибровка, измерение пика."));
-    NLeftPoint = MenuItem(NMeasuring, QStringLiteral("&Левая точка"), 12,
+    NLeftPoint = AddMenuItem(NMeasuring, QStringLiteral("&Левая точка"), 12,
                           QStringLiteral("Задание левого калибровочного пика, зафиксированного ранее."));
     NRightPoint =
-        MenuItem(NMeasuring, QStringLiteral("&Правая точка"), 12, QStringLiteral("Задание правого калибровочного пика."));
+        AddMenuItem(NMeasuring, QStringLiteral("&Правая точка"), 12, QStringLiteral("Задание правого калибровочного пика."));
     NMeasuring->addSeparator();
-    NMeasPeak = MenuItem(NMeasuring, QStringLiteral("&Измерение пика"), 12,
+    NMeasPeak = AddMenuItem(NMeasuring, QStringLiteral("&Измерение пика"), 12,
                          QStringLiteral("Измерение энергии, разрешения помеченного маркерами пика."));
-    NDifNonLin = MenuItem(NMeasuring, QStringLiteral("&Дифференциальная нелинейность"), 12,
+    NDifNonLin = AddMenuItem(NMeasuring, QStringLiteral("&Дифференциальная нелинейность"), 12,
                           QStringLiteral("Дифференциальная нелинейность спектра между маркерами."));
-    SetActionShortcut(NLeftPoint, QKeySequence(Qt::CTRL | Qt::Key_L));
-    SetActionShortcut(NRightPoint, QKeySequence(Qt::CTRL | Qt::Key_R));
-    SetActionShortcut(NMeasPeak, QKeySequence(Qt::CTRL | Qt::Key_M));
-    for (QAction *a : NMeasuring->actions()) {
-        QFont f = a->font();
-        f.setBold(a == NMeasPeak);
-        a->setFont(f);
-        a->setProperty("defaultItem", a == NMeasPeak);
-    }
+    SetMenuShortcut(NLeftPoint, QKeySequence(Qt::CTRL | Qt::Key_L));
+    SetMenuShortcut(NRightPoint, QKeySequence(Qt::CTRL | Qt::Key_R));
+    SetMenuShortcut(NMeasPeak, QKeySequence(Qt::CTRL | Qt::Key_M));
+    SetDefaultItem(NMeasuring, NMeasPeak);
     on(NLeftPoint, &TFGraph::NLeftPointClick);
     on(NRightPoint, &TFGraph::NRightPointClick);
     on(NMeasPeak, &TFGraph::NMeasPeakClick);

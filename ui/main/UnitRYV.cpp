@@ -1,5 +1,6 @@
 #include "UnitRYV.h"
 
+#include "MenuItems.h"
 #include "Platform.h"
 #include "UGraph.h"
 #include "Uryv.h"
@@ -16,42 +17,8 @@
 #include <QTimer>
 
 namespace {
-const char *kHelpContext = "helpContext";
-const char *kDefaultItem = "defaultItem";
 const char *kMarked = "markedItem";
-
-QAction *Item(QMenu *menu, const QString &caption, int helpContext, const QString &hint = QString())
-{
-    QAction *a = menu->addAction(caption);
-    a->setProperty(kHelpContext, helpContext);
-    if (!hint.isEmpty()) {
-        a->setStatusTip(hint);
-        a->setToolTip(hint);
-    }
-    return a;
-}
-
-// Shortcuts are shown in the menus but dispatched by TFRYV::DispatchShortcut,
-// which runs the opening handlers first and honours disabled menus.
-void SetShortcut(QAction *a, const QKeySequence &k)
-{
-    a->setShortcutContext(Qt::WidgetShortcut);
-    a->setShortcut(k);
-}
 } // namespace
-
-void SetDefaultItem(QMenu *menu, QAction *item)
-{
-    for (QAction *a : menu->actions()) {
-        const bool on = a == item;
-        a->setProperty(kDefaultItem, on);
-        QFont f = a->font();
-        f.setBold(on);
-        a->setFont(f);
-    }
-}
-
-bool IsDefaultItem(QAction *item) { return item->property(kDefaultItem).toBool(); }
 
 TFRYV::TFRYV(QWidget *parent) : QMainWindow(parent)
 {
@@ -101,15 +68,15 @@ void TFRYV::BuildMenus()
     MWind->setObjectName(QStringLiteral("MWind"));
     MWind->menuAction()->setProperty(kHelpContext, 5);
     MWind->setToolTip(QStringLiteral("Открыть окно, связанное со входом АЦП."));
-    MNew = Item(MWind, QStringLiteral("&Новое"), 5, QStringLiteral("Открыть окно, связанное со входом АЦП."));
+    MNew = AddMenuItem(MWind, QStringLiteral("&Новое"), 5, QStringLiteral("Открыть окно, связанное со входом АЦП."));
     MWind->addSeparator();
-    MCascade = Item(MWind, QStringLiteral("&Каскад"), 5);
-    MHor = Item(MWind, QStringLiteral("Упорядочить по &горизонтали"), 5);
-    MVert = Item(MWind, QStringLiteral("Упорядочить по &вертикали"), 5);
-    MIcons = Item(MWind, QStringLiteral("Упорядочить &значки"), 5);
-    MCloseAll = Item(MWind, QStringLiteral("З&акрыть все"), 5, QStringLiteral("Свернуть все окна."));
+    MCascade = AddMenuItem(MWind, QStringLiteral("&Каскад"), 5);
+    MHor = AddMenuItem(MWind, QStringLiteral("Упорядочить по &горизонтали"), 5);
+    MVert = AddMenuItem(MWind, QStringLiteral("Упорядочить по &вертикали"), 5);
+    MIcons = AddMenuItem(MWind, QStringLiteral("Упорядочить &значки"), 5);
+    MCloseAll = AddMenuItem(MWind, QStringLiteral("З&акрыть все"), 5, QStringLiteral("Свернуть все окна."));
     MWind->addSeparator();
-    MExit = Item(MWind, QStringLiteral("Вы&ход"), 5, QStringLiteral("Выход из программы."));
+    MExit = AddMenuItem(MWind, QStringLiteral("Вы&ход"), 5, QStringLiteral("Выход из программы."));
     SetDefaultItem(MWind, MNew);
     for (QAction *a : {MCascade, MHor, MVert, MIcons, MCloseAll})
         a->setEnabled(false);
@@ -126,10 +93,10 @@ void TFRYV::BuildMenus()
     MStart->setObjectName(QStringLiteral("MStart"));
     MStart->menuAction()->setProperty(kHelpContext, 7);
     MStart->setToolTip(QStringLiteral("Набор спектра."));
-    NStart = Item(MStart, QStringLiteral("Стар&т"), 7, QStringLiteral("Начать набор спектра."));
-    NStop = Item(MStart, QStringLiteral("Сто&п"), 7, QStringLiteral("Остановить набор."));
-    SetShortcut(NStart, QKeySequence(Qt::CTRL | Qt::Key_S));
-    SetShortcut(NStop, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S));
+    NStart = AddMenuItem(MStart, QStringLiteral("Стар&т"), 7, QStringLiteral("Начать набор спектра."));
+    NStop = AddMenuItem(MStart, QStringLiteral("Сто&п"), 7, QStringLiteral("Остановить набор."));
+    SetMenuShortcut(NStart, QKeySequence(Qt::CTRL | Qt::Key_S));
+    SetMenuShortcut(NStop, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S));
     MStart->menuAction()->setEnabled(false);
     opening(MStart, &TFRYV::MStartClick);
     guarded(NStart, &TFRYV::NStartClick);
@@ -139,7 +106,7 @@ void TFRYV::BuildMenus()
     MClear->setObjectName(QStringLiteral("MClear"));
     MClear->setProperty(kHelpContext, 9);
     MClear->setToolTip(QStringLiteral("Обнулить память данных."));
-    SetShortcut(MClear, QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    SetMenuShortcut(MClear, QKeySequence(Qt::CTRL | Qt::Key_Delete));
     MClear->setEnabled(false);
     guarded(MClear, &TFRYV::MClearClick);
 
@@ -148,12 +115,12 @@ void TFRYV::BuildMenus()
     MOperation->menuAction()->setProperty(kHelpContext, 10);
     MOperation->setToolTip(
         QStringLiteral("Номер входа, на который действуют команды \"старт\",\"очистить\" и \"время\"."));
-    NIn_1 = Item(MOperation, QStringLiteral("&1-й вход"), 10);
-    NIn_2 = Item(MOperation, QStringLiteral("&2-й вход"), 10);
-    NIn_3 = Item(MOperation, QStringLiteral("&3-й вход"), 10);
+    NIn_1 = AddMenuItem(MOperation, QStringLiteral("&1-й вход"), 10);
+    NIn_2 = AddMenuItem(MOperation, QStringLiteral("&2-й вход"), 10);
+    NIn_3 = AddMenuItem(MOperation, QStringLiteral("&3-й вход"), 10);
     MOperation->addSeparator();
-    NIn_All = Item(MOperation, QStringLiteral("&Все входы"), 10);
-    SetShortcut(NIn_All, QKeySequence(Qt::CTRL | Qt::Key_A));
+    NIn_All = AddMenuItem(MOperation, QStringLiteral("&Все входы"), 10);
+    SetMenuShortcut(NIn_All, QKeySequence(Qt::CTRL | Qt::Key_A));
     auto *group = new QActionGroup(this);
     for (QAction *a : {NIn_1, NIn_2, NIn_3, NIn_All}) {
         a->setCheckable(true);
@@ -178,7 +145,7 @@ void TFRYV::BuildMenus()
         // Radio items; which one is checked is decided when the menu opens.
         g->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
         for (const QString &c : items) {
-            QAction *a = Item(m, c, help);
+            QAction *a = AddMenuItem(m, c, help);
             a->setCheckable(true);
             g->addAction(a);
             out.append(a);
@@ -234,10 +201,10 @@ void TFRYV::BuildMenus()
     MHelp = new QMenu(QStringLiteral("&Помощь"), this);
     MHelp->setObjectName(QStringLiteral("MHelp"));
     MHelp->menuAction()->setProperty(kHelpContext, 1);
-    NAbProgramm = Item(MHelp, QStringLiteral("&О программе"), 0);
-    NHRYV = Item(MHelp, QStringLiteral("&Справка"), 0);
-    NHintWin = Item(MHelp, QStringLiteral("&Выключить окна подсказки"), 0);
-    SetShortcut(NHintWin, QKeySequence(Qt::Key_Insert));
+    NAbProgramm = AddMenuItem(MHelp, QStringLiteral("&О программе"), 0);
+    NHRYV = AddMenuItem(MHelp, QStringLiteral("&Справка"), 0);
+    NHintWin = AddMenuItem(MHelp, QStringLiteral("&Выключить окна подсказки"), 0);
+    SetMenuShortcut(NHintWin, QKeySequence(Qt::Key_Insert));
     SetDefaultItem(MHelp, NHRYV);
     opening(MHelp, &TFRYV::MHelpClick);
     guarded(NAbProgramm, &TFRYV::NAbProgrammClick);
@@ -314,9 +281,9 @@ void TFRYV::MWindClick()
     default:
         break;
     }
-    SetShortcut(NIn_1, HotKey1);
-    SetShortcut(NIn_2, HotKey2);
-    SetShortcut(NIn_3, HotKey3);
+    SetMenuShortcut(NIn_1, HotKey1);
+    SetMenuShortcut(NIn_2, HotKey2);
+    SetMenuShortcut(NIn_3, HotKey3);
 }
 
 void TFRYV::MNewClick()

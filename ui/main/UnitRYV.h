@@ -11,6 +11,7 @@ class QMdiSubWindow;
 class QMenu;
 class QAction;
 class QTimer;
+#include "MenuItems.h"
 #include "UGraph.h"
 
 class TFRYV : public QMainWindow {
@@ -106,7 +107,3 @@ private:
     QPointer<TFGraph> menuGraph_;
     bool destroyed_ = false;
 };
-
-// Sets an item's bold default state (one default per menu).
-void SetDefaultItem(QMenu *menu, QAction *item);
-bool IsDefaultItem(QAction *item);
