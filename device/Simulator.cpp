@@ -92,7 +92,7 @@ bool BuiltinSourceLines(const std::string &name, std::vector<EmissionLine> &line
     else if (name == "k40")
         lines = k;
     else if (name == "mix")
-        lines = {am[0], cs[0], co[0], co[1], {k[0].EnergyKeV, 0.5}};
+        lines = {{am[0].EnergyKeV, 0.4}, cs[0], co[0], co[1], {k[0].EnergyKeV, 0.5}};
     else
         return false;
     return true;
