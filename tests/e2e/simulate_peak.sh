@@ -7,6 +7,7 @@ start_x
    >"$WORK/app.log" 2>&1) &
 APP_PID=$!
 FRAME=$(wait_window '^RYV_demo \(')
+[ "$(xdotool getwindowname "$FRAME")" = "RYV_demo (имитация)" ] || fail "caption $(xdotool getwindowname "$FRAME")"
 xdotool windowsize "$FRAME" 1000 720
 sleep 0.5
 xdotool mousemove 245 159 click 1
