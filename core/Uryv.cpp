@@ -11,12 +11,13 @@
 
 SettingsRecord Settings{};
 std::string SettingsFilePath;
-uint8_t DataMemory[DataMemorySize]{};
+alignas(DataMemorySize) uint8_t DataMemory[DataMemorySize]{};
 uint8_t DataFromMemory = 0;
 std::vector<int32_t> PrintSnapshot;
 bool MemoryInitPending = false;
 uint64_t OutOfRangeChannelAccesses = 0;
 double Elapsed[3]{};
+PulseFeedFn PulseFeed = nullptr;
 
 namespace {
 NowProviderFn nowProvider = nullptr;
@@ -505,4 +506,5 @@ void ResetCoreState()
     for (double &e : Elapsed)
         e = 0;
     nowProvider = nullptr;
+    PulseFeed = nullptr;
 }

@@ -130,9 +130,10 @@ bool VertTickSearch(int32_t vertScale, VertTicks &t);
 void KeepViewInChannelRange();
 
 // ---------------------------------------------------------------------------
-// Data memory: 64 KiB of byte planes.
+// Data memory: 64 KiB of byte planes. Aligned to 64 KiB so that a shared
+// file mapping can be placed over it (any page size up to 64 KiB).
 inline constexpr int DataMemorySize = 65536;
-extern uint8_t DataMemory[DataMemorySize];
+alignas(DataMemorySize) extern uint8_t DataMemory[DataMemorySize];
 
 // While DataFromMemory is 0, ReadChannel serves PrintSnapshot.
 extern uint8_t DataFromMemory;
@@ -177,6 +178,11 @@ double SystemNow();
 bool StartAcquisition();          // always true
 bool StopAcquisition();           // AnyInputRunning() afterwards
 bool ExposureTick();              // false when the timer must stop
+
+// A source of pulses other than the board (a simulated detector), called by
+// the exposure timer before each tick; nullptr when there is none.
+using PulseFeedFn = void (*)();
+extern PulseFeedFn PulseFeed;
 
 // ---------------------------------------------------------------------------
 // Mapping between channels and the 512 plot columns.

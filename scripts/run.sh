@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the program in the current
-# directory (where it keeps its settings file RYV_travok.CFG).
+# Installs what is missing, builds, and starts the program in build/run
+# (where it keeps its settings file RYV_travok.CFG). Without arguments the
+# program runs with the simulated detector (--simulate), so that Start
+# shows a spectrum growing; arguments are passed on to the program instead.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/deps.sh"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" -j"$(nproc)" --target ryv_demo
-exec "$root/build/ryv_demo"
+mkdir -p "$root/build/run"
+cd "$root/build/run"
+if [ "$#" -eq 0 ]; then
+  set -- --simulate
+fi
+exec "$root/build/ryv_demo" "$@"

@@ -5,13 +5,24 @@
 # Driven from outside with xdotool, as an operator would: the windows menu,
 # Ctrl+O and the file dialog, Shift+Page Up, dragging the markers.
 #
-# Usage: tools/screenshot.sh [program [output.png]]
-#   program defaults to build/ryv_demo, output to docs/screenshot.png.
+# With --live first it takes docs/live_spectrum.png instead: the simulated
+# detector (all built-in sources) building up a spectrum in input 1.
+#
+# Usage: tools/screenshot.sh [--live] [program [output.png]]
+#   program defaults to build/ryv_demo, output to docs/screenshot.png
+#   (docs/live_spectrum.png with --live).
 #   With SHOT_DEBUG=<folder> the intermediate screenshots are kept there.
 set -euo pipefail
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
+LIVE=""
+if [ "${1:-}" = --live ]; then
+  LIVE=1
+  shift
+fi
 APP="$(realpath "${1:-$SRC/build/ryv_demo}")"
-OUT="$(realpath -m "${2:-$SRC/docs/screenshot.png}")"
+OUT="$SRC/docs/screenshot.png"
+[ -n "$LIVE" ] && OUT="$SRC/docs/live_spectrum.png"
+OUT="$(realpath -m "${2:-$OUT}")"
 WORK="$(mktemp -d /tmp/ryv_shot_XXXXXX)"
 APP_PID=""
 XVFB_PID=""
@@ -48,6 +59,32 @@ for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -1 "$WORK/display")"
 
 mkdir "$WORK/run"
+
+if [ -n "$LIVE" ]; then
+  (cd "$WORK/run" && exec env LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$APP" --simulate --rate 40000 --seed 5 \
+     >"$WORK/app.log" 2>&1) &
+  APP_PID=$!
+  FRAME=$(wait_window '^RYV_demo \(')
+  xdotool windowmove "$FRAME" 0 0
+  xdotool windowsize "$FRAME" 680 520
+  sleep 0.7
+  # "&Окна" -> "&Новое", full scale 25 * 2^7 = 3200 counts, Ctrl+S.
+  xdotool mousemove 25 9 click 1
+  sleep 0.6
+  xdotool mousemove 42 31 click 1
+  sleep 1.2
+  for _ in $(seq 7); do xdotool key --clearmodifiers shift+Prior; sleep 0.1; done
+  xdotool key --clearmodifiers ctrl+s
+  sleep "${SHOT_SECONDS:-8}"
+  xdotool mousemove 700 800
+  sleep 1.2
+  import -window root "$WORK/full.png"
+  eval "$(xdotool getwindowgeometry --shell "$FRAME")"
+  convert "$WORK/full.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -strip \
+          -define png:compression-level=9 "$OUT"
+  echo "wrote $OUT ($(stat -c %s "$OUT") bytes)"
+  exit 0
+fi
 (cd "$WORK/run" && exec env LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$APP" >"$WORK/app.log" 2>&1) &
 APP_PID=$!
 FRAME=$(wait_window '^RYV_demo$')

@@ -23,7 +23,8 @@ const char *kMarked = "markedItem";
 TFRYV::TFRYV(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("FRYV"));
-    setWindowTitle(QStringLiteral("RYV_demo"));
+    // Simulated counts must never be taken for a measurement.
+    setWindowTitle(PulseFeed ? QStringLiteral("RYV_demo (имитация)") : QStringLiteral("RYV_demo"));
     setAttribute(Qt::WA_DeleteOnClose);
     MdiArea = new QMdiArea(this);
     MdiArea->setObjectName(QStringLiteral("MdiArea"));
@@ -390,6 +391,10 @@ void TFRYV::NStopClick()
 
 void TFRYV::TimerExpTimer()
 {
+    // Pulses first, so that the tick that ends an exposure still gets those
+    // up to its preset.
+    if (PulseFeed)
+        PulseFeed();
     if (!ExposureTick())
         TimerExp->stop();
 }

@@ -1,0 +1,114 @@
+#include "CommandLine.h"
+
+#include <QCommandLineParser>
+#include <cmath>
+
+namespace {
+CommandLine Failure(const QString &message)
+{
+    CommandLine cl;
+    cl.mode = CommandLine::Mode::Error;
+    cl.text = QStringLiteral("ryv_demo: ") + message;
+    return cl;
+}
+} // namespace
+
+CommandLine ParseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Front end of a multichannel pulse-height analyser. Without --simulate or --memory no board is read."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Print this help and exit."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
+    const QCommandLineOption settings(QStringLiteral("settings"),
+                                      QStringLiteral("The settings file (default: RYV_travok.CFG in the start folder)."),
+                                      QStringLiteral("PATH"));
+    const QCommandLineOption simulate(
+        QStringLiteral("simulate"),
+        QStringLiteral("Simulated detector, --simulate=SOURCE: am241, cs137, co60, k40, mix (default) "
+                       "or a spectrum file giving the probability of each channel."));
+    const QCommandLineOption rate(QStringLiteral("rate"),
+                                  QStringLiteral("Mean pulses per second per running input, 1 to 1000000 "
+                                                 "(default 2000); with --simulate."),
+                                  QStringLiteral("CPS"));
+    const QCommandLineOption seed(QStringLiteral("seed"),
+                                  QStringLiteral("Seed of the simulation (default: from the clock); with --simulate."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption memory(QStringLiteral("memory"),
+                                    QStringLiteral("The 64 KiB data memory is a shared mapping of the file PATH "
+                                                   "(created with zeros when missing)."),
+                                    QStringLiteral("PATH"));
+    parser.addOptions({help, version, settings, simulate, rate, seed, memory});
+
+    // QCommandLineParser has no optional values: --simulate=SOURCE is taken
+    // apart here.
+    QStringList args = arguments;
+    QString source;
+    bool sourceGiven = false;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--"))
+            break;
+        if (args[i].startsWith(QLatin1String("--simulate="))) {
+            source = args[i].mid(11);
+            sourceGiven = true;
+            args[i] = QStringLiteral("--simulate");
+        }
+    }
+    if (args.isEmpty())
+        args.append(QStringLiteral("ryv_demo"));
+    if (!parser.parse(args))
+        return Failure(parser.errorText());
+
+    CommandLine cl;
+    if (parser.isSet(help)) {
+        cl.mode = CommandLine::Mode::Help;
+        cl.text = parser.helpText().replace(QLatin1String("<executable_name>"), QLatin1String("ryv_demo"));
+        return cl;
+    }
+    if (parser.isSet(version)) {
+        cl.mode = CommandLine::Mode::Version;
+        cl.text = QStringLiteral("ryv_demo " RYV_VERSION "\n");
+        return cl;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return Failure(QStringLiteral("unexpected argument '%1'.").arg(parser.positionalArguments().first()));
+
+    if (parser.isSet(settings)) {
+        cl.settingsPath = parser.value(settings);
+        if (cl.settingsPath.isEmpty())
+            return Failure(QStringLiteral("--settings: the path is empty."));
+    }
+    if (parser.isSet(memory)) {
+        cl.memoryPath = parser.value(memory);
+        if (cl.memoryPath.isEmpty())
+            return Failure(QStringLiteral("--memory: the path is empty."));
+    }
+    cl.simulate = parser.isSet(simulate);
+    if (sourceGiven) {
+        if (source.isEmpty())
+            return Failure(QStringLiteral("--simulate: the source is empty."));
+        cl.source = source;
+    }
+    if (parser.isSet(rate)) {
+        if (!cl.simulate)
+            return Failure(QStringLiteral("--rate: only with --simulate."));
+        bool ok = false;
+        const double r = parser.value(rate).toDouble(&ok);
+        if (!ok || !std::isfinite(r) || r < MinRate || r > MaxRate)
+            return Failure(QStringLiteral("--rate: '%1' is not a number from 1 to 1000000.").arg(parser.value(rate)));
+        cl.rate = r;
+    }
+    if (parser.isSet(seed)) {
+        if (!cl.simulate)
+            return Failure(QStringLiteral("--seed: only with --simulate."));
+        bool ok = false;
+        const QString v = parser.value(seed);
+        const qulonglong s = v.toULongLong(&ok);
+        if (!ok || v.startsWith(QLatin1Char('+')))
+            return Failure(QStringLiteral("--seed: '%1' is not a whole number from 0 to 18446744073709551615.").arg(v));
+        cl.seedGiven = true;
+        cl.seed = s;
+    }
+    return cl;
+}

@@ -1,0 +1,32 @@
+// The command line, parsed before any window exists: one parse into a plain
+// record, then main dispatches on its mode.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+struct CommandLine {
+    enum class Mode {
+        Run,     // start the program
+        Help,    // print text, exit 0
+        Version, // print text, exit 0
+        Error    // print text on stderr, exit 2
+    };
+    Mode mode = Mode::Run;
+    QString text;
+
+    QString settingsPath; // empty: the settings file in the start folder
+    bool simulate = false;
+    QString source = QStringLiteral("mix"); // a built-in source or a spectrum file
+    double rate = 2000;                     // pulses per second per running input
+    bool seedGiven = false;
+    uint64_t seed = 0;
+    QString memoryPath; // empty: the data memory is the program's own
+};
+
+inline constexpr double MinRate = 1;
+inline constexpr double MaxRate = 1000000;
+
+// arguments as QCoreApplication::arguments() gives them (program first).
+CommandLine ParseCommandLine(const QStringList &arguments);

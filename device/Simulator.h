@@ -1,0 +1,107 @@
+// A simulated detector: gamma sources seen by a scintillator, with Poisson
+// arrivals in clock time, written into the spectra of the running inputs
+// through the channel access of the current layout.
+//
+// Full scale is 1600 keV whatever ChannelCount is: channel c covers the
+// energies [c, c + 1) * 1600 / ChannelCount. DigitalShift moves every pulse
+// by that many channels (pulses leaving the channel range are lost) and
+// PulseShaping scales the resolution.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace device {
+
+inline constexpr double FullScaleKeV = 1600.0;
+
+struct EmissionLine {
+    double EnergyKeV;
+    double Intensity; // relative
+};
+
+// The lines of a built-in source: am241, cs137, co60, k40 or mix (all of
+// them). False for any other name.
+bool BuiltinSourceLines(const std::string &name, std::vector<EmissionLine> &lines);
+
+// Resolution factor of a PulseShaping value (1, 2, 4, 8 us).
+double ShapingFactor(int pulseShaping);
+
+// Photopeak FWHM in keV at energy e: 7.0 % at 661.66 keV, scaling with
+// the square root of the energy, times the shaping factor.
+double PeakFwhmKeV(double e, double shapingFactor);
+
+// Channel (centroid convention: channel c stands at c) of energy e.
+double ChannelOfEnergy(double e, int32_t channels);
+
+// Probability of each of `channels` channels for the detector response to
+// the lines: photopeak, Compton continuum, backscatter bump and a falling
+// low-energy background; the photopeak holds about 0.3 of the total at
+// 662 keV. Sums to at most 1 (what falls above full scale is missing).
+std::vector<double> DetectorResponse(const std::vector<EmissionLine> &lines, int32_t channels,
+                                     double shapingFactor);
+
+// Walker's alias table: O(1) sampling of a discrete distribution.
+class AliasTable {
+public:
+    // Weights must be finite and not negative; an all-zero table samples
+    // nothing (Empty()).
+    void Build(const std::vector<double> &weights);
+    bool Empty() const { return alias_.empty(); }
+    size_t Size() const { return alias_.size(); }
+    // One bucket from 64 random bits.
+    uint32_t Sample(uint64_t r) const
+    {
+        const uint32_t i = static_cast<uint32_t>(((r >> 32) * alias_.size()) >> 32);
+        return (r & 0xFFFFFFFFu) < threshold_[i] ? i : alias_[i];
+    }
+
+private:
+    std::vector<uint64_t> threshold_; // keep bucket i when the low 32 bits are below
+    std::vector<uint32_t> alias_;
+};
+
+// Adds one pulse per entry of channels to input n, with exactly the result
+// of WriteChannel(c, n, ReadChannel(c, n) + 1) per pulse in that order, a
+// counter saturating at 2^31 - 1. Batched per channel where the input's
+// channels share no byte and have all four planes, pulse by pulse otherwise.
+// Channels outside the range are ignored.
+void AddPulses(int32_t n, const int32_t *channels, size_t count);
+
+class Simulator {
+public:
+    // A built-in source.
+    Simulator(std::vector<EmissionLine> lines, double ratePerSecond, uint64_t seed);
+    // A spectrum as source: the probability of each of its channels, spread
+    // over the full scale whatever its channel count.
+    Simulator(std::vector<double> channelWeights, double ratePerSecond, uint64_t seed);
+
+    // Credits the time from the last call (or from construction) to Now() to
+    // each running input, up to the end of its exposure preset, with a
+    // Poisson number of pulses. Gaps longer than MaxGapSeconds count as time
+    // the program was not running.
+    void Step();
+    static constexpr double MaxGapSeconds = 60.0;
+
+    // `count` pulses drawn from the current response (ChannelCount,
+    // PulseShaping), shifted by DigitalShift; lost pulses are left out.
+    void Sample(int64_t count, std::vector<int32_t> &out);
+
+private:
+    void EnsureTable();
+
+    std::vector<EmissionLine> lines_;
+    std::vector<double> fileWeights_;
+    double rate_;
+    std::mt19937_64 rng_;
+    AliasTable table_;
+    int32_t tableChannels_ = 0;
+    int tableShaping_ = -1;
+    double last_[3];
+    std::vector<int32_t> pulses_;
+};
+
+} // namespace device

@@ -1,0 +1,275 @@
+#include "Analysis.h"
+#include "SharedMemory.h"
+#include "Simulator.h"
+#include "Uryv.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+double fakeNow = 0;
+double FakeClock() { return fakeNow; }
+constexpr double kSecond = 1.0 / 86400;
+
+class Device : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetCoreState();
+        Settings = DefaultSettings();
+        DataFromMemory = 1;
+        fakeNow = 46000.0;
+        SetNowProvider(&FakeClock);
+    }
+    void TearDown() override { SetNowProvider(nullptr); }
+
+    static std::vector<device::EmissionLine> Cs137()
+    {
+        std::vector<device::EmissionLine> l;
+        device::BuiltinSourceLines("cs137", l);
+        return l;
+    }
+    static int64_t Total(int32_t n)
+    {
+        int64_t s = 0;
+        for (int32_t c = 0; c < Settings.ChannelCount; ++c)
+            s += ReadChannel(c, n);
+        return s;
+    }
+};
+
+TEST_F(Device, PoissonRateInClockTimeOnlyForRunningInputsWithinTheirPreset)
+{
+    const double rate = 2000;
+    double mass = 0; // the share of pulses that fall on the spectrum
+    for (double p : device::DetectorResponse(Cs137(), 1024, 1.0))
+        mass += p;
+    // Input 1 runs since long before the program started, input 2 is stopped,
+    // input 3 starts now with a preset of 4 s.
+    Settings.Running[0] = 1;
+    Settings.StartTime[0] = fakeNow - 100 * kSecond;
+    Settings.ExposurePreset[0] = 1;
+    Settings.StartTime[2] = fakeNow;
+    Settings.Running[2] = 1;
+    Settings.ExposurePreset[2] = 4 * kSecond;
+    device::Simulator sim(Cs137(), rate, 12345);
+    const double start = fakeNow;
+    for (int i = 1; i <= 100; ++i) {
+        fakeNow = start + i * 0.1 * kSecond;
+        sim.Step();
+        ExposureTick();
+    }
+    EXPECT_EQ(Settings.Running[2], 0) << "the preset ended input 3";
+    const double mean1 = rate * 10 * mass, mean3 = rate * 4 * mass;
+    EXPECT_NEAR(double(Total(1)), mean1, 5 * std::sqrt(mean1));
+    EXPECT_EQ(Total(2), 0);
+    EXPECT_NEAR(double(Total(3)), mean3, 5 * std::sqrt(mean3));
+}
+
+// Batched pulses give exactly what WriteChannel(c, n, ReadChannel(c, n) + 1)
+// gives pulse by pulse, in every layout, including those whose inputs or
+// channels share planes and those with planes that have no place.
+TEST_F(Device, BatchedPulsesEqualPulseByPulseInEveryLayout)
+{
+    std::mt19937_64 rng(99);
+    for (int32_t iface : {0, 3})
+        for (int32_t inputs = 1; inputs <= 3; ++inputs)
+            for (int32_t channels : {1024, 4096, 16384}) {
+                SCOPED_TRACE(testing::Message() << iface << " " << inputs << " " << channels);
+                Settings.InterfaceKind = iface;
+                Settings.InputCount = inputs;
+                Settings.ChannelCount = channels;
+                // Half the bytes 0xFF: carries everywhere.
+                for (uint8_t &b : DataMemory)
+                    b = rng() & 1 ? 0xFF : static_cast<uint8_t>(rng());
+                // Counters about to carry out of a plane or to saturate.
+                const int32_t edges[] = {0xFE, 0xFFFE, 0xFFFFFE, INT32_MAX - 2, -3};
+                std::vector<std::vector<int32_t>> pulses(static_cast<size_t>(inputs));
+                for (int32_t n = 1; n <= inputs; ++n)
+                    for (int e = 0; e < 5; ++e) {
+                        const int32_t c = static_cast<int32_t>(rng() % static_cast<uint64_t>(channels));
+                        WriteChannel(c, n, edges[e]);
+                        pulses[static_cast<size_t>(n - 1)].insert(pulses[static_cast<size_t>(n - 1)].end(), 5, c);
+                    }
+                for (auto &p : pulses)
+                    for (int i = 0; i < 20000; ++i)
+                        p.push_back(static_cast<int32_t>(rng() % static_cast<uint64_t>(channels)));
+                std::vector<uint8_t> before(DataMemory, DataMemory + DataMemorySize);
+                for (int32_t n = 1; n <= inputs; ++n)
+                    for (int32_t c : pulses[static_cast<size_t>(n - 1)]) {
+                        const int32_t v = ReadChannel(c, n);
+                        if (v != INT32_MAX)
+                            WriteChannel(c, n, v + 1);
+                    }
+                std::vector<uint8_t> reference(DataMemory, DataMemory + DataMemorySize);
+                std::memcpy(DataMemory, before.data(), DataMemorySize);
+                for (int32_t n = 1; n <= inputs; ++n)
+                    device::AddPulses(n, pulses[static_cast<size_t>(n - 1)].data(), pulses[static_cast<size_t>(n - 1)].size());
+                ASSERT_EQ(0, std::memcmp(DataMemory, reference.data(), DataMemorySize));
+            }
+}
+
+// The program's own analysis finds the caesium photopeak where the model
+// puts it, as wide as the model makes it for each pulse shaping, and moved
+// by the digital shift.
+TEST_F(Device, CaesiumPhotopeakMeasuredByTheAnalysis)
+{
+    Settings.InputCount = 1;
+    device::Simulator sim(Cs137(), 1000, 7);
+    const double model = device::ChannelOfEnergy(661.66, 1024);
+    std::vector<int32_t> pulses;
+    for (int shaping = 0; shaping < 4; ++shaping)
+        for (int32_t shift : {0, 50}) {
+            SCOPED_TRACE(testing::Message() << "shaping " << shaping << " shift " << shift);
+            std::memset(DataMemory, 0, DataMemorySize);
+            Settings.PulseShaping = static_cast<uint8_t>(shaping);
+            Settings.DigitalShift = shift;
+            sim.Sample(2000000, pulses);
+            device::AddPulses(1, pulses.data(), pulses.size());
+            const double fwhm = device::PeakFwhmKeV(661.66, device::ShapingFactor(shaping)) * 1024 / 1600;
+            const int32_t half = static_cast<int32_t>(1.8 * fwhm);
+            double centroid = 0;
+            Execution(1, {static_cast<int32_t>(model) + shift - half, static_cast<int32_t>(model) + shift + half}, true,
+                      centroid);
+            ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
+            EXPECT_NEAR(centroid, model + shift, 0.01 * model);
+            EXPECT_NEAR(AnalysisState.FwhmChannels, fwhm, 0.05 * fwhm);
+            if (shift == 0)
+                continue;
+            // Pulses moved below channel 0 are lost, not piled up there.
+            Settings.DigitalShift = -1024;
+            sim.Sample(1000, pulses);
+            EXPECT_TRUE(pulses.empty());
+        }
+}
+
+std::string TempPath(const char *name)
+{
+    return std::string(::testing::TempDir()) + name + std::to_string(::getpid());
+}
+
+TEST_F(Device, SecondProcessWritesIntoTheSharedMemory)
+{
+    const std::string path = TempPath("ryv_shared_");
+    ::unlink(path.c_str());
+    std::string error;
+    ASSERT_TRUE(device::MapDataMemory(path, error)) << error;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, DataMemorySize);
+    EXPECT_EQ(ReadChannel(17, 2), 0) << "created with zeros";
+    WriteChannel(5, 1, 0x01020304); // seen by the other process
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The other process: its own descriptor, count 123456789 into
+        // channel 17 of input 2, byte by byte.
+        const int fd = ::open(path.c_str(), O_RDWR);
+        uint8_t b5 = 0;
+        bool ok = fd >= 0 && ::pread(fd, &b5, 1, PlaneOffset(5, 1, 0)) == 1 && b5 == 0x04;
+        for (int k = 0; ok && k < 4; ++k) {
+            const uint8_t v = static_cast<uint8_t>(123456789u >> (8 * k));
+            ok = ::pwrite(fd, &v, 1, PlaneOffset(17, 2, k)) == 1;
+        }
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ReadChannel(17, 2), 123456789);
+    ::unlink(path.c_str());
+}
+
+TEST_F(Device, SharedMemoryFileOfAnotherSizeIsRefusedAndLeftAlone)
+{
+    const std::string path = TempPath("ryv_short_");
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("12345", f);
+    std::fclose(f);
+    std::string error;
+    EXPECT_FALSE(device::MapDataMemory(path, error));
+    EXPECT_EQ(error, "--memory " + path + ": the file holds 5 bytes, not 65536");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 5);
+    ::unlink(path.c_str());
+}
+
+// The program itself: exit code, stderr and the files in its start folder.
+struct Outcome {
+    int code;
+    std::string err;
+    std::string files;
+};
+Outcome RunProgram(const std::string &dir, const std::string &args)
+{
+    const std::string cmd = "cd '" + dir + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" RYV_DEMO_EXE "' " +
+                            args + " 2>stderr.txt >/dev/null; echo $? >code.txt; ls | grep -v -e stderr.txt -e code.txt";
+    Outcome o{};
+    FILE *p = ::popen(cmd.c_str(), "r");
+    char buf[256];
+    while (p && std::fgets(buf, sizeof buf, p))
+        o.files += buf;
+    if (p)
+        ::pclose(p);
+    auto slurp = [&](const char *name) {
+        std::string s;
+        if (FILE *f = std::fopen((dir + "/" + name).c_str(), "r")) {
+            while (std::fgets(buf, sizeof buf, f))
+                s += buf;
+            std::fclose(f);
+        }
+        return s;
+    };
+    o.code = std::atoi(slurp("code.txt").c_str());
+    o.err = slurp("stderr.txt");
+    return o;
+}
+
+TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
+{
+    const std::string dir = TempPath("ryv_cli_");
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    const struct {
+        const char *args;
+        const char *line;
+    } cases[] = {
+        {"--rate 0 --simulate", "ryv_demo: --rate: '0' is not a number from 1 to 1000000.\n"},
+        {"--simulate --rate 1000001", "ryv_demo: --rate: '1000001' is not a number from 1 to 1000000.\n"},
+        {"--seed x --simulate", "ryv_demo: --seed: 'x' is not a whole number from 0 to 18446744073709551615.\n"},
+        {"--bogus", "ryv_demo: Unknown option 'bogus'.\n"},
+        {"--simulate=nosuch", "ryv_demo: --simulate=nosuch: not a built-in source (am241, cs137, co60, k40, mix) "
+                              "nor a spectrum file.\n"},
+        {"--memory stderr.txt", nullptr}, // a file of another size
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args);
+        const Outcome o = RunProgram(dir, c.args);
+        EXPECT_EQ(o.code, 2);
+        if (c.line)
+            EXPECT_EQ(o.err, c.line);
+        else
+            EXPECT_EQ(o.err.rfind("ryv_demo: --memory stderr.txt: the file holds ", 0), 0u) << o.err;
+        EXPECT_EQ(o.files, "") << "no settings file, no memory file";
+    }
+    const Outcome v = RunProgram(dir, "--version");
+    EXPECT_EQ(v.code, 0) << "no display needed";
+    EXPECT_EQ(v.files, "");
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+} // namespace
