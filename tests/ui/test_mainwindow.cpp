@@ -3,6 +3,7 @@
 #include "UiTestUtil.h"
 
 #include <QMenuBar>
+#include <QTimer>
 #include <QActionGroup>
 #include <QScrollBar>
 #include <QToolTip>
@@ -311,7 +312,22 @@ private slots:
         QVERIFY(boxes.log()[0].icon == Platform::Icon::Question);
         QVERIFY(boxes.log()[0].buttons == Platform::Buttons::YesNo);
         QCOMPARE(ReadChannel(3, 1), 16843009);
-        boxes.script = {Platform::Answer::Yes};
+        QVERIFY(boxes.log()[0].defaultAnswer == Platform::Answer::No);
+        // The real box: Enter presses No and the spectra stay.
+        Platform::SetBoxAnswerer(nullptr);
+        QString shown;
+        QTimer::singleShot(0, [&shown] {
+            QWidget *box = QApplication::activeModalWidget();
+            if (!box)
+                return;
+            shown = box->windowTitle();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        f->MClear->trigger();
+        QCOMPARE(shown, QStringLiteral("  Спектр не сохранен !!!"));
+        QCOMPARE(ReadChannel(3, 1), 16843009);
+        Boxes answered;
+        answered.script = {Platform::Answer::Yes};
         f->MClear->trigger();
         QCOMPARE(ReadChannel(3, 1), 0);
         QCOMPARE(ReadChannel(3, 3), 0);

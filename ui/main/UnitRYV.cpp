@@ -437,7 +437,8 @@ void TFRYV::NIn_AllClick() { Settings.ActOnAllInputs = 1; }
 void TFRYV::MClearClick()
 {
     if (Platform::MessageBox(QStringLiteral("  Спектр не сохранен !!!"), QStringLiteral("Обнулить память данных?"),
-                             Platform::Icon::Question, Platform::Buttons::YesNo) != Platform::Answer::Yes)
+                             Platform::Icon::Question, Platform::Buttons::YesNo,
+                             Platform::Answer::No) != Platform::Answer::Yes)
         return;
     ClearSpectra();
 }
