@@ -174,10 +174,13 @@ private slots:
         QTest::addColumn<QList<int>>("heights");
         QTest::addColumn<QStringList>("labels");
         QTest::addColumn<QString>("exponent");
-        QTest::newRow("25") << 25 << QList<int>{150, 300} << QStringList{"1", "2"} << "1";
+        // tick k stands where m * k * 10^e counts reach: 300 * count div VertScale
+        QTest::newRow("25") << 25 << QList<int>{120, 240} << QStringList{"1", "2"} << "1";
         QTest::newRow("100") << 100 << QList<int>{90, 180, 270} << QStringList{"3", "6", "9"} << "1";
-        QTest::newRow("1600") << 1600 << QList<int>{93, 186, 279} << QStringList{"5", "10", "15"} << "2";
-        QTest::newRow("12800") << 12800 << QList<int>{100, 200, 300} << QStringList{"4", "8", "12"} << "3";
+        QTest::newRow("1600") << 1600 << QList<int>{93, 187, 281} << QStringList{"5", "10", "15"} << "2";
+        QTest::newRow("12800") << 12800 << QList<int>{93, 187, 281} << QStringList{"4", "8", "12"} << "3";
+        QTest::newRow("25600") << 25600 << QList<int>{117, 234} << QStringList{"1", "2"} << "4";
+        QTest::newRow("2147483647") << 2147483647 << QList<int>{139, 279} << QStringList{"1", "2"} << "9";
     }
 
     void verticalScaleTicksAndExponent()
@@ -201,6 +204,10 @@ private slots:
         for (int y = 92; y <= 398; ++y)
             ticks += SurfacePixel(g, 81, y) == kBlack;
         QCOMPARE(ticks, heights.size() + 1);
+        // the channel scale's redraw leaves the zero tick in place
+        g->HorisontMas();
+        for (int x = 78; x <= 81; ++x)
+            QCOMPARE(SurfacePixel(g, x, 398), kBlack);
         // each label right-aligned at x = 77 and centred on its tick: the
         // surface holds exactly the pixels of the text drawn there
         const QFontMetrics fm(g->SurfaceFont);

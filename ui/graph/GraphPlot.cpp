@@ -78,12 +78,16 @@ void TFGraph::VertikalMas()
     CanvasFillRect(Surface, 62, 92, 82, 398, face);
     const Pen black{qRgb(0, 0, 0), false, false};
     const QRect zero = SurfaceTextRect(QStringLiteral("0"));
-    CanvasLine(Surface, 81, 398, 77, 398, black);
+    DrawZeroTick();
     DrawSurfaceText(77 - zero.width(), 398 - zero.height(), QStringLiteral("0"));
     VertTicks t;
     if (VertTickSearch(Settings.VertScale, t)) {
+        int64_t unit = 1; // 10^e counts
+        for (int32_t i = 0; i < t.e; ++i)
+            unit *= 10;
         for (int32_t k = 1; k <= t.n; ++k) {
-            const int y = 398 - ((t.m * 300) / t.s) * k;
+            // Each tick stands at the height of the count its label names.
+            const int y = static_cast<int>(398 - (int64_t(t.m) * k * unit * 300) / Settings.VertScale);
             CanvasLine(Surface, 81, y, 77, y, black);
             const QString label = QString::number(int64_t(t.m) * k);
             const QRect r = SurfaceTextRect(label);
@@ -97,6 +101,11 @@ void TFGraph::VertikalMas()
     }
     LPokazat->adjustSize();
     update();
+}
+
+void TFGraph::DrawZeroTick()
+{
+    CanvasLine(Surface, 81, 398, 77, 398, Pen{qRgb(0, 0, 0), false, false});
 }
 
 void TFGraph::HorisontMas()
@@ -129,5 +138,7 @@ void TFGraph::HorisontMas()
             DrawSurfaceText(x - r.width() / 2, 402, label);
         }
     }
+    // The fill above reaches under the count scale's zero tick.
+    DrawZeroTick();
     update();
 }

@@ -234,6 +234,8 @@ private:
     void BuildPanels();
     void SetTimeLabelColour(int input, bool running);
     void DrawSurfaceText(int left, int top, const QString &text);
+    // The tick of count 0 on the count scale, where both scales meet.
+    void DrawZeroTick();
     QRect SurfaceTextRect(const QString &text) const;
     friend class TSpektrImage;
 };
