@@ -313,6 +313,59 @@ private slots:
         QCOMPARE(g->LMarkX2->text(), QStringLiteral("   7"));
     }
 
+    void integralFieldShowsEveryDigit()
+    {
+        const int x0 = g->LIntegralY->x();
+        auto shown = [this](const QString &text) {
+            g->LIntegralY->setText(text);
+            return g->LIntegralY->grab().toImage();
+        };
+        for (const QString &total : {QStringLiteral("12345678901234"), QStringLiteral("-9223372036854775807")}) {
+            // The last digit shows: changing it changes the field.
+            QString other = total;
+            other.back() = QLatin1Char('9');
+            const QImage img = shown(total);
+            QVERIFY2(img != shown(other), qPrintable(total));
+            // and no ink reaches the field's right edge
+            for (int y = 0; y < img.height(); ++y)
+                QVERIFY(qGray(img.pixel(img.width() - 1, y)) > 128);
+        }
+        QCOMPARE(g->LIntegralY->x(), x0);
+        QCOMPARE(g->LIntegralY->width(), 80);
+    }
+
+    void fieldsReadableUnderADarkTheme()
+    {
+        const QPalette saved = QApplication::palette();
+        QPalette dark(QColor(50, 50, 50));
+        dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+        dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+        QApplication::setPalette(dark);
+        ResetProgram();
+        Settings.Running[0] = 1;
+        Elapsed[1] = 0.5;
+        TFRYV *f = FrameWithWindows(1);
+        TFGraph *w = f->SpectrumWindows()[0];
+        w->NewTablo(1);
+        w->TimerRisTimer();
+        // Count pixels darker and lighter than mid-grey: text shows as one of them.
+        auto count = [](QWidget *l, bool darkInk) {
+            const QImage img = l->grab().toImage();
+            int n = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    n += darkInk ? qGray(img.pixel(x, y)) < 96 : qGray(img.pixel(x, y)) > 160;
+            return n;
+        };
+        for (QLabel *l : std::initializer_list<QLabel *>{w->LMarkX1, w->LMarkY1, w->LIntegralY, w->LTime1})
+            QVERIFY2(count(l, true) > 10, qPrintable(l->objectName())); // black on white
+        QVERIFY(count(w->LTime2, false) > 10); // light text on the dark face of a stopped input
+        // the scales are drawn in the theme's text colour
+        QCOMPARE(SurfacePixel(w, 80, 398), qRgb(230, 230, 230));
+        DisposeFrame(f);
+        QApplication::setPalette(saved);
+    }
+
     void panelsFollowInputCount()
     {
         QVERIFY(g->PIn2->isVisibleTo(g));

@@ -50,6 +50,11 @@ inline constexpr QRgb kPlotWhite = 0xFFFFFFFFu;
 inline constexpr QRgb kPlotBlue = 0xFF0000FFu;
 inline constexpr QRgb kMarkerRed = 0xFFFF0000u;
 QRgb ButtonFaceColor();
+// The text colour that goes with the button face: the scales' ink.
+QRgb ButtonTextColor();
+// Sets a field's background (white, or the button face) together with the
+// text colour that stays readable on it.
+void SetFieldColours(QWidget *w, bool white);
 
 // The plot control: shows the persistent bitmap and hands its pointer
 // events to the window.
@@ -80,6 +85,16 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent *e) override;
+};
+
+// A field that shows all of its text: a text wider than the field is drawn
+// in a smaller font, left-aligned in the same place.
+class TFitLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *e) override;
 };
 
 class TPanel : public QFrame {
