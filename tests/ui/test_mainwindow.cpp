@@ -152,7 +152,7 @@ private slots:
         DisposeFrame(f);
     }
 
-    void tilingPlacesWindowsTopToBottomOrSideBySide()
+    void tilingAndCascadeKeepWindowsUsable()
     {
         TFRYV *f = FrameWithWindows(3);
         f->MHorClick();
@@ -168,6 +168,22 @@ private slots:
             QVERIFY(subs[i]->geometry().left() > subs[i - 1]->geometry().left());
             QCOMPARE(subs[i]->geometry().top(), 0);
         }
+        // Cascade: every window back at its full size, each one lower and
+        // further right, the active one on top.
+        f->MdiArea->setActiveSubWindow(subs[0]);
+        f->MCascadeClick();
+        QApplication::processEvents();
+        const QList<QMdiSubWindow *> order = {subs[1], subs[2], subs[0]};
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(!order[i]->isMinimized());
+            QCOMPARE(order[i]->widget()->size(), QSize(640, 452));
+            if (i > 0) {
+                QVERIFY(order[i]->y() > order[i - 1]->y());
+                QVERIFY(order[i]->x() > order[i - 1]->x());
+            }
+        }
+        QCOMPARE(f->MdiArea->activeSubWindow(), subs[0]);
+        QVERIFY(subs[0]->isAncestorOf(f->MdiArea->viewport()->childAt(subs[0]->geometry().center())));
         DisposeFrame(f);
     }
 

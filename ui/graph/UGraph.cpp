@@ -168,7 +168,7 @@ TFGraph::TFGraph(QWidget *parent) : QWidget(parent)
     setCursor(Qt::DragMoveCursor);
     setMouseTracking(true);
     setAutoFillBackground(false);
-    resize(640, 452);
+    resize(sizeHint());
     Surface = QImage(640, 460, QImage::Format_RGB32);
     Surface.fill(ButtonFaceColor());
     BuildControls();
@@ -178,6 +178,8 @@ TFGraph::TFGraph(QWidget *parent) : QWidget(parent)
 }
 
 TFGraph::~TFGraph() = default;
+
+QSize TFGraph::sizeHint() const { return {640, 452}; }
 
 void TFGraph::BuildControls()
 {

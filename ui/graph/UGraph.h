@@ -113,6 +113,8 @@ class TFGraph : public QWidget {
 public:
     explicit TFGraph(QWidget *parent = nullptr);
     ~TFGraph() override;
+    // The window's full size: every control and both scales show.
+    QSize sizeHint() const override;
 
     // Private state of the window (all zero at creation).
     int32_t InputNumber = 0;

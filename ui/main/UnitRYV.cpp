@@ -14,6 +14,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStyle>
 #include <QTimer>
 
 namespace {
@@ -310,7 +311,27 @@ void TFRYV::MNewClick()
             EnableTimerExp();
 }
 
-void TFRYV::MCascadeClick() { MdiArea->cascadeSubWindows(); }
+void TFRYV::MCascadeClick()
+{
+    // Each visible window at its full size, one title bar lower and further
+    // right than the one before; the active window comes last, on top.
+    QList<QMdiSubWindow *> windows;
+    QMdiSubWindow *active = MdiArea->activeSubWindow();
+    for (QMdiSubWindow *w : MdiArea->subWindowList(QMdiArea::CreationOrder))
+        if (!w->isMinimized() && w->isVisible() && w != active)
+            windows.append(w);
+    if (active && !active->isMinimized() && active->isVisible())
+        windows.append(active);
+    int offset = 0;
+    for (QMdiSubWindow *w : windows) {
+        w->showNormal();
+        const QSize frame = w->size() - w->contentsRect().size();
+        const QSize full = w->widget() ? w->widget()->sizeHint() + frame : w->size();
+        w->setGeometry(QRect(QPoint(offset, offset), full));
+        w->raise();
+        offset += w->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, w);
+    }
+}
 
 namespace {
 // Tiles the visible windows one above the other (horizontal) or side by side
