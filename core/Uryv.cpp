@@ -60,22 +60,85 @@ SettingsRecord DefaultSettings()
 
 namespace {
 // A file without any write permission bit counts as read-only, also for
-// root, who could otherwise open it for writing.
+// root, who could otherwise open it for writing; so does a file this user
+// may not write.
 bool IsReadOnlyFile(const std::string &path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return false;
-    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+// Writes the whole record to fd and brings it to the disk; 0 or the errno of
+// the first failure.
+int WriteRecord(int fd)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&Settings);
+    size_t put = 0;
+    while (put < sizeof Settings) {
+        ssize_t k = ::write(fd, bytes + put, sizeof Settings - put);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return k < 0 ? errno : ENOSPC;
+        put += static_cast<size_t>(k);
+    }
+    if (::fsync(fd) != 0 && errno != EINVAL)
+        return errno;
+    return 0;
+}
+
+std::string WriteErrorText(const std::string &path, int err)
+{
+    return "Ошибка записи файла настроек " + path + ": " + std::strerror(err);
+}
+
+// Without a temporary file beside it, the existing file is written in place:
+// truncated, written and synchronised.
+bool SaveInPlace(const std::string &path, int createErr, std::string &errorText)
+{
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int err = errno == ENOENT ? createErr : errno;
+        errorText = "Файл настроек " + path + " не может быть создан: " + std::strerror(err);
+        return false;
+    }
+    struct stat st {};
+    int err = 0;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = EINVAL;
+    else if (::ftruncate(fd, 0) != 0)
+        err = errno;
+    else
+        err = WriteRecord(fd);
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err != 0) {
+        errorText = WriteErrorText(path, err);
+        return false;
+    }
+    return true;
 }
 } // namespace
 
 LoadResult LoadSettings(const std::string &path, std::string &errorText)
 {
     errorText.clear();
-    int fd = -1;
-    if (!IsReadOnlyFile(path))
-        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        fd = -1;
+    }
     if (fd < 0) {
         Settings = DefaultSettings();
         return LoadResult::Defaults;
@@ -113,36 +176,22 @@ bool SaveSettings(const std::string &path, std::string &errorText)
 {
     errorText.clear();
     if (IsReadOnlyFile(path))
-        return false;
+        return false; // locked by the user: left as it is, without a word
     std::string tmpl = path + ".XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     int fd = ::mkstemp(name.data());
     if (fd < 0)
-        return false; // cannot be created: the settings of this run are not saved
+        return SaveInPlace(path, errno, errorText);
     ::fchmod(fd, 0644);
-    const auto *bytes = reinterpret_cast<const unsigned char *>(&Settings);
-    size_t put = 0;
-    int err = 0;
-    while (put < sizeof Settings) {
-        ssize_t k = ::write(fd, bytes + put, sizeof Settings - put);
-        if (k < 0 && errno == EINTR)
-            continue;
-        if (k <= 0) {
-            err = k < 0 ? errno : ENOSPC;
-            break;
-        }
-        put += static_cast<size_t>(k);
-    }
-    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL)
-        err = errno;
+    int err = WriteRecord(fd);
     if (::close(fd) != 0 && err == 0)
         err = errno;
     if (err == 0 && ::rename(name.data(), path.c_str()) != 0)
         err = errno;
     if (err != 0) {
         ::unlink(name.data());
-        errorText = "Ошибка записи файла настроек " + path + ": " + std::strerror(err);
+        errorText = WriteErrorText(path, err);
         return false;
     }
     return true;

@@ -100,15 +100,17 @@ enum class LoadResult {
     IoError    // the file opened but a whole record could not be read
 };
 
-// Start-up load: open read-write, read one record, close. On Defaults the
-// record holds the defaults; on IoError the record is untouched and
-// errorText holds the message. A record read from the file is then brought
-// inside the invariants by SanitizeSettings.
+// Start-up load: open for reading (a read-only file is read too), read one
+// record, close. On Defaults the record holds the defaults; on IoError the
+// record is untouched and errorText holds the message. A record read from
+// the file is then brought inside the invariants by SanitizeSettings.
 LoadResult LoadSettings(const std::string &path, std::string &errorText);
 
-// Exit save: writes the whole record through a temporary file and a rename.
-// Returns false with errorText empty when the file cannot be created (the
-// caller says nothing), false with errorText set when a write failed.
+// Exit save: writes the whole record through a temporary file and a rename,
+// or, where no temporary file can be made beside it, into the existing file
+// in place. A read-only file is left alone: false with errorText empty (the
+// caller says nothing). Otherwise false with errorText holding the path and
+// the reason when the record could not be written.
 bool SaveSettings(const std::string &path, std::string &errorText);
 
 // Brings every field that breaks the invariants to the nearest sound value

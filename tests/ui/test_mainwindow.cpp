@@ -11,6 +11,9 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 
+#include <cerrno>
+#include <cstring>
+
 using namespace ui_test;
 
 namespace {
@@ -55,13 +58,13 @@ private slots:
         QCOMPARE(f.NHintWin->text(), QStringLiteral("&Выключить окна подсказки"));
         QVERIFY2(f.NIn_1->shortcut().isEmpty(), "no shortcut before the windows menu opens");
         f.setAttribute(Qt::WA_DeleteOnClose, false);
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
     }
 
     void windowsMenuFillsMemoryUntilTheFirstRequest()
     {
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         DataFromMemory = 1;
         QCOMPARE(ReadChannel(5, 1), 0);
         Open(f.MWind);
@@ -191,7 +194,7 @@ private slots:
     {
         Boxes boxes;
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         QVERIFY(f.DispatchShortcut(Key(Qt::CTRL | Qt::Key_S)));
         QCOMPARE(Settings.Running[0], 0);
         Settings.ActOnAllInputs = 0;
@@ -262,7 +265,7 @@ private slots:
     void actionMenuFollowsInputCount()
     {
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         Settings.InputCount = 1;
         Open(f.MWind);
         QVERIFY(f.NIn_1->isEnabled());
@@ -288,7 +291,7 @@ private slots:
     void startMenuDefaultFollowsWhatWouldStop()
     {
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         Open(f.MStart);
         QVERIFY(IsDefaultItem(f.NStart));
         QVERIFY(!IsDefaultItem(f.NStop));
@@ -353,7 +356,7 @@ private slots:
     void deviceMenuMarksAndEnabledStates()
     {
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         // PCMCIA from the defaults
         f.MPCMCIA->trigger();
         QCOMPARE(Settings.InterfaceKind, 2);
@@ -457,7 +460,7 @@ private slots:
     void hintsSwitchTwice()
     {
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         QVERIFY(f.DispatchShortcut(Key(Qt::Key_Insert)));
         QCOMPARE(Settings.ShowHints, 0);
         QVERIFY(!Platform::HintsEnabled());
@@ -491,7 +494,7 @@ private slots:
     {
         Boxes boxes;
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         if (Platform::HelpFilePath().isEmpty())
             QSKIP("the help file is copied beside the executable by the build");
         f.NHRYV->trigger();
@@ -525,7 +528,7 @@ private slots:
     {
         Boxes boxes;
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         if (Platform::HelpFilePath().isEmpty())
             QSKIP("the help file is copied beside the executable by the build");
         f.show();
@@ -572,6 +575,20 @@ private slots:
         int32_t marker1;
         std::memcpy(&marker1, b.constData() + 40, 4);
         QCOMPARE(marker1, 321);
+
+        // Settings that cannot be written: a box with the path and the reason, then the end.
+        SettingsFilePath = "/nonexistent-dir/RYV_travok.CFG";
+        f = new TFRYV;
+        f->show();
+        boxes.script = {Platform::Answer::Yes};
+        QVERIFY(f->close());
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(boxes.log().size(), 4);
+        QCOMPARE(boxes.log()[3].caption, QStringLiteral("  Настройки не сохранены !!!"));
+        QCOMPARE(boxes.log()[3].text, QStringLiteral("Файл настроек /nonexistent-dir/RYV_travok.CFG не может быть создан: ") +
+                                          QString::fromLocal8Bit(std::strerror(ENOENT)) + QLatin1Char('.'));
+        QVERIFY(boxes.log()[3].icon == Platform::Icon::Stop);
+        QVERIFY(boxes.log()[3].buttons == Platform::Buttons::Ok);
     }
 };
 

@@ -675,8 +675,12 @@ void TFRYV::FormDestroy()
     destroyed_ = true;
     std::string err;
     if (!SaveSettings(SettingsFilePath.empty() ? std::string(SettingsFileName) : SettingsFilePath, err) &&
-        !err.empty())
-        Platform::ReportError(QString::fromStdString(err));
+        !err.empty()) {
+        // The settings of this run are lost: say where and why before the end.
+        Platform::MessageBox(QStringLiteral("  Настройки не сохранены !!!"),
+                             QString::fromStdString(err) + QLatin1Char('.'), Platform::Icon::Stop,
+                             Platform::Buttons::Ok);
+    }
 }
 
 // ---------------------------------------------------------------------------
