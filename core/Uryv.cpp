@@ -20,6 +20,12 @@ double Elapsed[3]{};
 
 namespace {
 NowProviderFn nowProvider = nullptr;
+NowProviderFn monotonicProvider = nullptr;
+
+// Per input: the monotonic reading at which its Elapsed was 0, valid while
+// the input runs and the program has timed it.
+double runAnchor[3]{};
+bool anchored[3]{};
 
 bool ValidChannelCount(int32_t n) { return n == 1024 || n == 4096 || n == 16384; }
 } // namespace
@@ -177,6 +183,7 @@ bool SaveSettings(const std::string &path, std::string &errorText)
     errorText.clear();
     if (IsReadOnlyFile(path))
         return false; // locked by the user: left as it is, without a word
+    StartTimesFromElapsed();
     std::string tmpl = path + ".XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
@@ -472,17 +479,51 @@ void SetNowProvider(NowProviderFn fn) { nowProvider = fn; }
 
 double Now() { return nowProvider ? nowProvider() : SystemNow(); }
 
+double SystemMonotonicNow()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count() / 86400.0;
+}
+
+void SetMonotonicProvider(NowProviderFn fn) { monotonicProvider = fn; }
+
+double MonotonicNow() { return monotonicProvider ? monotonicProvider() : SystemMonotonicNow(); }
+
+namespace {
+void StartInput(int i)
+{
+    Settings.Running[i - 1] = 1;
+    Settings.StartTime[i - 1] = Now();
+    runAnchor[i - 1] = MonotonicNow();
+    anchored[i - 1] = true;
+}
+
+// Elapsed of a running input: monotonic since the program began timing it;
+// an input found running (started in an earlier run) first takes the time
+// since its StartTime by the wall clock, the only measure of the time the
+// program was closed. Never negative.
+double CurrentElapsed(int i)
+{
+    const double mono = MonotonicNow();
+    if (!anchored[i - 1]) {
+        const double before = Now() - Settings.StartTime[i - 1];
+        runAnchor[i - 1] = mono - (before > 0 ? before : 0.0);
+        anchored[i - 1] = true;
+    }
+    const double e = mono - runAnchor[i - 1];
+    return e > 0 ? e : 0.0;
+}
+} // namespace
+
 bool StartAcquisition()
 {
     if (Settings.ActOnAllInputs == 1) {
         for (int i = 1; i <= Settings.InputCount && i <= 3; ++i) {
-            Settings.Running[i - 1] = 1;
-            Settings.StartTime[i - 1] = Now();
+            StartInput(i);
             Elapsed[i - 1] = 0;
         }
     } else if (Settings.ActionInput >= 1 && Settings.ActionInput <= 3) {
-        Settings.Running[Settings.ActionInput - 1] = 1;
-        Settings.StartTime[Settings.ActionInput - 1] = Now();
+        StartInput(Settings.ActionInput);
     }
     return true;
 }
@@ -490,10 +531,13 @@ bool StartAcquisition()
 bool StopAcquisition()
 {
     if (Settings.ActOnAllInputs == 1) {
-        for (int i = 1; i <= Settings.InputCount && i <= 3; ++i)
+        for (int i = 1; i <= Settings.InputCount && i <= 3; ++i) {
             Settings.Running[i - 1] = 0;
+            anchored[i - 1] = false;
+        }
     } else if (Settings.ActionInput >= 1 && Settings.ActionInput <= 3) {
         Settings.Running[Settings.ActionInput - 1] = 0;
+        anchored[Settings.ActionInput - 1] = false;
     }
     return AnyInputRunning();
 }
@@ -503,13 +547,24 @@ bool ExposureTick()
     if (!AnyInputRunning())
         return true; // the timer stays enabled
     for (int i = 1; i <= Settings.InputCount && i <= 3; ++i) {
-        if (Settings.Running[i - 1] != 1)
+        if (Settings.Running[i - 1] != 1) {
+            anchored[i - 1] = false;
             continue;
-        Elapsed[i - 1] = Now() - Settings.StartTime[i - 1];
-        if (Elapsed[i - 1] >= Settings.ExposurePreset[i - 1])
+        }
+        Elapsed[i - 1] = CurrentElapsed(i);
+        if (Elapsed[i - 1] >= Settings.ExposurePreset[i - 1]) {
             Settings.Running[i - 1] = 0;
+            anchored[i - 1] = false;
+        }
     }
     return AnyInputRunning();
+}
+
+void StartTimesFromElapsed()
+{
+    for (int i = 1; i <= 3; ++i)
+        if (Settings.Running[i - 1] == 1 && anchored[i - 1])
+            Settings.StartTime[i - 1] = Now() - CurrentElapsed(i);
 }
 
 // ---------------------------------------------------------------------------
@@ -554,4 +609,9 @@ void ResetCoreState()
     for (double &e : Elapsed)
         e = 0;
     nowProvider = nullptr;
+    monotonicProvider = nullptr;
+    for (int i = 0; i < 3; ++i) {
+        runAnchor[i] = 0;
+        anchored[i] = false;
+    }
 }

@@ -174,11 +174,24 @@ double Now();
 // Local wall-clock reading of the system clock, in the same unit.
 double SystemNow();
 
+// A monotonic clock in days from an arbitrary origin: it never goes back and
+// ignores changes of the wall clock and of summer time. Elapsed advances
+// with it while the program runs. Tests may replace the provider; nullptr
+// restores the system's steady clock.
+void SetMonotonicProvider(NowProviderFn fn);
+double MonotonicNow();
+
 // Start/Stop/tick over Running, StartTime, Elapsed and ExposurePreset.
 // Each returns whether the exposure timer must be enabled afterwards.
+// Elapsed is never negative.
 bool StartAcquisition();          // always true
 bool StopAcquisition();           // AnyInputRunning() afterwards
 bool ExposureTick();              // false when the timer must stop
+
+// Sets StartTime of every running input the program has timed to
+// Now() - Elapsed, so that a restart continues the exposure where it stood.
+// SaveSettings does this before it writes the record.
+void StartTimesFromElapsed();
 
 // ---------------------------------------------------------------------------
 // Mapping between channels and the 512 plot columns.

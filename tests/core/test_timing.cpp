@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -17,10 +20,73 @@ protected:
         ResetCoreState();
         Settings = DefaultSettings();
         fakeNow = 46000.0;
+        // Unless a case says otherwise, the wall clock and the monotonic
+        // clock advance together.
         SetNowProvider(&FakeClock);
+        SetMonotonicProvider(&FakeClock);
     }
-    void TearDown() override { SetNowProvider(nullptr); }
+    void TearDown() override
+    {
+        SetNowProvider(nullptr);
+        SetMonotonicProvider(nullptr);
+    }
 };
+
+double fakeMono = 0;
+double FakeMonotonic() { return fakeMono; }
+
+TEST_F(Timing, WallClockChangesDoNotMoveTheExposure)
+{
+    constexpr double hour = 1.0 / 24;
+    fakeMono = 7.0;
+    SetMonotonicProvider(&FakeMonotonic);
+    Settings.ActOnAllInputs = 0;
+    Settings.ExposurePreset[0] = 0.5;
+    StartAcquisition();
+    // autumn: the wall clock goes back an hour
+    fakeNow -= hour;
+    fakeMono += 0.1;
+    ExposureTick();
+    EXPECT_NEAR(Elapsed[0], 0.1, 1e-12);
+    // spring: it jumps forward two
+    fakeNow += 2 * hour;
+    fakeMono += 0.1;
+    ExposureTick();
+    EXPECT_NEAR(Elapsed[0], 0.2, 1e-12);
+    EXPECT_EQ(Settings.Running[0], 1);
+
+    // The exit writes StartTime as now - Elapsed ...
+    fakeMono += 0.05;
+    const std::string path = "/tmp/ryv_timing_" + std::to_string(getpid()) + ".CFG";
+    std::string err;
+    ASSERT_TRUE(SaveSettings(path, err)) << err;
+    std::remove(path.c_str());
+    EXPECT_NEAR(Settings.StartTime[0], fakeNow - 0.25, 1e-9);
+    // ... so that a restart, an hour later by the wall clock, goes on from
+    // there, whatever the new monotonic origin.
+    const SettingsRecord saved = Settings;
+    ResetCoreState();
+    Settings = saved;
+    SetNowProvider(&FakeClock);
+    SetMonotonicProvider(&FakeMonotonic);
+    fakeNow += hour;
+    fakeMono = 0.5;
+    ExposureTick();
+    EXPECT_NEAR(Elapsed[0], 0.25 + hour, 1e-9);
+    fakeMono += 0.1;
+    ExposureTick();
+    EXPECT_NEAR(Elapsed[0], 0.35 + hour, 1e-9);
+    EXPECT_EQ(Settings.Running[0], 1);
+
+    // A start time ahead of the wall clock gives no negative exposure.
+    Settings.Running[1] = 1;
+    Settings.StartTime[1] = fakeNow + hour;
+    ExposureTick();
+    EXPECT_EQ(Elapsed[1], 0.0);
+    fakeMono += 0.01;
+    ExposureTick();
+    EXPECT_NEAR(Elapsed[1], 0.01, 1e-9);
+}
 
 TEST_F(Timing, StopsExactlyAtThePreset)
 {
