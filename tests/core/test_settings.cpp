@@ -182,7 +182,6 @@ TEST_F(SettingsFile, WritableFileInAFolderThatMayNotBeWrittenIsWrittenInPlace)
 {
     const std::string p = dir.file(SettingsFileName);
     SettingsRecord old = DefaultSettings();
-    old.VertScale = 400;
     WriteAll(p, &old, sizeof old);
     ASSERT_EQ(chmod(p.c_str(), 0666), 0);
     ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
