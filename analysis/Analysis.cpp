@@ -253,9 +253,15 @@ void PrefillEnergy(double energy, int &keV, int &dkeV)
     dkeV = 0;
     if (std::isnan(energy))
         return;
-    const double whole = std::trunc(energy);
+    double whole = std::trunc(energy);
+    // The nearest hundredth, so that an energy composed from the two fields
+    // comes back as the same two fields (661.66 is held as 661.6599...).
+    double hundredths = std::round((energy - whole) * 100.0); // NaN for infinities
+    if (hundredths >= 100.0) {
+        whole += 1.0;
+        hundredths = 0.0;
+    }
     keV = static_cast<int>(std::clamp(whole, 0.0, double(EnergyKeVMax)));
-    const double hundredths = std::trunc((energy - whole) * 100.0); // NaN for infinities
     if (!std::isnan(hundredths))
         dkeV = static_cast<int>(std::clamp(hundredths, 0.0, double(EnergyDkeVMax)));
 }

@@ -102,8 +102,8 @@ void Execution(int32_t input, ChannelRegion region, bool withFwhm, double &centr
 inline constexpr int EnergyKeVMax = 9000;   // range of the whole-keV field
 inline constexpr int EnergyDkeVMax = 99;    // range of the hundredths field
 
-// Splits a stored energy into the two entry fields: the integer part and the
-// truncated hundredths (661.66, held as 661.65999..., gives 661 and 65), each
+// Splits a stored energy into the two entry fields: the energy to the nearest
+// hundredth (661.66, held as 661.65999..., gives 661 and 66), each part
 // brought into its field's range; NaN gives 0 and 0.
 void PrefillEnergy(double energy, int &keV, int &dkeV);
 

@@ -21,6 +21,12 @@ PulseFeedFn PulseFeed = nullptr;
 
 namespace {
 NowProviderFn nowProvider = nullptr;
+NowProviderFn monotonicProvider = nullptr;
+
+// Per input: the monotonic reading at which its Elapsed was 0, valid while
+// the input runs and the program has timed it.
+double runAnchor[3]{};
+bool anchored[3]{};
 
 bool ValidChannelCount(int32_t n) { return n == 1024 || n == 4096 || n == 16384; }
 } // namespace
@@ -61,22 +67,85 @@ SettingsRecord DefaultSettings()
 
 namespace {
 // A file without any write permission bit counts as read-only, also for
-// root, who could otherwise open it for writing.
+// root, who could otherwise open it for writing; so does a file this user
+// may not write.
 bool IsReadOnlyFile(const std::string &path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return false;
-    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+// Writes the whole record to fd and brings it to the disk; 0 or the errno of
+// the first failure.
+int WriteRecord(int fd)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&Settings);
+    size_t put = 0;
+    while (put < sizeof Settings) {
+        ssize_t k = ::write(fd, bytes + put, sizeof Settings - put);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return k < 0 ? errno : ENOSPC;
+        put += static_cast<size_t>(k);
+    }
+    if (::fsync(fd) != 0 && errno != EINVAL)
+        return errno;
+    return 0;
+}
+
+std::string WriteErrorText(const std::string &path, int err)
+{
+    return "Ошибка записи файла настроек " + path + ": " + std::strerror(err);
+}
+
+// Without a temporary file beside it, the existing file is written in place:
+// truncated, written and synchronised.
+bool SaveInPlace(const std::string &path, int createErr, std::string &errorText)
+{
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int err = errno == ENOENT ? createErr : errno;
+        errorText = "Файл настроек " + path + " не может быть создан: " + std::strerror(err);
+        return false;
+    }
+    struct stat st {};
+    int err = 0;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = EINVAL;
+    else if (::ftruncate(fd, 0) != 0)
+        err = errno;
+    else
+        err = WriteRecord(fd);
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err != 0) {
+        errorText = WriteErrorText(path, err);
+        return false;
+    }
+    return true;
 }
 } // namespace
 
 LoadResult LoadSettings(const std::string &path, std::string &errorText)
 {
     errorText.clear();
-    int fd = -1;
-    if (!IsReadOnlyFile(path))
-        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        fd = -1;
+    }
     if (fd < 0) {
         Settings = DefaultSettings();
         return LoadResult::Defaults;
@@ -114,36 +183,23 @@ bool SaveSettings(const std::string &path, std::string &errorText)
 {
     errorText.clear();
     if (IsReadOnlyFile(path))
-        return false;
+        return false; // locked by the user: left as it is, without a word
+    StartTimesFromElapsed();
     std::string tmpl = path + ".XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     int fd = ::mkstemp(name.data());
     if (fd < 0)
-        return false; // cannot be created: the settings of this run are not saved
+        return SaveInPlace(path, errno, errorText);
     ::fchmod(fd, 0644);
-    const auto *bytes = reinterpret_cast<const unsigned char *>(&Settings);
-    size_t put = 0;
-    int err = 0;
-    while (put < sizeof Settings) {
-        ssize_t k = ::write(fd, bytes + put, sizeof Settings - put);
-        if (k < 0 && errno == EINTR)
-            continue;
-        if (k <= 0) {
-            err = k < 0 ? errno : ENOSPC;
-            break;
-        }
-        put += static_cast<size_t>(k);
-    }
-    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL)
-        err = errno;
+    int err = WriteRecord(fd);
     if (::close(fd) != 0 && err == 0)
         err = errno;
     if (err == 0 && ::rename(name.data(), path.c_str()) != 0)
         err = errno;
     if (err != 0) {
         ::unlink(name.data());
-        errorText = "Ошибка записи файла настроек " + path + ": " + std::strerror(err);
+        errorText = WriteErrorText(path, err);
         return false;
     }
     return true;
@@ -424,17 +480,51 @@ void SetNowProvider(NowProviderFn fn) { nowProvider = fn; }
 
 double Now() { return nowProvider ? nowProvider() : SystemNow(); }
 
+double SystemMonotonicNow()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count() / 86400.0;
+}
+
+void SetMonotonicProvider(NowProviderFn fn) { monotonicProvider = fn; }
+
+double MonotonicNow() { return monotonicProvider ? monotonicProvider() : SystemMonotonicNow(); }
+
+namespace {
+void StartInput(int i)
+{
+    Settings.Running[i - 1] = 1;
+    Settings.StartTime[i - 1] = Now();
+    runAnchor[i - 1] = MonotonicNow();
+    anchored[i - 1] = true;
+}
+
+// Elapsed of a running input: monotonic since the program began timing it;
+// an input found running (started in an earlier run) first takes the time
+// since its StartTime by the wall clock, the only measure of the time the
+// program was closed. Never negative.
+double CurrentElapsed(int i)
+{
+    const double mono = MonotonicNow();
+    if (!anchored[i - 1]) {
+        const double before = Now() - Settings.StartTime[i - 1];
+        runAnchor[i - 1] = mono - (before > 0 ? before : 0.0);
+        anchored[i - 1] = true;
+    }
+    const double e = mono - runAnchor[i - 1];
+    return e > 0 ? e : 0.0;
+}
+} // namespace
+
 bool StartAcquisition()
 {
     if (Settings.ActOnAllInputs == 1) {
         for (int i = 1; i <= Settings.InputCount && i <= 3; ++i) {
-            Settings.Running[i - 1] = 1;
-            Settings.StartTime[i - 1] = Now();
+            StartInput(i);
             Elapsed[i - 1] = 0;
         }
     } else if (Settings.ActionInput >= 1 && Settings.ActionInput <= 3) {
-        Settings.Running[Settings.ActionInput - 1] = 1;
-        Settings.StartTime[Settings.ActionInput - 1] = Now();
+        StartInput(Settings.ActionInput);
     }
     return true;
 }
@@ -442,10 +532,13 @@ bool StartAcquisition()
 bool StopAcquisition()
 {
     if (Settings.ActOnAllInputs == 1) {
-        for (int i = 1; i <= Settings.InputCount && i <= 3; ++i)
+        for (int i = 1; i <= Settings.InputCount && i <= 3; ++i) {
             Settings.Running[i - 1] = 0;
+            anchored[i - 1] = false;
+        }
     } else if (Settings.ActionInput >= 1 && Settings.ActionInput <= 3) {
         Settings.Running[Settings.ActionInput - 1] = 0;
+        anchored[Settings.ActionInput - 1] = false;
     }
     return AnyInputRunning();
 }
@@ -455,13 +548,24 @@ bool ExposureTick()
     if (!AnyInputRunning())
         return true; // the timer stays enabled
     for (int i = 1; i <= Settings.InputCount && i <= 3; ++i) {
-        if (Settings.Running[i - 1] != 1)
+        if (Settings.Running[i - 1] != 1) {
+            anchored[i - 1] = false;
             continue;
-        Elapsed[i - 1] = Now() - Settings.StartTime[i - 1];
-        if (Elapsed[i - 1] >= Settings.ExposurePreset[i - 1])
+        }
+        Elapsed[i - 1] = CurrentElapsed(i);
+        if (Elapsed[i - 1] >= Settings.ExposurePreset[i - 1]) {
             Settings.Running[i - 1] = 0;
+            anchored[i - 1] = false;
+        }
     }
     return AnyInputRunning();
+}
+
+void StartTimesFromElapsed()
+{
+    for (int i = 1; i <= 3; ++i)
+        if (Settings.Running[i - 1] == 1 && anchored[i - 1])
+            Settings.StartTime[i - 1] = Now() - CurrentElapsed(i);
 }
 
 // ---------------------------------------------------------------------------
@@ -507,4 +611,9 @@ void ResetCoreState()
         e = 0;
     nowProvider = nullptr;
     PulseFeed = nullptr;
+    monotonicProvider = nullptr;
+    for (int i = 0; i < 3; ++i) {
+        runAnchor[i] = 0;
+        anchored[i] = false;
+    }
 }

@@ -100,15 +100,17 @@ enum class LoadResult {
     IoError    // the file opened but a whole record could not be read
 };
 
-// Start-up load: open read-write, read one record, close. On Defaults the
-// record holds the defaults; on IoError the record is untouched and
-// errorText holds the message. A record read from the file is then brought
-// inside the invariants by SanitizeSettings.
+// Start-up load: open for reading (a read-only file is read too), read one
+// record, close. On Defaults the record holds the defaults; on IoError the
+// record is untouched and errorText holds the message. A record read from
+// the file is then brought inside the invariants by SanitizeSettings.
 LoadResult LoadSettings(const std::string &path, std::string &errorText);
 
-// Exit save: writes the whole record through a temporary file and a rename.
-// Returns false with errorText empty when the file cannot be created (the
-// caller says nothing), false with errorText set when a write failed.
+// Exit save: writes the whole record through a temporary file and a rename,
+// or, where no temporary file can be made beside it, into the existing file
+// in place. A read-only file is left alone: false with errorText empty (the
+// caller says nothing). Otherwise false with errorText holding the path and
+// the reason when the record could not be written.
 bool SaveSettings(const std::string &path, std::string &errorText);
 
 // Brings every field that breaks the invariants to the nearest sound value
@@ -173,8 +175,16 @@ double Now();
 // Local wall-clock reading of the system clock, in the same unit.
 double SystemNow();
 
+// A monotonic clock in days from an arbitrary origin: it never goes back and
+// ignores changes of the wall clock and of summer time. Elapsed advances
+// with it while the program runs. Tests may replace the provider; nullptr
+// restores the system's steady clock.
+void SetMonotonicProvider(NowProviderFn fn);
+double MonotonicNow();
+
 // Start/Stop/tick over Running, StartTime, Elapsed and ExposurePreset.
 // Each returns whether the exposure timer must be enabled afterwards.
+// Elapsed is never negative.
 bool StartAcquisition();          // always true
 bool StopAcquisition();           // AnyInputRunning() afterwards
 bool ExposureTick();              // false when the timer must stop
@@ -183,6 +193,10 @@ bool ExposureTick();              // false when the timer must stop
 // the exposure timer before each tick; nullptr when there is none.
 using PulseFeedFn = void (*)();
 extern PulseFeedFn PulseFeed;
+// Sets StartTime of every running input the program has timed to
+// Now() - Elapsed, so that a restart continues the exposure where it stood.
+// SaveSettings does this before it writes the record.
+void StartTimesFromElapsed();
 
 // ---------------------------------------------------------------------------
 // Mapping between channels and the 512 plot columns.

@@ -34,9 +34,47 @@ int OpenRetrying(const char *path, int flags, mode_t mode = 0)
     return fd;
 }
 
+bool HasWriteBit(const struct stat &st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
+
+// Opens an existing regular file for reading. Anything else (a directory, a
+// FIFO, a device) is refused before any byte is read; the open does not wait
+// for a FIFO's writer. Returns -1 on refusal.
+int OpenForReading(const std::string &path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return -1;
+    const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Creates a new file or truncates an existing regular file for writing. A
+// name that stands for anything but a regular file is refused, and so is a
+// file without any write permission bit, also for root, who could otherwise
+// open it. Returns -1 on refusal.
 int CreateForWriting(const std::string &path)
 {
-    return OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    struct stat st;
+    const bool existed = ::stat(path.c_str(), &st) == 0;
+    if (existed && (!S_ISREG(st.st_mode) || !HasWriteBit(st)))
+        return -1;
+    const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (existed && !HasWriteBit(st)) ||
+        ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 // Writes all of data; false with errno set at the first failure (bytes
@@ -115,9 +153,9 @@ void AppendTextLine(std::string &out, int32_t channel, int32_t value)
     out.append(line, static_cast<size_t>(n));
 }
 
-// Sequential reader of a text file: a line ends at CR (an LF right after
-// it belongs to the line end), Ctrl-Z ends the readable text, and an input
-// error is remembered and ends the text as well.
+// Sequential reader of a text file: a line ends at CR, at LF, or at CR LF
+// taken together, Ctrl-Z ends the readable text, and an input error is
+// remembered and ends the text as well.
 class TextReader {
 public:
     explicit TextReader(int fd) : fd_(fd), buf_(65536) {}
@@ -129,7 +167,7 @@ public:
     {
         std::string s;
         int ch;
-        while (s.size() < max && (ch = Peek()) >= 0 && ch != '\r') {
+        while (s.size() < max && (ch = Peek()) >= 0 && ch != '\r' && ch != '\n') {
             s.push_back(static_cast<char>(ch));
             ++pos_;
         }
@@ -140,9 +178,11 @@ public:
     void SkipLine()
     {
         int ch;
-        while ((ch = Peek()) >= 0 && ch != '\r')
+        while ((ch = Peek()) >= 0 && ch != '\r' && ch != '\n')
             ++pos_;
-        if (ch == '\r') {
+        if (ch == '\n') {
+            ++pos_;
+        } else if (ch == '\r') {
             ++pos_;
             if (Peek() == '\n')
                 ++pos_;
@@ -351,13 +391,7 @@ SpectrumFileResult ReadTextSpectrum(const std::string &path, int32_t input)
 {
     SpectrumFileResult r;
     r.op = SpectrumFileOp::Read;
-    const int fd = OpenRetrying(path.c_str(), O_RDONLY);
-    struct stat st;
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
-        ::close(fd);
-        r.box = SpectrumFileBox::OpenError;
-        return r;
-    }
+    const int fd = OpenForReading(path);
     if (fd < 0) {
         r.box = SpectrumFileBox::OpenError;
         return r;
@@ -391,16 +425,8 @@ SpectrumFileResult ReadBinarySpectrum(const std::string &path, int32_t input)
 {
     SpectrumFileResult r;
     r.op = SpectrumFileOp::Read;
-    // Opened for reading and writing, so that a read-only file is refused.
-    // Root passes the permission check, hence the look at the mode bits.
-    const int fd = OpenRetrying(path.c_str(), O_RDWR);
+    const int fd = OpenForReading(path);
     if (fd < 0) {
-        r.box = SpectrumFileBox::OpenError;
-        return r;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-        ::close(fd);
         r.box = SpectrumFileBox::OpenError;
         return r;
     }

@@ -57,11 +57,14 @@ struct SpectrumFileResult {
 bool IsTextSpectrumPath(const std::string &path);
 
 // Save channels 0..ChannelCount-1 of input (ReadChannel) to path, in the
-// format its extension selects. An existing file is truncated.
+// format its extension selects. An existing file is truncated; a name that
+// is not a regular file, or a file without any write permission bit, fails
+// with OpenError.
 SpectrumFileResult SaveSpectrum(const std::string &path, int32_t input);
 
 // Read the file at path into channels 0..ChannelCount-1 of input
-// (WriteChannel), in the format its extension selects.
+// (WriteChannel), in the format its extension selects. The file is opened
+// for reading only; anything but a regular file fails with OpenError.
 SpectrumFileResult ReadSpectrum(const std::string &path, int32_t input);
 
 // The single formats, for callers that already know which one they want.

@@ -88,7 +88,7 @@ TEST(FormatFloat, NotANumberAndInfinities)
 // ---------------------------------------------------------------------------
 // Energy entry and calibration points
 
-TEST(EnergyEntry, PrefillTruncatesTheHundredths)
+TEST(EnergyEntry, PrefillTakesTheNearestHundredth)
 {
     int keV = -1, dkeV = -1;
     PrefillEnergy(15.25, keV, dkeV);
@@ -99,13 +99,15 @@ TEST(EnergyEntry, PrefillTruncatesTheHundredths)
     EXPECT_EQ(dkeV, 0);
     PrefillEnergy(661.66, keV, dkeV); // held as 661.65999...
     EXPECT_EQ(keV, 661);
-    EXPECT_EQ(dkeV, 65);
+    EXPECT_EQ(dkeV, 66);
     PrefillEnergy(59.54, keV, dkeV);
     EXPECT_EQ(keV, 59);
-    EXPECT_EQ(dkeV, 53);
+    EXPECT_EQ(dkeV, 54);
     PrefillEnergy(0.999, keV, dkeV);
-    EXPECT_EQ(keV, 0);
-    EXPECT_EQ(dkeV, 99);
+    EXPECT_EQ(keV, 1);
+    EXPECT_EQ(dkeV, 0);
+    PrefillEnergy(12.344, keV, dkeV);
+    EXPECT_EQ(dkeV, 34);
 }
 
 TEST(EnergyEntry, PrefillKeepsBothFieldsInTheirRanges)
@@ -139,12 +141,12 @@ TEST(EnergyEntry, ComposeAddsHundredths)
     EXPECT_EQ(ComposeEnergy(9000, 99), 9000.99);
     EXPECT_EQ(ComposeEnergy(15, 5), 15.05);
     int keV = 0, dkeV = 0;
-    PrefillEnergy(ComposeEnergy(2000, 20), keV, dkeV);
-    EXPECT_EQ(keV, 2000);
-    EXPECT_EQ(dkeV, 20);
-    PrefillEnergy(ComposeEnergy(661, 66), keV, dkeV);
-    EXPECT_EQ(keV, 661);
-    EXPECT_EQ(dkeV, 65); // the truncation shows this entry one hundredth low
+    // Every energy the two fields can give comes back unchanged.
+    for (int k = 0; k <= EnergyKeVMax; ++k)
+        for (int d = 0; d <= EnergyDkeVMax; ++d) {
+            PrefillEnergy(ComposeEnergy(k, d), keV, dkeV);
+            ASSERT_EQ(keV * 100 + dkeV, k * 100 + d) << k << " " << d;
+        }
 }
 
 TEST_F(AnalysisTest, CalibrationPointStoresEnergyAndCentroid)

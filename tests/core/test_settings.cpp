@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <csignal>
 #include <cmath>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -129,7 +132,7 @@ TEST_F(SettingsFile, ShortFileIsAnInputErrorAndStaysUntouched)
     EXPECT_EQ(ReadAll(p), shortFile);
 }
 
-TEST_F(SettingsFile, ReadOnlyFileGivesDefaultsAndIsNotReplaced)
+TEST_F(SettingsFile, ReadOnlyFileIsReadAndNotWritten)
 {
     SettingsRecord r = DefaultSettings();
     r.InputCount = 1;
@@ -138,22 +141,62 @@ TEST_F(SettingsFile, ReadOnlyFileGivesDefaultsAndIsNotReplaced)
     WriteAll(p, &r, sizeof r);
     ASSERT_EQ(chmod(p.c_str(), 0444), 0);
     std::string err;
-    EXPECT_EQ(LoadSettings(p, err), LoadResult::Defaults);
-    EXPECT_EQ(Settings.InputCount, 3);
+    EXPECT_EQ(LoadSettings(p, err), LoadResult::FromFile);
+    EXPECT_EQ(Settings.InputCount, 1);
+    EXPECT_EQ(Settings.VertScale, 400);
     Settings.VertScale = 800;
     EXPECT_FALSE(SaveSettings(p, err));
-    EXPECT_TRUE(err.empty()) << "a file that cannot be created is not reported";
+    EXPECT_TRUE(err.empty()) << "a file locked by the user is left without a word";
     const auto b = ReadAll(p);
     ASSERT_EQ(b.size(), 152u);
     EXPECT_EQ(At<int32_t>(b, 24), 400);
 }
 
-TEST_F(SettingsFile, UnwritableDirectoryIsSilent)
+TEST_F(SettingsFile, SettingsThatCannotBeWrittenAreReported)
 {
     Settings = DefaultSettings();
     std::string err;
     EXPECT_FALSE(SaveSettings("/nonexistent-dir/RYV_travok.CFG", err));
-    EXPECT_TRUE(err.empty());
+    EXPECT_EQ(err, std::string("Файл настроек /nonexistent-dir/RYV_travok.CFG не может быть создан: ") +
+                       std::strerror(ENOENT));
+}
+
+// Runs body as a user who may not write where root could: in a child with
+// another user id when the tests run as root. Returns body's result.
+int AsOrdinaryUser(const std::function<int()> &body)
+{
+    if (geteuid() != 0)
+        return body();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(99);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+TEST_F(SettingsFile, WritableFileInAFolderThatMayNotBeWrittenIsWrittenInPlace)
+{
+    const std::string p = dir.file(SettingsFileName);
+    SettingsRecord old = DefaultSettings();
+    WriteAll(p, &old, sizeof old);
+    ASSERT_EQ(chmod(p.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
+    Settings = DefaultSettings();
+    Settings.VertScale = 800;
+    const int rc = AsOrdinaryUser([&p] {
+        std::string err;
+        return SaveSettings(p, err) && err.empty() ? 0 : 1;
+    });
+    ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+    EXPECT_EQ(rc, 0);
+    const auto b = ReadAll(p);
+    ASSERT_EQ(b.size(), 152u);
+    EXPECT_EQ(At<int32_t>(b, 24), 800);
+    EXPECT_EQ(std::system(("test $(ls -A '" + dir.path + "' | wc -l) -eq 1").c_str()), 0);
 }
 
 TEST_F(SettingsFile, FailedWriteIsReportedAndOldFileKept)

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -17,10 +20,59 @@ protected:
         ResetCoreState();
         Settings = DefaultSettings();
         fakeNow = 46000.0;
+        // Unless a case says otherwise, the wall clock and the monotonic
+        // clock advance together.
         SetNowProvider(&FakeClock);
+        SetMonotonicProvider(&FakeClock);
     }
-    void TearDown() override { SetNowProvider(nullptr); }
+    void TearDown() override
+    {
+        SetNowProvider(nullptr);
+        SetMonotonicProvider(nullptr);
+    }
 };
+
+double fakeMono = 0;
+double FakeMonotonic() { return fakeMono; }
+
+TEST_F(Timing, WallClockChangesDoNotMoveTheExposure)
+{
+    constexpr double hour = 1.0 / 24;
+    fakeMono = 7.0;
+    SetMonotonicProvider(&FakeMonotonic);
+    Settings.ActOnAllInputs = 0;
+    StartAcquisition();
+    fakeNow -= hour; // autumn: the wall clock goes back an hour
+    fakeMono += 0.1;
+    ExposureTick();
+    EXPECT_NEAR(Elapsed[0], 0.1, 1e-12);
+
+    // The exit writes StartTime as now - Elapsed, so that a restart an hour
+    // later by the wall clock goes on from there, whatever the new
+    // monotonic origin.
+    const std::string path = "/tmp/ryv_timing_" + std::to_string(getpid()) + ".CFG";
+    std::string err;
+    ASSERT_TRUE(SaveSettings(path, err)) << err;
+    std::remove(path.c_str());
+    EXPECT_NEAR(Settings.StartTime[0], fakeNow - 0.1, 1e-9);
+    const SettingsRecord saved = Settings;
+    ResetCoreState();
+    Settings = saved;
+    SetNowProvider(&FakeClock);
+    SetMonotonicProvider(&FakeMonotonic);
+    fakeNow += hour;
+    fakeMono = 0.5;
+    ExposureTick();
+    fakeMono += 0.1;
+    ExposureTick();
+    EXPECT_NEAR(Elapsed[0], 0.2 + hour, 1e-9);
+
+    // A start time ahead of the wall clock gives no negative exposure.
+    Settings.Running[1] = 1;
+    Settings.StartTime[1] = fakeNow + hour;
+    ExposureTick();
+    EXPECT_EQ(Elapsed[1], 0.0);
+}
 
 TEST_F(Timing, StopsExactlyAtThePreset)
 {

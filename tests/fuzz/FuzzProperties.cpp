@@ -503,7 +503,7 @@ TextParse ReferenceTextParse(const uint8_t *data, size_t size, int32_t channels)
     size_t pos = 0;
     auto take = [&](size_t max) {
         std::string s;
-        while (s.size() < max && pos < len && data[pos] != '\r')
+        while (s.size() < max && pos < len && data[pos] != '\r' && data[pos] != '\n')
             s.push_back(static_cast<char>(data[pos++]));
         return s;
     };
@@ -518,12 +518,12 @@ TextParse ReferenceTextParse(const uint8_t *data, size_t size, int32_t channels)
             break;
         }
         out.Values.push_back(v);
-        // Rest of the line and its end: CR, with an LF right after it.
-        while (pos < len && data[pos] != '\r')
+        // Rest of the line and its end: LF, or CR with an LF right after it.
+        while (pos < len && data[pos] != '\r' && data[pos] != '\n')
             ++pos;
         if (pos < len) {
             ++pos;
-            if (pos < len && data[pos] == '\n')
+            if (data[pos - 1] == '\r' && pos < len && data[pos] == '\n')
                 ++pos;
         }
     }

@@ -226,13 +226,11 @@ TEST(FuzzReference, TextLinesAndTheirParsing)
     EXPECT_EQ(ReferenceTextLine(5, 1234), "     5          1234\r\n");
     EXPECT_EQ(ReferenceTextLine(0, -1), "     0            -1\r\n");
 
-    // LF-only lines: the first count reads, the rest is one line end.
-    const std::string lf = "     0            17\n     1            18\n     2            19\n";
-    TextParse p = ReferenceTextParse(reinterpret_cast<const uint8_t *>(lf.data()), lf.size(), 1024);
-    ASSERT_EQ(p.Values.size(), 1u);
-    EXPECT_EQ(p.Values[0], 17);
-    EXPECT_TRUE(p.ConversionError);
-    EXPECT_EQ(p.BadField, "");
+    // LF alone, CR alone and CR LF each end one line.
+    const std::string lf = "     0            17\n     1            18\r     2            19\r\n";
+    TextParse p = ReferenceTextParse(reinterpret_cast<const uint8_t *>(lf.data()), lf.size(), 3);
+    EXPECT_EQ(p.Values, (std::vector<int32_t>{17, 18, 19}));
+    EXPECT_FALSE(p.ConversionError);
 
     // A count from column 8 loses its first digit to the separator.
     const std::string col8 = "     0 98765\r\n";

@@ -62,11 +62,14 @@ inline TFRYV *FrameWithWindows(int count)
     return frame;
 }
 
+// A read-only settings file: the exit leaves it alone and says nothing.
+inline constexpr const char *kLockedSettingsPath = "/proc/version";
+
 // Deletes a frame without the exit question and without writing settings.
 inline void DisposeFrame(TFRYV *frame)
 {
     SpectrumWindowsMayClose = true;
-    SettingsFilePath = "/nonexistent-dir/RYV_travok.CFG";
+    SettingsFilePath = kLockedSettingsPath;
     delete frame;
     SpectrumWindowsMayClose = false;
 }

@@ -3,12 +3,16 @@
 #include "UiTestUtil.h"
 
 #include <QMenuBar>
+#include <QTimer>
 #include <QActionGroup>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QSpinBox>
 #include <QTextBlock>
 #include <QTextBrowser>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace ui_test;
 
@@ -54,13 +58,13 @@ private slots:
         QCOMPARE(f.NHintWin->text(), QStringLiteral("&Выключить окна подсказки"));
         QVERIFY2(f.NIn_1->shortcut().isEmpty(), "no shortcut before the windows menu opens");
         f.setAttribute(Qt::WA_DeleteOnClose, false);
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
     }
 
     void windowsMenuFillsMemoryUntilTheFirstRequest()
     {
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         DataFromMemory = 1;
         QCOMPARE(ReadChannel(5, 1), 0);
         Open(f.MWind);
@@ -151,7 +155,7 @@ private slots:
         DisposeFrame(f);
     }
 
-    void tilingPlacesWindowsTopToBottomOrSideBySide()
+    void tilingAndCascadeKeepWindowsUsable()
     {
         TFRYV *f = FrameWithWindows(3);
         f->MHorClick();
@@ -167,6 +171,22 @@ private slots:
             QVERIFY(subs[i]->geometry().left() > subs[i - 1]->geometry().left());
             QCOMPARE(subs[i]->geometry().top(), 0);
         }
+        // Cascade: every window back at its full size, each one lower and
+        // further right, the active one on top.
+        f->MdiArea->setActiveSubWindow(subs[0]);
+        f->MCascadeClick();
+        QApplication::processEvents();
+        const QList<QMdiSubWindow *> order = {subs[1], subs[2], subs[0]};
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(!order[i]->isMinimized());
+            QCOMPARE(order[i]->widget()->size(), QSize(640, 452));
+            if (i > 0) {
+                QVERIFY(order[i]->y() > order[i - 1]->y());
+                QVERIFY(order[i]->x() > order[i - 1]->x());
+            }
+        }
+        QCOMPARE(f->MdiArea->activeSubWindow(), subs[0]);
+        QVERIFY(subs[0]->isAncestorOf(f->MdiArea->viewport()->childAt(subs[0]->geometry().center())));
         DisposeFrame(f);
     }
 
@@ -174,7 +194,7 @@ private slots:
     {
         Boxes boxes;
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         QVERIFY(f.DispatchShortcut(Key(Qt::CTRL | Qt::Key_S)));
         QCOMPARE(Settings.Running[0], 0);
         Settings.ActOnAllInputs = 0;
@@ -245,7 +265,7 @@ private slots:
     void actionMenuFollowsInputCount()
     {
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         Settings.InputCount = 1;
         Open(f.MWind);
         QVERIFY(f.NIn_1->isEnabled());
@@ -271,7 +291,7 @@ private slots:
     void startMenuDefaultFollowsWhatWouldStop()
     {
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         Open(f.MStart);
         QVERIFY(IsDefaultItem(f.NStart));
         QVERIFY(!IsDefaultItem(f.NStop));
@@ -311,7 +331,22 @@ private slots:
         QVERIFY(boxes.log()[0].icon == Platform::Icon::Question);
         QVERIFY(boxes.log()[0].buttons == Platform::Buttons::YesNo);
         QCOMPARE(ReadChannel(3, 1), 16843009);
-        boxes.script = {Platform::Answer::Yes};
+        QVERIFY(boxes.log()[0].defaultAnswer == Platform::Answer::No);
+        // The real box: Enter presses No and the spectra stay.
+        Platform::SetBoxAnswerer(nullptr);
+        QString shown;
+        QTimer::singleShot(0, [&shown] {
+            QWidget *box = QApplication::activeModalWidget();
+            if (!box)
+                return;
+            shown = box->windowTitle();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        f->MClear->trigger();
+        QCOMPARE(shown, QStringLiteral("  Спектр не сохранен !!!"));
+        QCOMPARE(ReadChannel(3, 1), 16843009);
+        Boxes answered;
+        answered.script = {Platform::Answer::Yes};
         f->MClear->trigger();
         QCOMPARE(ReadChannel(3, 1), 0);
         QCOMPARE(ReadChannel(3, 3), 0);
@@ -321,7 +356,7 @@ private slots:
     void deviceMenuMarksAndEnabledStates()
     {
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         // PCMCIA from the defaults
         f.MPCMCIA->trigger();
         QCOMPARE(Settings.InterfaceKind, 2);
@@ -425,7 +460,7 @@ private slots:
     void hintsSwitchTwice()
     {
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         QVERIFY(f.DispatchShortcut(Key(Qt::Key_Insert)));
         QCOMPARE(Settings.ShowHints, 0);
         QVERIFY(!Platform::HintsEnabled());
@@ -459,7 +494,7 @@ private slots:
     {
         Boxes boxes;
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         if (Platform::HelpFilePath().isEmpty())
             QSKIP("the help file is copied beside the executable by the build");
         f.NHRYV->trigger();
@@ -493,7 +528,7 @@ private slots:
     {
         Boxes boxes;
         TFRYV f;
-        SettingsFilePath = "/nonexistent-dir/x";
+        SettingsFilePath = kLockedSettingsPath;
         if (Platform::HelpFilePath().isEmpty())
             QSKIP("the help file is copied beside the executable by the build");
         f.show();
@@ -540,6 +575,20 @@ private slots:
         int32_t marker1;
         std::memcpy(&marker1, b.constData() + 40, 4);
         QCOMPARE(marker1, 321);
+
+        // Settings that cannot be written: a box with the path and the reason, then the end.
+        SettingsFilePath = "/nonexistent-dir/RYV_travok.CFG";
+        f = new TFRYV;
+        f->show();
+        boxes.script = {Platform::Answer::Yes};
+        QVERIFY(f->close());
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(boxes.log().size(), 4);
+        QCOMPARE(boxes.log()[3].caption, QStringLiteral("  Настройки не сохранены !!!"));
+        QCOMPARE(boxes.log()[3].text, QStringLiteral("Файл настроек /nonexistent-dir/RYV_travok.CFG не может быть создан: ") +
+                                          QString::fromLocal8Bit(std::strerror(ENOENT)) + QLatin1Char('.'));
+        QVERIFY(boxes.log()[3].icon == Platform::Icon::Stop);
+        QVERIFY(boxes.log()[3].buttons == Platform::Buttons::Ok);
     }
 };
 

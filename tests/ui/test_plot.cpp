@@ -174,10 +174,13 @@ private slots:
         QTest::addColumn<QList<int>>("heights");
         QTest::addColumn<QStringList>("labels");
         QTest::addColumn<QString>("exponent");
-        QTest::newRow("25") << 25 << QList<int>{150, 300} << QStringList{"1", "2"} << "1";
+        // tick k stands where m * k * 10^e counts reach: 300 * count div VertScale
+        QTest::newRow("25") << 25 << QList<int>{120, 240} << QStringList{"1", "2"} << "1";
         QTest::newRow("100") << 100 << QList<int>{90, 180, 270} << QStringList{"3", "6", "9"} << "1";
-        QTest::newRow("1600") << 1600 << QList<int>{93, 186, 279} << QStringList{"5", "10", "15"} << "2";
-        QTest::newRow("12800") << 12800 << QList<int>{100, 200, 300} << QStringList{"4", "8", "12"} << "3";
+        QTest::newRow("1600") << 1600 << QList<int>{93, 187, 281} << QStringList{"5", "10", "15"} << "2";
+        QTest::newRow("12800") << 12800 << QList<int>{93, 187, 281} << QStringList{"4", "8", "12"} << "3";
+        QTest::newRow("25600") << 25600 << QList<int>{117, 234} << QStringList{"1", "2"} << "4";
+        QTest::newRow("2147483647") << 2147483647 << QList<int>{139, 279} << QStringList{"1", "2"} << "9";
     }
 
     void verticalScaleTicksAndExponent()
@@ -201,6 +204,10 @@ private slots:
         for (int y = 92; y <= 398; ++y)
             ticks += SurfacePixel(g, 81, y) == kBlack;
         QCOMPARE(ticks, heights.size() + 1);
+        // the channel scale's redraw leaves the zero tick in place
+        g->HorisontMas();
+        for (int x = 78; x <= 81; ++x)
+            QCOMPARE(SurfacePixel(g, x, 398), kBlack);
         // each label right-aligned at x = 77 and centred on its tick: the
         // surface holds exactly the pixels of the text drawn there
         const QFontMetrics fm(g->SurfaceFont);
@@ -304,6 +311,50 @@ private slots:
         QCOMPARE(g->LMarkY2->text(), QStringLiteral("         0"));
         g->NewTablo(2);
         QCOMPARE(g->LMarkX2->text(), QStringLiteral("   7"));
+    }
+
+    void integralFieldShowsEveryDigit()
+    {
+        auto shown = [this](const QString &text) {
+            g->LIntegralY->setText(text);
+            return g->LIntegralY->grab().toImage();
+        };
+        for (const QString &total : {QStringLiteral("12345678901234"), QStringLiteral("-9223372036854775807")}) {
+            // the last digit shows (changing it changes the field) and no ink reaches the right edge
+            const QImage img = shown(total);
+            QVERIFY2(img != shown(total.chopped(1) + QLatin1Char('9')), qPrintable(total));
+            for (int y = 0; y < img.height(); ++y)
+                QVERIFY(qGray(img.pixel(img.width() - 1, y)) > 128);
+        }
+        QCOMPARE(g->LIntegralY->geometry(), QRect(72, 4, 80, 13));
+    }
+
+    void fieldsReadableUnderADarkTheme()
+    {
+        const QPalette saved = QApplication::palette();
+        QPalette dark(QColor(50, 50, 50));
+        dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+        dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+        QApplication::setPalette(dark);
+        ResetProgram();
+        Settings.Running[0] = 1;
+        TFRYV *f = FrameWithWindows(1);
+        TFGraph *w = f->SpectrumWindows()[0];
+        w->NewTablo(1);
+        w->TimerRisTimer();
+        // dark text on each white field
+        for (QLabel *l : std::initializer_list<QLabel *>{w->LMarkX1, w->LMarkY1, w->LIntegralY, w->LTime1}) {
+            const QImage img = l->grab().toImage();
+            int ink = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    ink += qGray(img.pixel(x, y)) < 128;
+            QVERIFY2(ink > 10, qPrintable(l->objectName()));
+        }
+        // the scales are drawn in the theme's text colour
+        QCOMPARE(SurfacePixel(w, 80, 398), qRgb(230, 230, 230));
+        DisposeFrame(f);
+        QApplication::setPalette(saved);
     }
 
     void panelsFollowInputCount()

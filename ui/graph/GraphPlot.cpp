@@ -76,15 +76,19 @@ void TFGraph::VertikalMas()
     ShownVertScale = Settings.VertScale;
     const QRgb face = ButtonFaceColor();
     CanvasFillRect(Surface, 62, 92, 82, 398, face);
-    const Pen black{qRgb(0, 0, 0), false, false};
+    const Pen ink{ButtonTextColor(), false, false};
     const QRect zero = SurfaceTextRect(QStringLiteral("0"));
-    CanvasLine(Surface, 81, 398, 77, 398, black);
+    DrawZeroTick();
     DrawSurfaceText(77 - zero.width(), 398 - zero.height(), QStringLiteral("0"));
     VertTicks t;
     if (VertTickSearch(Settings.VertScale, t)) {
+        int64_t unit = 1; // 10^e counts
+        for (int32_t i = 0; i < t.e; ++i)
+            unit *= 10;
         for (int32_t k = 1; k <= t.n; ++k) {
-            const int y = 398 - ((t.m * 300) / t.s) * k;
-            CanvasLine(Surface, 81, y, 77, y, black);
+            // Each tick stands at the height of the count its label names.
+            const int y = static_cast<int>(398 - (int64_t(t.m) * k * unit * 300) / Settings.VertScale);
+            CanvasLine(Surface, 81, y, 77, y, ink);
             const QString label = QString::number(int64_t(t.m) * k);
             const QRect r = SurfaceTextRect(label);
             DrawSurfaceText(77 - r.width(), y - r.height() / 2, label);
@@ -97,6 +101,11 @@ void TFGraph::VertikalMas()
     }
     LPokazat->adjustSize();
     update();
+}
+
+void TFGraph::DrawZeroTick()
+{
+    CanvasLine(Surface, 81, 398, 77, 398, Pen{ButtonTextColor(), false, false});
 }
 
 void TFGraph::HorisontMas()
@@ -115,7 +124,7 @@ void TFGraph::HorisontMas()
     const int32_t first = Settings.ViewFirst;
     const int32_t width = Settings.ViewWidth;
     const int32_t step = (width / 32) * 5;
-    const Pen black{qRgb(0, 0, 0), false, false};
+    const Pen ink{ButtonTextColor(), false, false};
     if (step > 0 && width > 0) {
         // The multiples of step inside the view.
         int64_t d = (int64_t(first) + step - 1) / step * step;
@@ -123,11 +132,13 @@ void TFGraph::HorisontMas()
             d = 0;
         for (; d <= int64_t(first) + width - 1; d += step) {
             const int x = 82 + static_cast<int>(((d - first) * 512) / width);
-            CanvasLine(Surface, x, 398, x, 402, black);
+            CanvasLine(Surface, x, 398, x, 402, ink);
             const QString label = QString::number(d);
             const QRect r = SurfaceTextRect(label);
             DrawSurfaceText(x - r.width() / 2, 402, label);
         }
     }
+    // The fill above reaches under the count scale's zero tick.
+    DrawZeroTick();
     update();
 }

@@ -37,6 +37,37 @@ void ResetGraphState()
 }
 
 QRgb ButtonFaceColor() { return QApplication::palette().color(QPalette::Button).rgb() | 0xFF000000u; }
+QRgb ButtonTextColor() { return QApplication::palette().color(QPalette::ButtonText).rgb() | 0xFF000000u; }
+
+void SetFieldColours(QWidget *w, bool white)
+{
+    // Background and text are always set together, so that a desktop theme
+    // never gives light text on the white field or dark text on a dark face.
+    QPalette pal = w->palette();
+    const QPalette app = QApplication::palette();
+    pal.setColor(QPalette::Window, white ? QColor(Qt::white) : QColor::fromRgb(ButtonFaceColor()));
+    pal.setColor(QPalette::WindowText, white ? QColor(Qt::black) : app.color(QPalette::ButtonText));
+    w->setPalette(pal);
+}
+
+void TFitLabel::paintEvent(QPaintEvent *e)
+{
+    const QRect area = contentsRect();
+    QFont f = font();
+    if (QFontMetrics(f).horizontalAdvance(text()) <= area.width()) {
+        QLabel::paintEvent(e);
+        return;
+    }
+    // Step the pixel size down until every character fits.
+    int px = f.pixelSize() > 0 ? f.pixelSize() : QFontInfo(f).pixelSize();
+    do
+        f.setPixelSize(--px);
+    while (px > 5 && QFontMetrics(f).horizontalAdvance(text()) > area.width());
+    QPainter p(this);
+    p.setFont(f);
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+}
 
 namespace {
 // The window font: the closest sans-serif to the original at 11 pixels.
@@ -137,7 +168,7 @@ TFGraph::TFGraph(QWidget *parent) : QWidget(parent)
     setCursor(Qt::DragMoveCursor);
     setMouseTracking(true);
     setAutoFillBackground(false);
-    resize(640, 452);
+    resize(sizeHint());
     Surface = QImage(640, 460, QImage::Format_RGB32);
     Surface.fill(ButtonFaceColor());
     BuildControls();
@@ -147,6 +178,8 @@ TFGraph::TFGraph(QWidget *parent) : QWidget(parent)
 }
 
 TFGraph::~TFGraph() = default;
+
+QSize TFGraph::sizeHint() const { return {640, 452}; }
 
 void TFGraph::BuildControls()
 {
@@ -159,9 +192,7 @@ void TFGraph::BuildControls()
     auto field = [](QLabel *l, int w, int h, bool white) {
         l->setFixedSize(w, h);
         l->setAutoFillBackground(true);
-        QPalette pal = l->palette();
-        pal.setColor(QPalette::Window, white ? QColor(Qt::white) : pal.color(QPalette::Button));
-        l->setPalette(pal);
+        SetFieldColours(l, white);
     };
     auto panel = [this](int x, int y, int w, int h, const QString &hint) {
         auto *p = new TPanel(this);
@@ -226,7 +257,8 @@ void TFGraph::BuildControls()
 
     PIntegral = panel(184, 56, 161, 20, QStringLiteral("Набрано импульсов между маркерами."));
     LIntegral = label(PIntegral, 8, 4, QStringLiteral("Интеграл="));
-    LIntegralY = label(PIntegral, 72, 4, QString());
+    LIntegralY = new TFitLabel(PIntegral);
+    LIntegralY->move(72, 4);
     field(LIntegralY, 80, 13, true);
     LIntegralY->setObjectName(QStringLiteral("LIntegralY"));
 
@@ -432,9 +464,7 @@ void TFGraph::SetTimeLabelColour(int input, bool running)
     QLabel *l = TimeLabel(input);
     if (!l)
         return;
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::Window, running ? QColor(Qt::white) : QColor::fromRgb(ButtonFaceColor()));
-    l->setPalette(pal);
+    SetFieldColours(l, running);
 }
 
 void TFGraph::FormCreate()
@@ -601,6 +631,6 @@ void TFGraph::DrawSurfaceText(int left, int top, const QString &text)
     p.setFont(SurfaceFont);
     const QRect r = SurfaceTextRect(text).translated(left, top);
     p.fillRect(r, QColor::fromRgb(ButtonFaceColor()));
-    p.setPen(Qt::black);
+    p.setPen(QColor::fromRgb(ButtonTextColor()));
     p.drawText(r, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }

@@ -50,6 +50,11 @@ inline constexpr QRgb kPlotWhite = 0xFFFFFFFFu;
 inline constexpr QRgb kPlotBlue = 0xFF0000FFu;
 inline constexpr QRgb kMarkerRed = 0xFFFF0000u;
 QRgb ButtonFaceColor();
+// The text colour that goes with the button face: the scales' ink.
+QRgb ButtonTextColor();
+// Sets a field's background (white, or the button face) together with the
+// text colour that stays readable on it.
+void SetFieldColours(QWidget *w, bool white);
 
 // The plot control: shows the persistent bitmap and hands its pointer
 // events to the window.
@@ -82,6 +87,16 @@ protected:
     void mousePressEvent(QMouseEvent *e) override;
 };
 
+// A field that shows all of its text: a text wider than the field is drawn
+// in a smaller font, left-aligned in the same place.
+class TFitLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *e) override;
+};
+
 class TPanel : public QFrame {
     Q_OBJECT
 public:
@@ -98,6 +113,8 @@ class TFGraph : public QWidget {
 public:
     explicit TFGraph(QWidget *parent = nullptr);
     ~TFGraph() override;
+    // The window's full size: every control and both scales show.
+    QSize sizeHint() const override;
 
     // Private state of the window (all zero at creation).
     int32_t InputNumber = 0;
@@ -234,6 +251,8 @@ private:
     void BuildPanels();
     void SetTimeLabelColour(int input, bool running);
     void DrawSurfaceText(int left, int top, const QString &text);
+    // The tick of count 0 on the count scale, where both scales meet.
+    void DrawZeroTick();
     QRect SurfaceTextRect(const QString &text) const;
     friend class TSpektrImage;
 };

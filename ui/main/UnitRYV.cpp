@@ -14,6 +14,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStyle>
 #include <QTimer>
 
 namespace {
@@ -311,7 +312,27 @@ void TFRYV::MNewClick()
             EnableTimerExp();
 }
 
-void TFRYV::MCascadeClick() { MdiArea->cascadeSubWindows(); }
+void TFRYV::MCascadeClick()
+{
+    // Each visible window at its full size, one title bar lower and further
+    // right than the one before; the active window comes last, on top.
+    QList<QMdiSubWindow *> windows;
+    QMdiSubWindow *active = MdiArea->activeSubWindow();
+    for (QMdiSubWindow *w : MdiArea->subWindowList(QMdiArea::CreationOrder))
+        if (!w->isMinimized() && w->isVisible() && w != active)
+            windows.append(w);
+    if (active && !active->isMinimized() && active->isVisible())
+        windows.append(active);
+    int offset = 0;
+    for (QMdiSubWindow *w : windows) {
+        w->showNormal();
+        const QSize frame = w->size() - w->contentsRect().size();
+        const QSize full = w->widget() ? w->widget()->sizeHint() + frame : w->size();
+        w->setGeometry(QRect(QPoint(offset, offset), full));
+        w->raise();
+        offset += w->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, w);
+    }
+}
 
 namespace {
 // Tiles the visible windows one above the other (horizontal) or side by side
@@ -442,7 +463,8 @@ void TFRYV::NIn_AllClick() { Settings.ActOnAllInputs = 1; }
 void TFRYV::MClearClick()
 {
     if (Platform::MessageBox(QStringLiteral("  Спектр не сохранен !!!"), QStringLiteral("Обнулить память данных?"),
-                             Platform::Icon::Question, Platform::Buttons::YesNo) != Platform::Answer::Yes)
+                             Platform::Icon::Question, Platform::Buttons::YesNo,
+                             Platform::Answer::No) != Platform::Answer::Yes)
         return;
     ClearSpectra();
 }
@@ -658,8 +680,12 @@ void TFRYV::FormDestroy()
     destroyed_ = true;
     std::string err;
     if (!SaveSettings(SettingsFilePath.empty() ? std::string(SettingsFileName) : SettingsFilePath, err) &&
-        !err.empty())
-        Platform::ReportError(QString::fromStdString(err));
+        !err.empty()) {
+        // The settings of this run are lost: say where and why before the end.
+        Platform::MessageBox(QStringLiteral("  Настройки не сохранены !!!"),
+                             QString::fromStdString(err) + QLatin1Char('.'), Platform::Icon::Stop,
+                             Platform::Buttons::Ok);
+    }
 }
 
 // ---------------------------------------------------------------------------

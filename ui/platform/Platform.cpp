@@ -42,9 +42,10 @@ QList<BoxRequest> &BoxLog()
 
 void SetBoxAnswerer(BoxAnswerer answerer) { boxAnswerer = std::move(answerer); }
 
-Answer MessageBox(const QString &caption, const QString &text, Icon icon, Buttons buttons)
+Answer MessageBox(const QString &caption, const QString &text, Icon icon, Buttons buttons,
+                  Answer defaultAnswer)
 {
-    const BoxRequest request{caption, text, icon, buttons};
+    const BoxRequest request{caption, text, icon, buttons, defaultAnswer};
     BoxLog().append(request);
     if (boxAnswerer)
         return boxAnswerer(request);
@@ -57,7 +58,7 @@ Answer MessageBox(const QString &caption, const QString &text, Icon icon, Button
                                        : QMessageBox::NoIcon);
     if (buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(defaultAnswer == Answer::No ? QMessageBox::No : QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
     } else {
         box.setStandardButtons(QMessageBox::Ok);

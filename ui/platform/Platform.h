@@ -23,11 +23,13 @@ struct BoxRequest {
     QString text;
     Icon icon = Icon::NoIcon;
     Buttons buttons = Buttons::Ok;
+    Answer defaultAnswer = Answer::Yes; // the button Enter presses in a Yes/No box
 };
 
-// A modal message box. Yes/No boxes have Yes as the default button (Enter)
-// and No as the escape button.
-Answer MessageBox(const QString &caption, const QString &text, Icon icon, Buttons buttons);
+// A modal message box. Yes/No boxes have the given default button (Enter),
+// Yes unless told otherwise, and No as the escape button.
+Answer MessageBox(const QString &caption, const QString &text, Icon icon, Buttons buttons,
+                  Answer defaultAnswer = Answer::Yes);
 
 // Tests: every box is appended to the log; with an answerer installed the
 // box is not shown and the answerer's reply is returned.
