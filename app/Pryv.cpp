@@ -107,8 +107,10 @@ int Run(int argc, char *argv[], const CommandLine &cl)
     // The fill pattern stands for a board's power-up contents: a simulation
     // starts from zero, and a shared memory belongs to whoever feeds it.
     MemoryInitPending = !simulator && cl.memoryPath.isEmpty();
-    if (simulator)
+    if (simulator) {
+        simulator->Begin();
         PulseFeed = FeedSimulator;
+    }
     Platform::SetHintsEnabled(Settings.ShowHints != 0);
     auto *frame = new TFRYV;
     frame->show();

@@ -47,6 +47,7 @@ void BM_SimulatorTick(benchmark::State &state)
     const int64_t pulsesPerTick = static_cast<int64_t>(Settings.InputCount * kRate * kTick);
     DataFromMemory = 1;
     SetNowProvider(&FakeClock);
+    SetMonotonicProvider(&FakeClock);
     for (int i = 0; i < 3; ++i) {
         Settings.Running[i] = 1;
         Settings.StartTime[i] = fakeNow;
@@ -55,11 +56,13 @@ void BM_SimulatorTick(benchmark::State &state)
     std::vector<device::EmissionLine> lines;
     device::BuiltinSourceLines("mix", lines);
     device::Simulator sim(lines, kRate, 1);
+    sim.Begin();
     std::vector<int32_t> first;
     sim.Sample(1, first); // builds the table
     const auto tallest = static_cast<int32_t>(device::ChannelOfEnergy(59.54, Settings.ChannelCount));
     for (auto _ : state) {
         fakeNow += kTick / 86400;
+        ExposureTick();
         sim.Step();
         // Keep the counters far from saturation over long runs.
         if (ReadChannel(tallest, 1) > (1 << 30))

@@ -190,7 +190,7 @@ bool StopAcquisition();           // AnyInputRunning() afterwards
 bool ExposureTick();              // false when the timer must stop
 
 // A source of pulses other than the board (a simulated detector), called by
-// the exposure timer before each tick; nullptr when there is none.
+// the exposure timer after each tick; nullptr when there is none.
 using PulseFeedFn = void (*)();
 extern PulseFeedFn PulseFeed;
 // Sets StartTime of every running input the program has timed to

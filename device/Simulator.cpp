@@ -240,9 +240,6 @@ void AddPulses(int32_t n, const int32_t *channels, size_t count)
 Simulator::Simulator(std::vector<EmissionLine> lines, double ratePerSecond, uint64_t seed)
     : lines_(std::move(lines)), rate_(ratePerSecond), rng_(seed)
 {
-    const double now = Now();
-    for (double &t : last_)
-        t = now;
 }
 
 Simulator::Simulator(std::vector<double> channelWeights, double ratePerSecond, uint64_t seed)
@@ -287,18 +284,39 @@ void Simulator::Sample(int64_t count, std::vector<int32_t> &out)
     }
 }
 
+void Simulator::Begin()
+{
+    begun_ = true;
+    const double now = Now();
+    for (int i = 0; i < 3; ++i) {
+        lastStart_[i] = Settings.StartTime[i];
+        // An exposure that was running before the program started: the time
+        // until now passed without the program, so it brings no pulses.
+        credited_[i] = Settings.Running[i] == 1 ? std::max(0.0, now - Settings.StartTime[i]) : Elapsed[i];
+        wasRunning_[i] = Settings.Running[i] == 1;
+    }
+}
+
 void Simulator::Step()
 {
+    if (!begun_)
+        Begin();
     // While a print is served from a snapshot, the time is credited later.
     if (DataFromMemory == 0)
         return;
-    const double now = Now();
     for (int i = 0; i < 3; ++i) {
-        const double from = std::max(last_[i], Settings.StartTime[i]);
-        const double to = std::min(now, Settings.StartTime[i] + Settings.ExposurePreset[i]);
-        const double gap = (now - last_[i]) * 86400.0;
-        last_[i] = now;
-        if (i + 1 > Settings.InputCount || Settings.Running[i] != 1 || !(to > from) || gap > MaxGapSeconds)
+        const bool running = Settings.Running[i] == 1;
+        // The tick that ends an exposure has already stopped the input.
+        const bool active = running || wasRunning_[i];
+        wasRunning_[i] = running;
+        if (Settings.StartTime[i] != lastStart_[i] || Elapsed[i] < credited_[i]) {
+            lastStart_[i] = Settings.StartTime[i]; // a new Start
+            credited_[i] = 0;
+        }
+        const double to = std::min(Elapsed[i], Settings.ExposurePreset[i]);
+        const double from = credited_[i];
+        credited_[i] = std::max(credited_[i], Elapsed[i]);
+        if (i + 1 > Settings.InputCount || !active || !(to > from))
             continue;
         std::poisson_distribution<int64_t> arrivals(rate_ * (to - from) * 86400.0);
         int64_t left = arrivals(rng_);

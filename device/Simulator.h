@@ -79,12 +79,16 @@ public:
     // over the full scale whatever its channel count.
     Simulator(std::vector<double> channelWeights, double ratePerSecond, uint64_t seed);
 
-    // Credits the time from the last call (or from construction) to Now() to
-    // each running input, up to the end of its exposure preset, with a
-    // Poisson number of pulses. Gaps longer than MaxGapSeconds count as time
-    // the program was not running.
+    // Takes the acquisition state as the program finds it at start-up (call
+    // once the settings are loaded): exposures already running bring no
+    // pulses for the time before now.
+    void Begin();
+    // Called after each exposure tick: credits each input that was running
+    // with a Poisson number of pulses for the growth of its Elapsed since the
+    // last call (or since its Start), up to the end of its exposure preset.
+    // Elapsed follows a monotonic clock, so wall-clock changes and time the
+    // program was not running bring none.
     void Step();
-    static constexpr double MaxGapSeconds = 60.0;
 
     // `count` pulses drawn from the current response (ChannelCount,
     // PulseShaping), shifted by DigitalShift; lost pulses are left out.
@@ -100,7 +104,10 @@ private:
     AliasTable table_;
     int32_t tableChannels_ = 0;
     int tableShaping_ = -1;
-    double last_[3];
+    bool begun_ = false;
+    double lastStart_[3]{};
+    double credited_[3]{}; // Elapsed already credited with pulses, days
+    bool wasRunning_[3]{};
     std::vector<int32_t> pulses_;
 };
 

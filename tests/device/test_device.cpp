@@ -32,8 +32,13 @@ protected:
         DataFromMemory = 1;
         fakeNow = 46000.0;
         SetNowProvider(&FakeClock);
+        SetMonotonicProvider(&FakeClock);
     }
-    void TearDown() override { SetNowProvider(nullptr); }
+    void TearDown() override
+    {
+        SetNowProvider(nullptr);
+        SetMonotonicProvider(nullptr);
+    }
 
     static std::vector<device::EmissionLine> Cs137()
     {
@@ -65,11 +70,12 @@ TEST_F(Device, PoissonRateInClockTimeOnlyForRunningInputsWithinTheirPreset)
     Settings.Running[2] = 1;
     Settings.ExposurePreset[2] = 4 * kSecond;
     device::Simulator sim(Cs137(), rate, 12345);
+    sim.Begin();
     const double start = fakeNow;
     for (int i = 1; i <= 100; ++i) {
         fakeNow = start + i * 0.1 * kSecond;
-        sim.Step();
         ExposureTick();
+        sim.Step();
     }
     EXPECT_EQ(Settings.Running[2], 0) << "the preset ended input 3";
     const double mean1 = rate * 10 * mass, mean3 = rate * 4 * mass;

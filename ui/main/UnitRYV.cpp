@@ -412,11 +412,12 @@ void TFRYV::NStopClick()
 
 void TFRYV::TimerExpTimer()
 {
-    // Pulses first, so that the tick that ends an exposure still gets those
-    // up to its preset.
+    const bool keep = ExposureTick();
+    // Pulses for the time this tick added, including the last tick of an
+    // exposure that it just ended.
     if (PulseFeed)
         PulseFeed();
-    if (!ExposureTick())
+    if (!keep)
         TimerExp->stop();
 }
 
