@@ -20,8 +20,8 @@ QString Shown(QByteArrayView token);
 // False with why set to what is wrong with the token.
 bool ParseCount(QByteArrayView token, bool wholeNumbers, int32_t &value, QString &why);
 
-// "N channels; a spectrum has 1024, 4096 or 16384".
-QString ChannelCountProblem(size_t channels);
+// "<what>; a spectrum has 1024, 4096 or 16384 channels".
+QString ChannelCountProblem(const QString &what);
 
 // Splits on ASCII white space.
 std::vector<QByteArrayView> Tokens(QByteArrayView text);

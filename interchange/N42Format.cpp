@@ -123,7 +123,8 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
                 return false;
             }
             if (!IsSpectrumChannelCount(counts.size())) {
-                problem = AtElement(line, name.toString(), ChannelCountProblem(counts.size()));
+                problem = AtElement(line, name.toString(),
+                                    ChannelCountProblem(QStringLiteral("%1 channels").arg(counts.size())));
                 return false;
             }
         }
@@ -189,7 +190,9 @@ QByteArray WriteN42Counts(const SpectrumCounts &counts, const SpectrumWriteInfo 
     if (!info.Title.isEmpty())
         xml.writeTextElement(QStringLiteral("Remark"), info.Title);
     xml.writeTextElement(QStringLiteral("MeasurementClassCode"), QStringLiteral("Foreground"));
-    xml.writeTextElement(QStringLiteral("StartDateTime"), at.toString(Qt::ISODate));
+    // With its offset from UTC, as xs:dateTime allows.
+    xml.writeTextElement(QStringLiteral("StartDateTime"),
+                         at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODate));
     // Live and real time are not kept in the program's spectrum files.
     xml.writeTextElement(QStringLiteral("RealTimeDuration"), QStringLiteral("PT0S"));
     xml.writeStartElement(QStringLiteral("Spectrum"));

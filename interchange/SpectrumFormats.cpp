@@ -89,9 +89,9 @@ bool ParseCount(QByteArrayView token, bool wholeNumbers, int32_t &value, QString
     return false;
 }
 
-QString ChannelCountProblem(size_t channels)
+QString ChannelCountProblem(const QString &what)
 {
-    return QStringLiteral("%1 channels; a spectrum has 1024, 4096 or 16384").arg(channels);
+    return what + QStringLiteral("; a spectrum has 1024, 4096 or 16384 channels");
 }
 
 std::vector<QByteArrayView> Tokens(QByteArrayView text)
@@ -221,7 +221,7 @@ bool ReadTextCounts(const QByteArray &file, SpectrumCounts &counts, QString &pro
             text = text.sliced(1);
     }
     if (!IsSpectrumChannelCount(counts.size())) {
-        problem = QStringLiteral("%1 lines make %2").arg(counts.size()).arg(ChannelCountProblem(counts.size()));
+        problem = ChannelCountProblem(QStringLiteral("%1 channel lines").arg(counts.size()));
         return false;
     }
     return true;
@@ -313,7 +313,7 @@ bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         }
         const int64_t channels = int64_t(last) + 1;
         if (channels < 0 || !IsSpectrumChannelCount(size_t(channels))) {
-            problem = AtLine(i, QStringLiteral("channels 0..%1 make %2").arg(last).arg(ChannelCountProblem(channels < 0 ? 0 : size_t(channels))));
+            problem = AtLine(i, ChannelCountProblem(QStringLiteral("channels 0..%1 are %2").arg(last).arg(std::max<int64_t>(channels, 0))));
             return false;
         }
         counts.reserve(size_t(channels));
@@ -439,7 +439,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         counts.push_back(v);
     }
     if (!IsSpectrumChannelCount(counts.size())) {
-        problem = QStringLiteral("%1 rows make %2").arg(counts.size()).arg(ChannelCountProblem(counts.size()));
+        problem = ChannelCountProblem(QStringLiteral("%1 channel rows").arg(counts.size()));
         return false;
     }
     return true;
