@@ -14,6 +14,9 @@ inline constexpr size_t MaxChannels = 16384;
 // become '?', and a long token is cut short with "...".
 QString Shown(QByteArrayView token);
 
+// text with every control character (line ends among them) made '?'.
+QString OneLine(QString text);
+
 // A count: an optional sign and decimal digits within the signed 32-bit
 // range. With wholeNumbers, also a decimal number with a fraction or an
 // exponent whose value is a whole number (N42 lists counts as doubles).

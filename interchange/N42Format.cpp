@@ -133,7 +133,7 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         problem = QStringLiteral("line %1, column %2: not well-formed XML: %3")
                       .arg(xml.lineNumber())
                       .arg(xml.columnNumber())
-                      .arg(xml.errorString());
+                      .arg(OneLine(xml.errorString())); // it may quote the document
         counts.clear();
         return false;
     }

@@ -1,5 +1,6 @@
 // The file-to-file spectrum converter: settings, input, output.
 
+#include "InterchangeParsing.h"
 #include "SpectrumInterchange.h"
 
 #include "Uryv.h"
@@ -39,8 +40,9 @@ bool CalibrationFromFile(const QString &path, EnergyCalibration &cal, QString &p
 
 } // namespace
 
-int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
-                        QString &errorLine)
+namespace {
+
+int Convert(const QString &in, const QString &out, const QString &settingsPath, QString &errorLine)
 {
     errorLine.clear();
     EnergyCalibration cal;
@@ -98,4 +100,16 @@ int ConvertSpectrumFile(const QString &in, const QString &out, const QString &se
         return 2;
     }
     return 0;
+}
+
+} // namespace
+
+int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
+                        QString &errorLine)
+{
+    const int rc = Convert(in, out, settingsPath, errorLine);
+    // File names and system messages may hold line ends: the report stays
+    // one line.
+    errorLine = interchange_detail::OneLine(errorLine);
+    return rc;
 }

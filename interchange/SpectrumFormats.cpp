@@ -31,6 +31,14 @@ QString Shown(QByteArrayView token)
     return out;
 }
 
+QString OneLine(QString text)
+{
+    for (QChar &ch : text)
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
+            ch = QLatin1Char('?');
+    return text;
+}
+
 bool ParseCount(QByteArrayView token, bool wholeNumbers, int32_t &value, QString &why)
 {
     qsizetype i = 0;
