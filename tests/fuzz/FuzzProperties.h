@@ -1,7 +1,8 @@
-// Properties checked on hostile input: a settings file, a text spectrum file
-// and a binary spectrum file. The same checks run inside the libFuzzer
-// targets (clang, sanitizers) and in the GoogleTest regression executable,
-// which replays the seed corpus and every saved finding.
+// Properties checked on hostile input: a settings file, a text spectrum file,
+// a binary spectrum file and the SPE and N42 files the converter reads. The
+// same checks run inside the libFuzzer targets (clang, sanitizers) and in the
+// GoogleTest regression executable, which replays the seed corpus and every
+// saved finding.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +29,14 @@ Failures CheckSettingsInput(const uint8_t *data, size_t size);
 // a text (CheckTextInput) or binary (CheckBinaryInput) spectrum file.
 Failures CheckTextInput(const uint8_t *data, size_t size);
 Failures CheckBinaryInput(const uint8_t *data, size_t size);
+
+// The whole input is an IAEA SPE (CheckSpeInput) or N42 (CheckN42Input)
+// file, read by the spectrum converter's reader. Either the reader refuses
+// it with one non-empty line saying why, or it yields 1024, 4096 or 16384
+// counts that come back unchanged when written and read again in each of the
+// converter's formats. Defined in FuzzInterchange.cpp (needs Qt Core).
+Failures CheckSpeInput(const uint8_t *data, size_t size);
+Failures CheckN42Input(const uint8_t *data, size_t size);
 
 inline constexpr size_t ConfigBytes = 2;
 

@@ -6,6 +6,7 @@ corpus/settings: settings files (152-byte records, some with trailing bytes
 corpus/text, corpus/binary: two configuration bytes (layout, input; see
                  ConfigFromPrefix in FuzzProperties.h) followed by a spectrum
                  file.
+corpus/spe, corpus/n42: whole IAEA SPE and N42 files, sound and broken.
 
 Run it again after changing it; the files are committed.
 """
@@ -197,7 +198,7 @@ def binary_file(counts):
 def main():
     if os.path.isdir(CORPUS):
         shutil.rmtree(CORPUS)
-    for sub in ("settings", "text", "binary"):
+    for sub in ("settings", "text", "binary", "spe", "n42"):
         os.makedirs(os.path.join(CORPUS, sub))
 
     def put(sub, name, data):
@@ -257,6 +258,107 @@ def main():
     put("binary", "three-bytes", p + b"\x01\x02\x03")
     put("binary", "longer-than-channel-count", p + binary_file(base) + b"surplus!")
     put("binary", "all-ff", p + b"\xff" * 4096)
+
+    # IAEA SPE.
+    for name, data in spe_seeds().items():
+        put("spe", name, data)
+    for name, data in n42_seeds().items():
+        put("n42", name, data)
+
+
+def spe_file(counts, per_line=1, end=b"\r\n", first=0, last=None, calibration=True, head=b""):
+    last = len(counts) - 1 if last is None else last
+    out = head + b"$SPEC_ID:" + end + b"seed" + end + b"$DATE_MEA:" + end + b"03/14/2024 09:26:53" + end
+    out += b"$MEAS_TIM:" + end + b"598 600" + end + b"$DATA:" + end + b"%d %d" % (first, last) + end
+    for i in range(0, len(counts), per_line):
+        out += b" ".join(b"%8d" % v for v in counts[i:i + per_line]) + end
+    if calibration:
+        out += b"$ENER_FIT:" + end + b"0.5 1.25" + end + b"$MCA_CAL:" + end + b"2" + end + b"0.5 1.25 keV" + end
+    return out
+
+
+def spe_seeds():
+    c1k = spectrum(1024, salt=11)
+    sparse = [v % 10 for v in spectrum(16384, salt=4)]
+    return {
+        "maestro-1024": spe_file(c1k, head=b""),
+        "eight-per-line-4096": spe_file(spectrum(4096, salt=12), per_line=8),
+        "lf-no-calibration-1024": spe_file(c1k, end=b"\n", calibration=False),
+        "dense-16384": b"$DATA:\n0 16383\n" + b"\n".join(b"%d" % v for v in sparse) + b"\n",
+        "bom-and-blank-lines": b"\xef\xbb\xbf\r\n" + spe_file(c1k).replace(b"$DATA:", b"\r\n$DATA:"),
+        "range-0-999": spe_file(c1k[:1000]),
+        "first-channel-5": spe_file(c1k, first=5, last=1028),
+        "too-few-counts": spe_file(c1k[:1020], last=1023),
+        "too-many-counts": spe_file(c1k + [1, 2], last=1023),
+        "second-data": spe_file(c1k) + b"$DATA:\r\n0 1023\r\n",
+        "no-data": b"$SPEC_ID:\r\nnothing\r\n$MEAS_TIM:\r\n1 1\r\n",
+        "count-overflow": spe_file(c1k[:10] + [2 ** 31] + c1k[11:]),
+        "garbage-before-keyword": b"hello\r\n" + spe_file(c1k),
+        "range-missing": b"$DATA:\r\n$ENER_FIT:\r\n0 1\r\n",
+        "range-huge": b"$DATA:\n0 2147483647\n1 2 3\n",
+        "decimal-count": spe_file(c1k).replace(b"      23\r\n", b"    23.5\r\n", 1),
+    }
+
+
+N42_HEAD = (b'<?xml version="1.0" encoding="UTF-8"?>\n'
+            b'<RadInstrumentData xmlns="http://physics.nist.gov/N42/2011/N42" n42DocUUID="0">\n'
+            b'<RadInstrumentDataCreatorName>seed</RadInstrumentDataCreatorName>\n'
+            b'<EnergyCalibration id="ec"><CoefficientValues>0.5 1.25 0</CoefficientValues></EnergyCalibration>\n')
+
+
+def n42_measurement(channel_data, code=None, spectra=1):
+    attr = b' compressionCode="%s"' % code if code else b""
+    spectrum_xml = (b'<Spectrum id="s" energyCalibrationReference="ec">\n<LiveTimeDuration>PT598S</LiveTimeDuration>\n'
+                    b'<ChannelData%s>%s</ChannelData>\n</Spectrum>\n' % (attr, channel_data))
+    return (b'<RadMeasurement id="m">\n<MeasurementClassCode>Foreground</MeasurementClassCode>\n'
+            b'<StartDateTime>2024-03-14T09:26:53Z</StartDateTime>\n<RealTimeDuration>PT600S</RealTimeDuration>\n'
+            + spectrum_xml * spectra + b'</RadMeasurement>\n')
+
+
+def n42_file(body):
+    return N42_HEAD + body + b"</RadInstrumentData>\n"
+
+
+def counted_zeroes(counts):
+    out, zeros = [], 0
+    for v in counts + [None]:
+        if v == 0:
+            zeros += 1
+            continue
+        if zeros:
+            out += [b"0", b"%d" % zeros]
+            zeros = 0
+        if v is not None:
+            out.append(b"%d" % v)
+    return b" ".join(out)
+
+
+def n42_seeds():
+    c1k = spectrum(1024, salt=21)
+    plain = b" ".join(b"%d" % v for v in c1k)
+    gappy = [v if c % 5 == 0 or 300 < c < 320 else 0 for c, v in enumerate(spectrum(4096, salt=22))]
+    return {
+        "plain-1024": n42_file(n42_measurement(plain)),
+        "plain-none-code-1024": n42_file(n42_measurement(plain, b"None")),
+        "counted-zeroes-4096": n42_file(n42_measurement(counted_zeroes(gappy), b"CountedZeroes")),
+        "counted-zeroes-doubles": n42_file(n42_measurement(b"0 100 5.0 7E0 0 921 3", b"CountedZeroes")),
+        "counted-zeroes-missing-count": n42_file(n42_measurement(b"0 1023 5 0", b"CountedZeroes")),
+        "counted-zeroes-huge-run": n42_file(n42_measurement(b"0 2147483647", b"CountedZeroes")),
+        "unknown-compression": n42_file(n42_measurement(plain, b"Zip")),
+        "two-measurements": n42_file(n42_measurement(plain) * 2),
+        "two-spectra": n42_file(n42_measurement(plain, spectra=2)),
+        "no-channel-data": n42_file(b"<RadMeasurement><Spectrum/></RadMeasurement>"),
+        "no-measurement": n42_file(b""),
+        "truncated": n42_file(n42_measurement(plain))[:700],
+        "child-in-channel-data": n42_file(n42_measurement(b"1 2 <b>3</b>")),
+        "fraction": n42_file(n42_measurement(plain.replace(b" ", b".5 ", 1))),
+        "internal-entity": b'<?xml version="1.0"?>\n<!DOCTYPE RadInstrumentData [<!ENTITY z "0 0 0 0 0 0 0 0">]>\n'
+                           + n42_file(n42_measurement(b"&z; " * 128))[len(b'<?xml version="1.0" encoding="UTF-8"?>\n'):],
+        "prefixed-namespace": n42_file(n42_measurement(plain)).replace(b"<", b"<n:").replace(b"<n:/", b"</n:")
+                              .replace(b"<n:?xml", b"<?xml").replace(b'xmlns="', b'xmlns:n="'),
+        "other-root": b"<N42InstrumentData><Measurement/></N42InstrumentData>",
+        "empty": b"",
+    }
 
 
 if __name__ == "__main__":

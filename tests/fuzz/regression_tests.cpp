@@ -99,6 +99,18 @@ TEST(FuzzCorpusReplay, BinarySeedsHoldEveryProperty)
     Replay(FuzzDir / "regressions" / "binary", CheckBinaryInput);
 }
 
+TEST(FuzzCorpusReplay, SpeSeedsHoldEveryProperty)
+{
+    EXPECT_GE(Replay(FuzzDir / "corpus" / "spe", CheckSpeInput), 15u);
+    Replay(FuzzDir / "regressions" / "spe", CheckSpeInput);
+}
+
+TEST(FuzzCorpusReplay, N42SeedsHoldEveryProperty)
+{
+    EXPECT_GE(Replay(FuzzDir / "corpus" / "n42", CheckN42Input), 15u);
+    Replay(FuzzDir / "regressions" / "n42", CheckN42Input);
+}
+
 // ---------------------------------------------------------------------------
 // The checks notice a reader that misbehaves: here a close that fails, which
 // the reader reports although every line converted.

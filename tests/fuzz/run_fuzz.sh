@@ -4,11 +4,12 @@
 # FUZZ_SECONDS (default 60) on a scratch copy of the committed seed corpus.
 # Exits non-zero when a target crashes, times out or breaks a property; the
 # input that did it is left in the scratch directory's artifacts folder,
-# whose path is printed.
+# whose path is printed. The last line counts the targets that passed and
+# failed.
 #
 # Environment:
 #   FUZZ_SECONDS       run time per target, seconds (default 60)
-#   FUZZ_TARGETS       targets to run (default: all three)
+#   FUZZ_TARGETS       targets to run (default: all five)
 #   FUZZ_BUILD_DIR     build folder (default: <repo>/build-fuzz)
 #   FUZZ_WORK_DIR      scratch folder for corpora, logs and artifacts
 #                      (default: a new temporary directory, kept)
@@ -17,7 +18,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
-targets="${FUZZ_TARGETS:-fuzz_settings fuzz_text_reader fuzz_binary_reader}"
+targets="${FUZZ_TARGETS:-fuzz_settings fuzz_text_reader fuzz_binary_reader fuzz_spe_reader fuzz_n42_reader}"
 # The targets write their spectrum and settings files on every run: keep
 # them on a memory file system when there is one.
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
@@ -45,11 +46,15 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 
 status=0
 summary=""
+passed=0
+failed=0
 for target in $targets; do
     case "$target" in
         fuzz_settings) seeds=settings ;;
         fuzz_text_reader) seeds=text ;;
         fuzz_binary_reader) seeds=binary ;;
+        fuzz_spe_reader) seeds=spe ;;
+        fuzz_n42_reader) seeds=n42 ;;
         *) echo "run_fuzz.sh: unknown target $target" >&2; exit 2 ;;
     esac
     corpus="$work/$target/corpus"
@@ -68,7 +73,10 @@ for target in $targets; do
     ft="$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")"
     line="$target: executions ${runs:-?}, cov: ${cov:-?} ft: ${ft:-?}, exit $rc"
     echo "$line"
-    if [ "$rc" -ne 0 ]; then
+    if [ "$rc" -eq 0 ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
         status=1
         grep -E 'PROPERTY FAILED|ERROR:|SUMMARY:|runtime error|Test unit written' "$log" | head -n 20
         echo "log: $log"
@@ -77,4 +85,5 @@ for target in $targets; do
 done
 echo "=== summary"
 printf '%s' "$summary"
+echo "fuzz targets: $passed passed, $failed failed"
 exit $status

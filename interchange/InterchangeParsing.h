@@ -1,0 +1,32 @@
+// Pieces shared by the readers of the interchange formats.
+#pragma once
+
+#include "SpectrumInterchange.h"
+
+#include <QByteArrayView>
+
+namespace interchange_detail {
+
+// Most channels any spectrum has; readers stop collecting counts beyond it.
+inline constexpr size_t MaxChannels = 16384;
+
+// A token as it may be shown in a one-line message: control characters
+// become '?', and a long token is cut short with "...".
+QString Shown(QByteArrayView token);
+
+// text with every control character (line ends among them) made '?'.
+QString OneLine(QString text);
+
+// A count: an optional sign and decimal digits within the signed 32-bit
+// range. With wholeNumbers, also a decimal number with a fraction or an
+// exponent whose value is a whole number (N42 lists counts as doubles).
+// False with why set to what is wrong with the token.
+bool ParseCount(QByteArrayView token, bool wholeNumbers, int32_t &value, QString &why);
+
+// "<what>; a spectrum has 1024, 4096 or 16384 channels".
+QString ChannelCountProblem(const QString &what);
+
+// Splits on ASCII white space.
+std::vector<QByteArrayView> Tokens(QByteArrayView text);
+
+} // namespace interchange_detail

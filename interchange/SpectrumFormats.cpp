@@ -1,0 +1,505 @@
+// Readers and writers of the line-based interchange formats: the program's
+// text and binary formats, IAEA SPE and CSV; the extension dispatch and the
+// calibration taken from the settings record.
+
+#include "InterchangeParsing.h"
+#include "SpectrumInterchange.h"
+
+#include "SpektrFiles.h"
+#include "Uryv.h"
+
+#include <QFileInfo>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+using namespace interchange_detail;
+
+namespace interchange_detail {
+
+QString Shown(QByteArrayView token)
+{
+    constexpr qsizetype MaxShown = 40;
+    QByteArray s = token.first(std::min(token.size(), MaxShown)).toByteArray();
+    for (char &ch : s)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
+            ch = '?';
+    QString out = QString::fromUtf8(s);
+    if (token.size() > MaxShown)
+        out += QStringLiteral("...");
+    return out;
+}
+
+QString OneLine(QString text)
+{
+    for (QChar &ch : text)
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
+            ch = QLatin1Char('?');
+    return text;
+}
+
+bool ParseCount(QByteArrayView token, bool wholeNumbers, int32_t &value, QString &why)
+{
+    qsizetype i = 0;
+    const qsizetype n = token.size();
+    bool negative = false;
+    if (i < n && (token[i] == '+' || token[i] == '-')) {
+        negative = token[i] == '-';
+        ++i;
+    }
+    bool digitsOnly = i < n;
+    int64_t v = 0;
+    for (qsizetype k = i; k < n && digitsOnly; ++k) {
+        const char ch = token[k];
+        if (ch < '0' || ch > '9')
+            digitsOnly = false;
+        else if (v <= int64_t(1) << 40)
+            v = v * 10 + (ch - '0');
+    }
+    if (digitsOnly) {
+        if (negative)
+            v = -v;
+        if (v < INT32_MIN || v > INT32_MAX) {
+            why = QStringLiteral("count %1 lies outside the signed 32-bit range").arg(Shown(token));
+            return false;
+        }
+        value = static_cast<int32_t>(v);
+        return true;
+    }
+    if (wholeNumbers && i < n) {
+        // from_chars takes no '+'; the sign was read above.
+        double d = 0;
+        const char *first = token.data() + i;
+        const char *last = token.data() + n;
+        const auto [end, ec] = std::from_chars(first, last, d, std::chars_format::general);
+        if (ec == std::errc() && end == last && std::isfinite(d) &&
+            ((*first >= '0' && *first <= '9') || *first == '.')) {
+            if (negative)
+                d = -d;
+            if (d != std::floor(d)) {
+                why = QStringLiteral("count %1 is not a whole number").arg(Shown(token));
+                return false;
+            }
+            if (d < double(INT32_MIN) || d > double(INT32_MAX)) {
+                why = QStringLiteral("count %1 lies outside the signed 32-bit range").arg(Shown(token));
+                return false;
+            }
+            value = static_cast<int32_t>(d);
+            return true;
+        }
+        if (ec == std::errc::result_out_of_range && end == last) {
+            why = QStringLiteral("count %1 lies outside the signed 32-bit range").arg(Shown(token));
+            return false;
+        }
+    }
+    why = QStringLiteral("count '%1' is not an integer").arg(Shown(token));
+    return false;
+}
+
+QString ChannelCountProblem(const QString &what)
+{
+    return what + QStringLiteral("; a spectrum has 1024, 4096 or 16384 channels");
+}
+
+std::vector<QByteArrayView> Tokens(QByteArrayView text)
+{
+    std::vector<QByteArrayView> out;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    auto space = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\f' || ch == '\v'; };
+    while (i < n) {
+        while (i < n && space(text[i]))
+            ++i;
+        const qsizetype start = i;
+        while (i < n && !space(text[i]))
+            ++i;
+        if (i > start)
+            out.push_back(text.sliced(start, i - start));
+    }
+    return out;
+}
+
+} // namespace interchange_detail
+
+namespace {
+
+// Lines split at LF, a CR before it dropped; a UTF-8 byte order mark at the
+// start is skipped. A final line end does not start another line.
+std::vector<QByteArrayView> Lines(const QByteArray &file)
+{
+    QByteArrayView rest(file);
+    if (rest.startsWith("\xEF\xBB\xBF"))
+        rest = rest.sliced(3);
+    std::vector<QByteArrayView> lines;
+    while (!rest.isEmpty()) {
+        const qsizetype lf = rest.indexOf('\n');
+        QByteArrayView line = lf < 0 ? rest : rest.first(lf);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        lines.push_back(line);
+        rest = lf < 0 ? QByteArrayView() : rest.sliced(lf + 1);
+    }
+    return lines;
+}
+
+QString AtLine(size_t index, const QString &what)
+{
+    return QStringLiteral("line %1: %2").arg(index + 1).arg(what);
+}
+
+bool IsSpeKeyword(QByteArrayView line) { return line.trimmed().startsWith('$'); }
+
+} // namespace
+
+SpectrumFormat SpectrumFormatOfPath(const QString &path)
+{
+    if (IsTextSpectrumPath(path.toStdString()))
+        return SpectrumFormat::Text;
+    const QString suffix = QFileInfo(path).fileName().section(QLatin1Char('.'), -1).toLower();
+    if (!QFileInfo(path).fileName().contains(QLatin1Char('.')))
+        return SpectrumFormat::Binary;
+    if (suffix == QLatin1String("spe"))
+        return SpectrumFormat::Spe;
+    if (suffix == QLatin1String("n42"))
+        return SpectrumFormat::N42;
+    if (suffix == QLatin1String("csv"))
+        return SpectrumFormat::Csv;
+    return SpectrumFormat::Binary;
+}
+
+bool IsSpectrumChannelCount(size_t channels)
+{
+    return channels == 1024 || channels == 4096 || channels == 16384;
+}
+
+EnergyCalibration CalibrationFromSettings(const SettingsRecord &r)
+{
+    EnergyCalibration cal;
+    const double c1 = r.LeftPeakCentroid, c2 = r.RightPeakCentroid;
+    const double e1 = r.LeftPeakEnergy, e2 = r.RightPeakEnergy;
+    if (!(c2 > c1) || !(e2 > e1))
+        return cal;
+    cal.Gain = (e2 - e1) / (c2 - c1);
+    cal.Offset = e1 - cal.Gain * c1;
+    cal.Known = std::isfinite(cal.Gain) && std::isfinite(cal.Offset);
+    return cal;
+}
+
+QByteArray ShortestDouble(double v)
+{
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return ec == std::errc() ? QByteArray(buf, end - buf) : QByteArray("0");
+}
+
+// ---------------------------------------------------------------------------
+// The program's text format: lines end at CR (an LF right after it belongs
+// to the line end) and Ctrl-Z ends the text, as the program's reader has it.
+// Columns 1-6 hold the channel (not examined: the line's position decides),
+// 7-8 a separator and 9-20 the count field.
+
+bool ReadTextCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
+{
+    QByteArrayView text(file);
+    const qsizetype ctrlZ = text.indexOf('\x1A');
+    if (ctrlZ >= 0)
+        text = text.first(ctrlZ);
+    counts.clear();
+    size_t line = 0;
+    while (!text.isEmpty()) {
+        const qsizetype cr = text.indexOf('\r');
+        const QByteArrayView content = cr < 0 ? text : text.first(cr);
+        if (line >= MaxChannels) {
+            problem = AtLine(line, QStringLiteral("more than %1 channel lines").arg(MaxChannels));
+            return false;
+        }
+        const std::string field = content.size() > 8 ? content.sliced(8).first(std::min<qsizetype>(12, content.size() - 8)).toByteArray().toStdString() : std::string();
+        int32_t v;
+        if (!ConvertCountField(field, v)) {
+            problem = AtLine(line, QStringLiteral("count field '%1' is not a valid integer value").arg(Shown(QByteArrayView(field))));
+            return false;
+        }
+        counts.push_back(v);
+        ++line;
+        if (cr < 0)
+            break;
+        text = text.sliced(cr + 1);
+        if (text.startsWith('\n'))
+            text = text.sliced(1);
+    }
+    if (!IsSpectrumChannelCount(counts.size())) {
+        problem = ChannelCountProblem(QStringLiteral("%1 channel lines").arg(counts.size()));
+        return false;
+    }
+    return true;
+}
+
+QByteArray WriteTextCounts(const SpectrumCounts &counts)
+{
+    QByteArray out;
+    out.reserve(qsizetype(counts.size()) * 22);
+    char line[48];
+    for (size_t c = 0; c < counts.size(); ++c) {
+        const int n = std::snprintf(line, sizeof line, "%6d  %12d\r\n", int(c), int(counts[c]));
+        out.append(line, n);
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// The program's binary format: little-endian int32 counts, nothing else.
+
+bool ReadBinaryCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
+{
+    const size_t size = size_t(file.size());
+    if (size % 4 != 0 || !IsSpectrumChannelCount(size / 4)) {
+        problem = QStringLiteral("%1 bytes; a binary spectrum has 4 bytes for each of 1024, 4096 or 16384 channels")
+                      .arg(size);
+        return false;
+    }
+    counts.resize(size / 4);
+    const auto *p = reinterpret_cast<const uint8_t *>(file.constData());
+    for (size_t c = 0; c < counts.size(); ++c, p += 4)
+        counts[c] = static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                                         uint32_t(p[3]) << 24);
+    return true;
+}
+
+QByteArray WriteBinaryCounts(const SpectrumCounts &counts)
+{
+    QByteArray out(qsizetype(counts.size()) * 4, '\0');
+    for (size_t c = 0; c < counts.size(); ++c) {
+        const auto v = static_cast<uint32_t>(counts[c]);
+        for (int k = 0; k < 4; ++k)
+            out[qsizetype(c * 4 + k)] = char(v >> (8 * k));
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// IAEA SPE: sections headed by "$KEYWORD:" lines. Only $DATA: is read: a
+// line "first last" (first must be 0), then last - first + 1 counts, any
+// number to a line, up to the next keyword or the end of the file.
+
+bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
+{
+    const std::vector<QByteArrayView> lines = Lines(file);
+    counts.clear();
+    bool haveData = false;
+    size_t i = 0;
+    while (i < lines.size() && lines[i].trimmed().isEmpty())
+        ++i;
+    if (i < lines.size() && !IsSpeKeyword(lines[i])) {
+        problem = AtLine(i, QStringLiteral("'%1' where a $KEYWORD: line was expected").arg(Shown(lines[i])));
+        return false;
+    }
+    for (; i < lines.size(); ++i) {
+        if (lines[i].trimmed() != "$DATA:")
+            continue;
+        if (haveData) {
+            problem = AtLine(i, QStringLiteral("a second $DATA: section"));
+            return false;
+        }
+        haveData = true;
+        const size_t keyword = i;
+        if (++i >= lines.size() || IsSpeKeyword(lines[i])) {
+            problem = AtLine(keyword, QStringLiteral("$DATA: has no channel range line"));
+            return false;
+        }
+        const std::vector<QByteArrayView> range = Tokens(lines[i]);
+        int32_t first = 0, last = 0;
+        QString why;
+        if (range.size() != 2 || !ParseCount(range[0], false, first, why) ||
+            !ParseCount(range[1], false, last, why)) {
+            problem = AtLine(i, QStringLiteral("channel range '%1' is not two channel numbers").arg(Shown(lines[i])));
+            return false;
+        }
+        if (first != 0) {
+            problem = AtLine(i, QStringLiteral("the first channel is %1; a spectrum starts at channel 0").arg(first));
+            return false;
+        }
+        const int64_t channels = int64_t(last) + 1;
+        if (channels < 0 || !IsSpectrumChannelCount(size_t(channels))) {
+            problem = AtLine(i, ChannelCountProblem(QStringLiteral("channels 0..%1 are %2").arg(last).arg(std::max<int64_t>(channels, 0))));
+            return false;
+        }
+        counts.reserve(size_t(channels));
+        size_t lastCountLine = i;
+        for (++i; i < lines.size() && !IsSpeKeyword(lines[i]); ++i) {
+            for (QByteArrayView token : Tokens(lines[i])) {
+                if (counts.size() == size_t(channels)) {
+                    problem = AtLine(i, QStringLiteral("more counts than channels 0..%1").arg(last));
+                    return false;
+                }
+                int32_t v;
+                if (!ParseCount(token, false, v, why)) {
+                    problem = AtLine(i, why);
+                    return false;
+                }
+                counts.push_back(v);
+                lastCountLine = i;
+            }
+        }
+        if (counts.size() != size_t(channels)) {
+            problem = AtLine(lastCountLine, QStringLiteral("$DATA: ends after %1 of %2 counts").arg(counts.size()).arg(channels));
+            return false;
+        }
+        --i; // the keyword that ended the counts is examined next
+    }
+    if (!haveData) {
+        problem = QStringLiteral("no $DATA: section");
+        return false;
+    }
+    return true;
+}
+
+QByteArray WriteSpeCounts(const SpectrumCounts &counts, const SpectrumWriteInfo &info)
+{
+    QByteArray out;
+    out.reserve(qsizetype(counts.size()) * 10 + 512);
+    QString title = info.Title;
+    title.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QDateTime at = info.MeasuredAt.isValid() ? info.MeasuredAt : QDateTime::currentDateTime();
+    out += "$SPEC_ID:\r\n" + title.toUtf8() + "\r\n";
+    out += "$DATE_MEA:\r\n" + at.toString(QStringLiteral("MM/dd/yyyy hh:mm:ss")).toLatin1() + "\r\n";
+    // Live and real time are not kept in the program's spectrum files.
+    out += "$MEAS_TIM:\r\n0 0\r\n";
+    out += "$DATA:\r\n0 " + QByteArray::number(qsizetype(counts.size()) - 1) + "\r\n";
+    char line[32];
+    for (int32_t v : counts) {
+        const int n = std::snprintf(line, sizeof line, "%8d\r\n", int(v));
+        out.append(line, n);
+    }
+    if (info.Calibration.Known) {
+        const QByteArray a = ShortestDouble(info.Calibration.Offset);
+        const QByteArray b = ShortestDouble(info.Calibration.Gain);
+        out += "$ENER_FIT:\r\n" + a + ' ' + b + "\r\n";
+        out += "$MCA_CAL:\r\n2\r\n" + a + ' ' + b + " keV\r\n";
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// CSV: a header line, then one row per channel, channels 0, 1, 2, ... in
+// order; the energy column, when there is one, is not taken.
+
+bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
+{
+    std::vector<QByteArrayView> lines = Lines(file);
+    while (!lines.empty() && lines.back().trimmed().isEmpty())
+        lines.pop_back();
+    counts.clear();
+    if (lines.empty()) {
+        problem = QStringLiteral("empty; a header line 'channel,counts' was expected");
+        return false;
+    }
+    QByteArray header = lines[0].toByteArray().toLower();
+    header.replace(' ', "");
+    header.replace('\t', "");
+    size_t columns = 0;
+    if (header == "channel,counts")
+        columns = 2;
+    else if (header == "channel,energy_kev,counts")
+        columns = 3;
+    else {
+        problem = AtLine(0, QStringLiteral("header '%1' is neither 'channel,counts' nor 'channel,energy_keV,counts'")
+                                .arg(Shown(lines[0])));
+        return false;
+    }
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const size_t channel = i - 1;
+        if (channel >= MaxChannels) {
+            problem = AtLine(i, QStringLiteral("more than %1 channel rows").arg(MaxChannels));
+            return false;
+        }
+        std::vector<QByteArrayView> fields;
+        for (QByteArrayView rest = lines[i];;) {
+            const qsizetype comma = rest.indexOf(',');
+            fields.push_back(comma < 0 ? rest : rest.first(comma));
+            if (comma < 0)
+                break;
+            rest = rest.sliced(comma + 1);
+        }
+        if (size_t(fields.size()) != columns) {
+            problem = AtLine(i, QStringLiteral("%1 fields where the header has %2").arg(fields.size()).arg(columns));
+            return false;
+        }
+        int32_t ch = -1;
+        QString why;
+        if (!ParseCount(fields[0].trimmed(), false, ch, why) || ch != int32_t(channel)) {
+            problem = AtLine(i, QStringLiteral("channel '%1' where %2 was expected").arg(Shown(fields[0])).arg(channel));
+            return false;
+        }
+        if (columns == 3) {
+            bool ok = false;
+            const double e = fields[1].trimmed().toByteArray().toDouble(&ok);
+            if (!ok || !std::isfinite(e)) {
+                problem = AtLine(i, QStringLiteral("energy '%1' is not a number").arg(Shown(fields[1])));
+                return false;
+            }
+        }
+        int32_t v;
+        if (!ParseCount(fields[columns - 1].trimmed(), false, v, why)) {
+            problem = AtLine(i, why);
+            return false;
+        }
+        counts.push_back(v);
+    }
+    if (!IsSpectrumChannelCount(counts.size())) {
+        problem = ChannelCountProblem(QStringLiteral("%1 channel rows").arg(counts.size()));
+        return false;
+    }
+    return true;
+}
+
+QByteArray WriteCsvCounts(const SpectrumCounts &counts, const EnergyCalibration &calibration)
+{
+    QByteArray out = calibration.Known ? "channel,energy_keV,counts\r\n" : "channel,counts\r\n";
+    out.reserve(qsizetype(counts.size()) * 32);
+    for (size_t c = 0; c < counts.size(); ++c) {
+        out += QByteArray::number(qsizetype(c)) + ',';
+        if (calibration.Known)
+            out += ShortestDouble(calibration.Offset + calibration.Gain * double(c)) + ',';
+        out += QByteArray::number(counts[c]) + "\r\n";
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+
+bool ReadSpectrumCounts(SpectrumFormat format, const QByteArray &file, SpectrumCounts &counts,
+                        QString &problem)
+{
+    switch (format) {
+    case SpectrumFormat::Text:
+        return ReadTextCounts(file, counts, problem);
+    case SpectrumFormat::Spe:
+        return ReadSpeCounts(file, counts, problem);
+    case SpectrumFormat::N42:
+        return ReadN42Counts(file, counts, problem);
+    case SpectrumFormat::Csv:
+        return ReadCsvCounts(file, counts, problem);
+    case SpectrumFormat::Binary:
+        break;
+    }
+    return ReadBinaryCounts(file, counts, problem);
+}
+
+QByteArray WriteSpectrumCounts(SpectrumFormat format, const SpectrumCounts &counts,
+                               const SpectrumWriteInfo &info)
+{
+    switch (format) {
+    case SpectrumFormat::Text:
+        return WriteTextCounts(counts);
+    case SpectrumFormat::Spe:
+        return WriteSpeCounts(counts, info);
+    case SpectrumFormat::N42:
+        return WriteN42Counts(counts, info);
+    case SpectrumFormat::Csv:
+        return WriteCsvCounts(counts, info.Calibration);
+    case SpectrumFormat::Binary:
+        break;
+    }
+    return WriteBinaryCounts(counts);
+}

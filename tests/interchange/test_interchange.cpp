@@ -1,0 +1,307 @@
+// Tests of the spectrum converter: round trips through every format, files
+// written by hand after the formats' public descriptions, the calibration
+// written from the settings file, and malformed inputs.
+
+#include "SpectrumInterchange.h"
+
+#include "SpektrFiles.h"
+#include "Uryv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// Varied signs and magnitudes, the 32-bit extremes and runs of zeros.
+SpectrumCounts Pattern(int n)
+{
+    SpectrumCounts v(size_t(n), 0);
+    for (int c = 0; c < n; ++c) {
+        uint32_t x = uint32_t(c) * 2654435761u;
+        x ^= x >> 13;
+        x *= 0x5bd1e995u;
+        v[size_t(c)] = c % 7 == 3 ? 0 : int32_t(x) >> (c % 29);
+    }
+    v[1] = INT32_MIN;
+    v[2] = INT32_MAX;
+    v[3] = -1;
+    return v;
+}
+
+QByteArray BinaryOf(const SpectrumCounts &counts)
+{
+    QByteArray b(qsizetype(counts.size()) * 4, '\0');
+    std::memcpy(b.data(), counts.data(), size_t(b.size())); // little-endian, as the format
+    return b;
+}
+
+SettingsRecord CalibratedSettings(double c1, double e1, double c2, double e2)
+{
+    SettingsRecord r = DefaultSettings();
+    r.LeftPeakCentroid = c1;
+    r.LeftPeakEnergy = e1;
+    r.RightPeakCentroid = c2;
+    r.RightPeakEnergy = e2;
+    return r;
+}
+
+class Interchange : public ::testing::Test {
+protected:
+    QString P(const QString &name) const { return dir_.filePath(name); }
+
+    void Put(const QString &name, const QByteArray &bytes) const
+    {
+        QFile f(P(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    }
+
+    void PutSettings(const QString &name, const SettingsRecord &r) const
+    {
+        Put(name, QByteArray(reinterpret_cast<const char *>(&r), sizeof r));
+    }
+
+    QByteArray Get(const QString &name) const
+    {
+        QFile f(P(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+    QStringList Listing() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System); }
+
+    int Convert(const QString &in, const QString &out, const QString &settings = {})
+    {
+        error_.clear();
+        return ConvertSpectrumFile(P(in), P(out), settings.isEmpty() ? QString() : P(settings), error_);
+    }
+
+    QTemporaryDir dir_;
+    QString error_;
+};
+
+// ---------------------------------------------------------------------------
+
+class InterchangeRoundTrip : public Interchange,
+                             public ::testing::WithParamInterface<std::tuple<const char *, int>> {};
+
+TEST_P(InterchangeRoundTrip, EveryCountComesBack)
+{
+    const auto [ext, channels] = GetParam();
+    const SpectrumCounts counts = Pattern(channels);
+    Put("src.dat", BinaryOf(counts));
+    PutSettings("cal.cfg", CalibratedSettings(15.5, 59.54, 1005.25, 1332.49));
+    const QString mid = QStringLiteral("mid") + QLatin1String(ext);
+    ASSERT_EQ(Convert("src.dat", mid, "cal.cfg"), 0) << error_.toStdString();
+    ASSERT_EQ(Convert(mid, "back.dat", "cal.cfg"), 0) << error_.toStdString();
+    EXPECT_TRUE(Get("back.dat") == BinaryOf(counts)) << ext << " " << channels;
+
+    if (QLatin1String(ext) == QLatin1String(".txt")) {
+        // The program's own reader takes the written text file.
+        ResetCoreState();
+        Settings = DefaultSettings();
+        Settings.InterfaceKind = 0;
+        Settings.InputCount = 1;
+        Settings.ChannelCount = channels;
+        DataFromMemory = 1;
+        ASSERT_TRUE(ReadTextSpectrum(P(mid).toStdString(), 1).Succeeded());
+        SpectrumCounts read(static_cast<size_t>(channels), 0);
+        ReadChannelRange(0, channels, 1, read.data());
+        EXPECT_TRUE(read == counts);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, InterchangeRoundTrip,
+                         ::testing::Combine(::testing::Values(".txt", ".spe", ".n42", ".csv", ".bin"),
+                                            ::testing::Values(1024, 4096, 16384)),
+                         [](const auto &info) {
+                             return std::string(std::get<0>(info.param) + 1) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+// ---------------------------------------------------------------------------
+// Files written after the formats' descriptions, as other programs make them.
+
+TEST_F(Interchange, HandWrittenSpeIsRead)
+{
+    SpectrumCounts expect(1024, 0);
+    QByteArray spe = "$SPEC_ID:\r\nCs-137 check source\r\n$SPEC_REM:\r\nDET# 1\r\n"
+                     "$DATE_MEA:\r\n03/14/2024 09:26:53\r\n$MEAS_TIM:\r\n   598    600\r\n"
+                     "$DATA:\r\n0 1023\r\n";
+    for (int c = 0; c < 1024; ++c) {
+        expect[size_t(c)] = c == 661 ? 15234 : (c * 37) % 101;
+        spe += QByteArray::number(expect[size_t(c)]).rightJustified(8) + "\r\n";
+    }
+    spe += "$ROI:\r\n1\r\n650 672\r\n$PRESETS:\r\nLive Time\r\n600\r\n0\r\n"
+           "$ENER_FIT:\r\n0.000000 1.000000\r\n$MCA_CAL:\r\n3\r\n0.0 1.0 0.0 keV\r\n";
+    Put("hand.spe", spe);
+    ASSERT_EQ(Convert("hand.spe", "out.bin"), 0) << error_.toStdString();
+    EXPECT_TRUE(Get("out.bin") == BinaryOf(expect));
+}
+
+TEST_F(Interchange, HandWrittenN42WithCountedZeroesIsRead)
+{
+    const QByteArray n42 = R"(<?xml version="1.0" encoding="UTF-8"?>
+<RadInstrumentData xmlns="http://physics.nist.gov/N42/2011/N42" n42DocUUID="6d8f0f34-8e3c-4f6a-9a56-1b2c3d4e5f60">
+  <RadInstrumentDataCreatorName>hand</RadInstrumentDataCreatorName>
+  <RadInstrumentInformation id="ii"><RadInstrumentManufacturerName>X</RadInstrumentManufacturerName>
+    <RadInstrumentModelName>Y</RadInstrumentModelName><RadInstrumentClassCode>Other</RadInstrumentClassCode>
+  </RadInstrumentInformation>
+  <RadDetectorInformation id="det"><RadDetectorCategoryCode>Gamma</RadDetectorCategoryCode>
+    <RadDetectorKindCode>NaI</RadDetectorKindCode></RadDetectorInformation>
+  <EnergyCalibration id="ec"><CoefficientValues>-1.5 3.01 0.0001</CoefficientValues></EnergyCalibration>
+  <!-- one foreground measurement -->
+  <RadMeasurement id="m1">
+    <MeasurementClassCode>Foreground</MeasurementClassCode>
+    <StartDateTime>2024-03-14T09:26:53Z</StartDateTime>
+    <RealTimeDuration>PT600S</RealTimeDuration>
+    <Spectrum id="s1" radDetectorInformationReference="det" energyCalibrationReference="ec">
+      <LiveTimeDuration>PT598.2S</LiveTimeDuration>
+      <ChannelData compressionCode="CountedZeroes">
+        0 100 5 7.0E0
+        0 921 3
+      </ChannelData>
+    </Spectrum>
+  </RadMeasurement>
+</RadInstrumentData>
+)";
+    Put("hand.n42", n42);
+    ASSERT_EQ(Convert("hand.n42", "out.bin"), 0) << error_.toStdString();
+    SpectrumCounts expect(1024, 0);
+    expect[100] = 5;
+    expect[101] = 7;
+    expect[1023] = 3;
+    EXPECT_TRUE(Get("out.bin") == BinaryOf(expect));
+}
+
+// ---------------------------------------------------------------------------
+// The calibration written is the line through the settings' two points.
+
+TEST_F(Interchange, CalibrationWrittenPassesThroughTheTwoPoints)
+{
+    const double c1 = 100.25, e1 = 59.54, c2 = 900.5, e2 = 1332.49;
+    PutSettings("cal.cfg", CalibratedSettings(c1, e1, c2, e2));
+    Put("src.dat", BinaryOf(Pattern(1024)));
+    auto expectThrough = [&](double a, double b, const char *where) {
+        EXPECT_NEAR(a + b * c1, e1, 1e-9) << where;
+        EXPECT_NEAR(a + b * c2, e2, 1e-9) << where;
+    };
+    auto numbersAfter = [](const QByteArray &file, const char *pattern) {
+        const auto m = QRegularExpression(QLatin1String(pattern)).match(QString::fromUtf8(file));
+        return std::pair(m.captured(1).toDouble(), m.captured(2).toDouble());
+    };
+
+    ASSERT_EQ(Convert("src.dat", "c.spe", "cal.cfg"), 0) << error_.toStdString();
+    auto [a, b] = numbersAfter(Get("c.spe"), R"(\$ENER_FIT:\r\n(\S+) (\S+)\r\n)");
+    expectThrough(a, b, "SPE $ENER_FIT:");
+    std::tie(a, b) = numbersAfter(Get("c.spe"), R"(\$MCA_CAL:\r\n2\r\n(\S+) (\S+) keV\r\n)");
+    expectThrough(a, b, "SPE $MCA_CAL:");
+
+    ASSERT_EQ(Convert("src.dat", "c.n42", "cal.cfg"), 0) << error_.toStdString();
+    std::tie(a, b) = numbersAfter(Get("c.n42"), R"(<CoefficientValues>(\S+) (\S+) 0</CoefficientValues>)");
+    expectThrough(a, b, "N42 CoefficientValues");
+
+    ASSERT_EQ(Convert("src.dat", "c.csv", "cal.cfg"), 0) << error_.toStdString();
+    const QList<QByteArray> rows = Get("c.csv").split('\n');
+    ASSERT_EQ(rows.size(), 1026);
+    EXPECT_EQ(rows[0], "channel,energy_keV,counts\r");
+    for (int c : {0, 100, 900, 1023}) {
+        const QList<QByteArray> f = rows[c + 1].trimmed().split(',');
+        ASSERT_EQ(f.size(), 3);
+        EXPECT_EQ(f[0].toInt(), c);
+        EXPECT_NEAR(f[1].toDouble(), e1 + (c - c1) / (c2 - c1) * (e2 - e1), 1e-9) << c;
+        EXPECT_EQ(f[2].toInt(), Pattern(1024)[size_t(c)]) << c;
+    }
+
+    // Without a settings file (or with points out of order) there is none.
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir_.path()));
+    ASSERT_EQ(Convert("src.dat", "none.csv"), 0) << error_.toStdString();
+    EXPECT_TRUE(Get("none.csv").startsWith("channel,counts\r\n0,0\r\n1,-2147483648\r\n"));
+    PutSettings(QLatin1String(SettingsFileName), CalibratedSettings(c1, e1, c2, e2));
+    ASSERT_EQ(Convert("src.dat", "default.csv"), 0) << error_.toStdString();
+    EXPECT_EQ(Get("default.csv"), Get("c.csv"));
+    PutSettings(QLatin1String(SettingsFileName), CalibratedSettings(c2, e1, c1, e2));
+    ASSERT_EQ(Convert("src.dat", "reversed.spe"), 0) << error_.toStdString();
+    EXPECT_FALSE(Get("reversed.spe").contains("$ENER_FIT:"));
+    EXPECT_TRUE(QDir::setCurrent(cwd));
+}
+
+// ---------------------------------------------------------------------------
+// Malformed input: exit code 2, one line naming file, place and problem, and
+// OUT neither created nor changed, no temporary file left.
+
+struct BadInput {
+    const char *name;
+    QByteArray content;
+    const char *message; // after "<path of name>: "; a trailing '*' matches any rest
+};
+
+QByteArray Repeat(const QByteArray &line, int n) { return line.repeated(n); }
+
+TEST_F(Interchange, MalformedInputChangesNothing)
+{
+    const BadInput cases[] = {
+        {"a.spe", "$DATA:\n0 1023\n1\n2\n3\n12x\n", "line 6: count '12x' is not an integer"},
+        {"b.spe", "$DATA:\r\n0 999\r\n", "line 2: channels 0..999 are 1000; a spectrum has 1024, 4096 or 16384 channels"},
+        {"c.spe", "$DATA:\n0 1023\n2147483648\n", "line 3: count 2147483648 lies outside the signed 32-bit range"},
+        {"d.spe", "$DATA:\n0 1023\n1 2 3\n$ENER_FIT:\n0 1\n", "line 3: $DATA: ends after 3 of 1024 counts"},
+        {"e.spe", "$SPEC_ID:\nx\n", "no $DATA: section"},
+        {"f.spe", "\x7f" "ELF\x02", "line 1: '?ELF?' where a $KEYWORD: line was expected"},
+        {"g.n42", "<RadInstrumentData><RadMeasurement>", "line 1, column 35: not well-formed XML: *"},
+        {"h.n42", "<RadInstrumentData>\n<RadMeasurement/>\n<RadMeasurement/>\n</RadInstrumentData>",
+         "line 3, element RadMeasurement: a second RadMeasurement; only one can be converted"},
+        {"i.n42", "<RadInstrumentData><RadMeasurement><Spectrum>\n<ChannelData compressionCode=\"CountedZeroes\">5 0"
+                  "</ChannelData></Spectrum></RadMeasurement></RadInstrumentData>",
+         "line 2, element ChannelData: CountedZeroes ends with a 0 that has no number of zero channels after it"},
+        {"j.n42", "<RadInstrumentData><RadMeasurement><Spectrum><ChannelData>1.5</ChannelData>"
+                  "</Spectrum></RadMeasurement></RadInstrumentData>",
+         "line 1, element ChannelData: count 1.5 is not a whole number"},
+        {"k.n42", "<N42InstrumentData/>", "line 1, element N42InstrumentData: the document is not RadInstrumentData"},
+        {"l.csv", "chan,cnt\n0,1\n", "line 1: header 'chan,cnt' is neither 'channel,counts' nor 'channel,energy_keV,counts'"},
+        {"m.csv", "channel,counts\n0,5\n2,6\n", "line 3: channel '2' where 1 was expected"},
+        {"n.csv", "channel,counts\r\n" + Repeat("0,1\r\n", 2), "line 3: channel '0' where 1 was expected"},
+        {"o.txt", "     0             1\r\n     1           abc\r\n",
+         "line 2: count field '         abc' is not a valid integer value"},
+        {"p.txt", Repeat("     0             1\r\n", 1000), "1000 channel lines; a spectrum has 1024, 4096 or 16384 channels"},
+        {"q.dat", QByteArray(4095, '\0'), "4095 bytes; a binary spectrum has 4 bytes for each of 1024, 4096 or 16384 channels"},
+    };
+    for (const BadInput &c : cases) {
+        for (bool outExists : {false, true}) {
+            Put(QLatin1String(c.name), c.content);
+            if (outExists)
+                Put("out.spe", "old contents\n");
+            const QStringList before = Listing();
+            EXPECT_EQ(Convert(QLatin1String(c.name), "out.spe"), 2) << c.name;
+            const std::string expect = P(QLatin1String(c.name)).toStdString() + ": " + c.message;
+            const std::string got = error_.toStdString();
+            if (expect.back() == '*')
+                EXPECT_EQ(got.substr(0, expect.size() - 1), expect.substr(0, expect.size() - 1)) << c.name;
+            else
+                EXPECT_EQ(got, expect) << c.name;
+            EXPECT_EQ(Listing(), before) << c.name;
+            EXPECT_EQ(Get("out.spe"), outExists ? QByteArray("old contents\n") : QByteArray("<missing>")) << c.name;
+            QFile::remove(P("out.spe"));
+        }
+    }
+
+    // A settings file that is not a whole record, an input that is not there
+    // and an output that cannot be created.
+    Put("src.dat", BinaryOf(Pattern(1024)));
+    Put("short.cfg", "0123456789");
+    EXPECT_EQ(Convert("src.dat", "out.spe", "short.cfg"), 2);
+    EXPECT_EQ(error_, P("short.cfg") + ": settings file holds 10 bytes; a settings record has 152");
+    EXPECT_EQ(Convert("none.spe", "out.spe"), 2);
+    EXPECT_TRUE(error_.startsWith(P("none.spe") + ": cannot be opened: ")) << error_.toStdString();
+    EXPECT_EQ(Convert("src.dat", "no/such/out.spe"), 2);
+    EXPECT_TRUE(error_.startsWith(P("no/such/out.spe") + ": cannot be created: ")) << error_.toStdString();
+    EXPECT_FALSE(QFile::exists(P("out.spe")));
+}
+
+} // namespace
