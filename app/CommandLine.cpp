@@ -39,7 +39,12 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                                     QStringLiteral("The 64 KiB data memory is a shared mapping of the file PATH "
                                                    "(created with zeros when missing)."),
                                     QStringLiteral("PATH"));
-    parser.addOptions({help, version, settings, simulate, rate, seed, memory});
+    const QCommandLineOption convert(QStringLiteral("convert"),
+                                     QStringLiteral("--convert IN OUT: convert the spectrum file IN into OUT, each "
+                                                    "format by its extension: .txt, .spe (IAEA SPE), .n42 (ANSI "
+                                                    "N42.42), .csv, anything else binary; the energy calibration "
+                                                    "is taken from the settings file."));
+    parser.addOptions({help, version, settings, simulate, rate, seed, memory, convert});
 
     // QCommandLineParser has no optional values: --simulate=SOURCE is taken
     // apart here.
@@ -69,6 +74,21 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     if (parser.isSet(version)) {
         cl.mode = CommandLine::Mode::Version;
         cl.text = QStringLiteral("ryv_demo " RYV_VERSION "\n");
+        return cl;
+    }
+    if (parser.isSet(convert)) {
+        for (const QCommandLineOption *o : {&simulate, &rate, &seed, &memory})
+            if (parser.isSet(*o))
+                return Failure(QStringLiteral("--convert: not with --%1.").arg(o->names().constFirst()));
+        const QStringList files = parser.positionalArguments();
+        if (files.size() != 2)
+            return Failure(QStringLiteral("--convert: give the input file and the output file (--convert IN OUT)."));
+        cl.mode = CommandLine::Mode::Convert;
+        cl.convertIn = files[0];
+        cl.convertOut = files[1];
+        cl.settingsPath = parser.value(settings);
+        if (parser.isSet(settings) && cl.settingsPath.isEmpty())
+            return Failure(QStringLiteral("--settings: the path is empty."));
         return cl;
     }
     if (!parser.positionalArguments().isEmpty())

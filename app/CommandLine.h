@@ -11,6 +11,7 @@ struct CommandLine {
         Run,     // start the program
         Help,    // print text, exit 0
         Version, // print text, exit 0
+        Convert, // convert convertIn into convertOut, no window
         Error    // print text on stderr, exit 2
     };
     Mode mode = Mode::Run;
@@ -23,6 +24,7 @@ struct CommandLine {
     bool seedGiven = false;
     uint64_t seed = 0;
     QString memoryPath; // empty: the data memory is the program's own
+    QString convertIn, convertOut;
 };
 
 inline constexpr double MinRate = 1;

@@ -4,6 +4,7 @@
 #include "Platform.h"
 #include "SharedMemory.h"
 #include "Simulator.h"
+#include "SpectrumInterchange.h"
 #include "SpektrFiles.h"
 #include "UnitRYV.h"
 #include "Uryv.h"
@@ -132,6 +133,13 @@ int main(int argc, char *argv[])
     case CommandLine::Mode::Error:
         std::fprintf(stderr, "%s\n", cl.text.toLocal8Bit().constData());
         return 2;
+    case CommandLine::Mode::Convert: {
+        QString error;
+        const int rc = ConvertSpectrumFile(cl.convertIn, cl.convertOut, cl.settingsPath, error);
+        if (rc != 0)
+            std::fprintf(stderr, "ryv_demo: %s\n", error.toLocal8Bit().constData());
+        return rc;
+    }
     case CommandLine::Mode::Run:
         break;
     }

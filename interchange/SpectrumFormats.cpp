@@ -208,7 +208,13 @@ bool ReadTextCounts(const QByteArray &file, SpectrumCounts &counts, QString &pro
     counts.clear();
     size_t line = 0;
     while (!text.isEmpty()) {
-        const qsizetype cr = text.indexOf('\r');
+        // LF, CR LF and CR each end a line, as in the program's own reader.
+        qsizetype cr = -1;
+        for (qsizetype i = 0; i < text.size(); ++i)
+            if (text[i] == '\r' || text[i] == '\n') {
+                cr = i;
+                break;
+            }
         const QByteArrayView content = cr < 0 ? text : text.first(cr);
         if (line >= MaxChannels) {
             problem = AtLine(line, QStringLiteral("more than %1 channel lines").arg(MaxChannels));
@@ -224,8 +230,9 @@ bool ReadTextCounts(const QByteArray &file, SpectrumCounts &counts, QString &pro
         ++line;
         if (cr < 0)
             break;
+        const bool crlf = text[cr] == '\r';
         text = text.sliced(cr + 1);
-        if (text.startsWith('\n'))
+        if (crlf && text.startsWith('\n'))
             text = text.sliced(1);
     }
     if (!IsSpectrumChannelCount(counts.size())) {

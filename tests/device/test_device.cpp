@@ -261,6 +261,9 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
         {"--simulate=nosuch", "ryv_demo: --simulate=nosuch: not a built-in source (am241, cs137, co60, k40, mix) "
                               "nor a spectrum file.\n"},
         {"--memory stderr.txt", nullptr}, // a file of another size
+        {"--convert in.txt", "ryv_demo: --convert: give the input file and the output file (--convert IN OUT).\n"},
+        {"--convert --simulate in.txt out.spe", "ryv_demo: --convert: not with --simulate.\n"},
+        {"--convert nosuch.spe out.txt", nullptr},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
@@ -268,6 +271,8 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
         EXPECT_EQ(o.code, 2);
         if (c.line)
             EXPECT_EQ(o.err, c.line);
+        else if (std::strstr(c.args, "--convert"))
+            EXPECT_EQ(o.err.rfind("ryv_demo: nosuch.spe: cannot be opened: ", 0), 0u) << o.err;
         else
             EXPECT_EQ(o.err.rfind("ryv_demo: --memory stderr.txt: the file holds ", 0), 0u) << o.err;
         EXPECT_EQ(o.files, "") << "no settings file, no memory file";
@@ -275,6 +280,15 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
     const Outcome v = RunProgram(dir, "--version");
     EXPECT_EQ(v.code, 0) << "no display needed";
     EXPECT_EQ(v.files, "");
+    // A conversion needs no display either and writes only its output.
+    if (FILE *f = std::fopen((dir + "/in.dat").c_str(), "wb")) {
+        const std::vector<int32_t> counts(1024, 7);
+        std::fwrite(counts.data(), 4, counts.size(), f);
+        std::fclose(f);
+    }
+    const Outcome conv = RunProgram(dir, "--convert in.dat out.csv");
+    EXPECT_EQ(conv.code, 0) << conv.err;
+    EXPECT_EQ(conv.files, "in.dat\nout.csv\n");
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 

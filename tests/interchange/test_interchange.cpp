@@ -302,6 +302,28 @@ TEST_F(Interchange, MalformedInputChangesNothing)
     EXPECT_EQ(Convert("src.dat", "no/such/out.spe"), 2);
     EXPECT_TRUE(error_.startsWith(P("no/such/out.spe") + ": cannot be created: ")) << error_.toStdString();
     EXPECT_FALSE(QFile::exists(P("out.spe")));
+
+    // A write-protected output stays as it is, even for root.
+    Put("locked.spe", "kept\n");
+    QFile::setPermissions(P("locked.spe"), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    EXPECT_EQ(Convert("src.dat", "locked.spe"), 2);
+    EXPECT_EQ(error_, P("locked.spe") + ": cannot be written: the file is write-protected");
+    EXPECT_EQ(Get("locked.spe"), QByteArray("kept\n"));
+}
+
+// Text spectra written by Linux tools end their lines in LF alone.
+TEST_F(Interchange, TextLinesEndInLfCrLfOrCr)
+{
+    QByteArray text;
+    for (int c = 0; c < 1024; ++c)
+        text += QByteArray::number(c).rightJustified(6, ' ') + "  " + QByteArray::number(c * 3).rightJustified(12, ' ') +
+                (c % 3 == 0 ? "\n" : c % 3 == 1 ? "\r\n" : "\r");
+    Put("lf.txt", text);
+    ASSERT_EQ(Convert("lf.txt", "lf.dat"), 0) << error_.toStdString();
+    SpectrumCounts expect(1024);
+    for (int c = 0; c < 1024; ++c)
+        expect[static_cast<size_t>(c)] = c * 3;
+    EXPECT_TRUE(Get("lf.dat") == BinaryOf(expect));
 }
 
 } // namespace
