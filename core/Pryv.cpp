@@ -1,4 +1,5 @@
 // Program entry: the start-up sequence, then the event loop.
+#include "AppSetup.h"
 #include "Platform.h"
 #include "UnitRYV.h"
 #include "Uryv.h"
@@ -9,6 +10,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    Platform::SetUpApplication(app);
     // The settings file is resolved once, against the directory the program
     // is started in.
     SettingsFilePath = QDir::current().absoluteFilePath(QString::fromLatin1(SettingsFileName)).toStdString();

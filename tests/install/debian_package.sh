@@ -46,7 +46,10 @@ done
 
 # The files in the package are the ones of the source tree.
 dpkg-deb -x "$DEB" "$OUT/root"
-cmp "$SRC/help/Ryv.hlp" "$OUT/root/usr/share/ryv_demo/Ryv.hlp" || fail "help file differs"
+cmp "$BUILD/Ryv.hlp" "$OUT/root/usr/share/ryv_demo/Ryv.hlp" || fail "help file differs"
+version=$(sed -n 's/^ Version: //p' <<<"$info")
+version=${version%%-*}
+grep -qF "<p>Версия $version.</p>" "$OUT/root/usr/share/ryv_demo/Ryv.hlp" || fail "the help file does not give version $version"
 cmp "$SRC/packaging/ryv_demo.desktop" "$OUT/root/usr/share/applications/ryv_demo.desktop" || fail "desktop entry differs"
 cmp "$SRC/packaging/ryv_demo.svg" "$OUT/root/usr/share/icons/hicolor/scalable/apps/ryv_demo.svg" || fail "icon differs"
 for f in "$SRC"/samples/*.txt; do

@@ -1,0 +1,39 @@
+#include "AppSetup.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#ifndef RYV_VERSION
+#error "RYV_VERSION must come from the build"
+#endif
+
+namespace Platform {
+
+const char *Version() { return RYV_VERSION; }
+
+void SetUpApplication(QApplication &app)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("RYV_demo"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(Version()));
+    QCoreApplication::setOrganizationName(QStringLiteral("RYV_demo"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("ryv_demo"));
+
+    QIcon icon;
+    for (const char *size : {"32", "64", "256"})
+        icon.addFile(QStringLiteral(":/ryv_demo/icons/ryv_demo_%1.png").arg(QLatin1String(size)));
+    QApplication::setWindowIcon(icon);
+
+    // Qt's catalogue of its standard texts (button captions, file and print
+    // dialogs) for the first of the user's interface languages it has.
+    auto *translator = new QTranslator(&app);
+    if (translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
+} // namespace Platform
