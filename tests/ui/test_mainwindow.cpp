@@ -529,7 +529,7 @@ private slots:
         QLocale::setDefault(QLocale::c());
         QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("ryv_demo"));
         TFRYV *f = FrameWithWindows(1);
-        const QColor blue(0, 0, 255);
+        const QColor blue(0x1f, 0x4f, 0xd8); // the icon's histogram
         QCOMPARE(f->windowIcon().pixmap(32, 32).toImage().pixelColor(16, 20), blue);
         QCOMPARE(f->MdiArea->subWindowList()[0]->windowIcon().pixmap(32, 32).toImage().pixelColor(16, 20), blue);
 
