@@ -521,9 +521,12 @@ private slots:
     }
 
     // Start-up gives every window the program's icon and, for a Russian
-    // user, Qt's own captions in Russian: the exit question says Да / Нет.
+    // user only, Qt's own captions in Russian: the exit question says Да / Нет.
     void iconAndQtCaptionsFollowTheUser()
     {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        Platform::SetUpApplication(*qApp);
+        QVERIFY2(qApp->findChildren<QTranslator *>().isEmpty(), "Qt's captions change under a German locale");
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
         Platform::SetUpApplication(*qApp);
         QLocale::setDefault(QLocale::c());

@@ -27,9 +27,14 @@ void SetUpApplication(QApplication &app)
     QApplication::setWindowIcon(icon);
 
     // Qt's catalogue of its standard texts (button captions, file and print
-    // dialogs) for the first of the user's interface languages it has.
+    // dialogs) when the user's interface language is Russian, the language
+    // of the program's own texts. Under any other language Qt's captions
+    // stay as they are, so that no window mixes three languages.
+    const QLocale language(QLocale().uiLanguages().value(0));
+    if (language.language() != QLocale::Russian)
+        return;
     auto *translator = new QTranslator(&app);
-    if (translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+    if (translator->load(language, QStringLiteral("qtbase"), QStringLiteral("_"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(translator);
     else

@@ -7,9 +7,9 @@ class QApplication;
 namespace Platform {
 
 // Sets the application's name, version, organisation and desktop file name,
-// the default window icon of every window, and loads Qt's own translations
-// for the user's locale, so that standard buttons and dialogs speak the
-// user's language. Nothing is loaded where Qt has no catalogue for it.
+// the default window icon of every window, and, for a Russian-speaking user,
+// loads Qt's own translations, so that standard buttons and dialogs speak
+// Russian like the rest of the program.
 void SetUpApplication(QApplication &app);
 
 // The program's version, from the build.
