@@ -6,7 +6,8 @@ start_x
 start_app
 shot exit_frame
 # The frame carries the program's icon for the window manager.
-xprop -id "$FRAME" _NET_WM_ICON | grep -q 'Icon (32 x 32)' || fail "the frame has no icon of its own"
+icon=$(xprop -id "$FRAME" _NET_WM_ICON)
+grep -q 'Icon (32 x 32)' <<<"$icon" || fail "the frame has no icon of its own"
 
 "$XCLOSE" "$FRAME"
 box=$(wait_window 'Вы делаете попытку выйти')

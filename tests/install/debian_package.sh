@@ -68,8 +68,10 @@ grep -qx 'Icon=ryv_demo' "$OUT/root/usr/share/applications/ryv_demo.desktop" || 
 # manual page formats without a warning.
 man_text=$(MANWIDTH=80 man --warnings -l "$OUT/root/usr/share/man/man1/ryv_demo.1.gz" 2>&1 >/dev/null) || fail "man failed"
 [ -z "$man_text" ] || fail "manual page warnings: $man_text"
-zcat "$OUT/root/usr/share/man/man1/ryv_demo.1.gz" | grep -q "^\.TH RYV_DEMO 1 .* \"RYV_demo $version\"" || fail "manual page version"
-zcat "$OUT/root/usr/share/doc/ryv-demo/changelog.gz" | head -1 | grep -qF "ryv-demo ($version)" || fail "changelog does not start with version $version"
+man_source=$(zcat "$OUT/root/usr/share/man/man1/ryv_demo.1.gz")
+grep -q "^\.TH RYV_DEMO 1 .* \"RYV_demo $version\"" <<<"$man_source" || fail "manual page version"
+changelog=$(zcat "$OUT/root/usr/share/doc/ryv-demo/changelog.gz")
+[[ "$changelog" == "ryv-demo ($version) "* ]] || fail "changelog does not start with version $version"
 
 # The package checkers of Debian and AppStream: no error and no warning.
 appstreamcli validate-tree --no-net "$OUT/root" || fail "appstreamcli validate-tree"
