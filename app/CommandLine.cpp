@@ -11,6 +11,42 @@ CommandLine Failure(const QString &message)
     cl.text = QStringLiteral("ryv_demo: ") + message;
     return cl;
 }
+// The options QApplication takes itself, with one or two dashes.
+QStringList WithoutQtOptions(const QStringList &arguments)
+{
+    static const QStringList withValue = {
+        QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"),   QStringLiteral("qwindowgeometry"),    QStringLiteral("geometry"),
+        QStringLiteral("qwindowtitle"), QStringLiteral("title"),          QStringLiteral("qwindowicon"),
+        QStringLiteral("icon"),     QStringLiteral("style"),              QStringLiteral("stylesheet"),
+        QStringLiteral("session"),  QStringLiteral("display"),            QStringLiteral("name"),
+        QStringLiteral("visual"),   QStringLiteral("ncols")};
+    static const QStringList flags = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                      QStringLiteral("nograb"),  QStringLiteral("dograb"),
+                                      QStringLiteral("sync"),    QStringLiteral("cmap")};
+    QStringList out;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &a = arguments[i];
+        if (i == 0 || a == QLatin1String("--")) {
+            out.append(arguments.mid(i == 0 ? 0 : i, i == 0 ? 1 : -1));
+            if (i == 0)
+                continue;
+            break;
+        }
+        QString name = a.startsWith(QLatin1String("--")) ? a.mid(2) : a.startsWith(QLatin1Char('-')) ? a.mid(1) : QString();
+        const bool inlineValue = name.contains(QLatin1Char('='));
+        name = name.section(QLatin1Char('='), 0, 0);
+        if (flags.contains(name) && !inlineValue)
+            continue;
+        if (withValue.contains(name)) {
+            if (!inlineValue)
+                ++i; // its value
+            continue;
+        }
+        out.append(a);
+    }
+    return out;
+}
 } // namespace
 
 CommandLine ParseCommandLine(const QStringList &arguments)
@@ -47,8 +83,9 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     parser.addOptions({help, version, settings, simulate, rate, seed, memory, convert});
 
     // QCommandLineParser has no optional values: --simulate=SOURCE is taken
-    // apart here.
-    QStringList args = arguments;
+    // apart here. Qt's own options (-platform, -style, ...) are left to
+    // QApplication, which sees the whole command line.
+    QStringList args = WithoutQtOptions(arguments);
     QString source;
     bool sourceGiven = false;
     for (qsizetype i = 1; i < args.size(); ++i) {

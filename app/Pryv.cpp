@@ -1,5 +1,6 @@
 // Program entry: the command line, the acquisition source, the start-up
 // sequence, then the event loop.
+#include "AppSetup.h"
 #include "CommandLine.h"
 #include "Platform.h"
 #include "SharedMemory.h"
@@ -96,6 +97,7 @@ int Run(int argc, char *argv[], const CommandLine &cl)
     if (!PrepareSources(cl))
         return 2;
     QApplication app(argc, argv);
+    Platform::SetUpApplication(app);
     // The settings file is resolved once, against the directory the program
     // is started in.
     const QString settings = cl.settingsPath.isEmpty() ? QString::fromLatin1(SettingsFileName) : cl.settingsPath;

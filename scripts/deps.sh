@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the program and the tests need,
-# when any is missing. Runs apt-get as root (directly or through sudo).
+# Installs the Debian packages that are missing, with apt-get as root
+# (directly or through sudo).
+#   deps.sh run    what building and running the program need
+#   deps.sh test   that and what the tests add (the default)
 set -euo pipefail
-packages=(
+# Building and running: compiler and CMake, Qt 6, Qt's own translations
+# and the fonts the windows are laid out with.
+run_packages=(
   cmake make g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   fonts-dejavu-core fonts-liberation
+)
+# Testing: GoogleTest and Google Benchmark, an X server driven from outside
+# with screenshots, PDF pages as pixels, the fuzzing compiler, and the
+# package checks.
+test_packages=(
+  libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick poppler-utils
   clang libclang-rt-14-dev
-  dpkg-dev file
+  dpkg-dev file lintian appstream
 )
+case "${1:-test}" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,7 +5,7 @@
 # shows a spectrum growing; arguments are passed on to the program instead.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/deps.sh"
+"$root/scripts/deps.sh" run
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" -j"$(nproc)" --target ryv_demo
 mkdir -p "$root/build/run"

@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${RYV_BUILD_DIR:-$root/build}"
-"$root/scripts/deps.sh"
+"$root/scripts/deps.sh" test
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${RYV_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j"$(nproc)"
 cd "$build"

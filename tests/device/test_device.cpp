@@ -277,6 +277,9 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
             EXPECT_EQ(o.err.rfind("ryv_demo: --memory stderr.txt: the file holds ", 0), 0u) << o.err;
         EXPECT_EQ(o.files, "") << "no settings file, no memory file";
     }
+    // Qt's own options are QApplication's, not errors.
+    const Outcome qt = RunProgram(dir, "-style fusion --platform offscreen -reverse --version");
+    EXPECT_EQ(qt.code, 0) << qt.err;
     const Outcome v = RunProgram(dir, "--version");
     EXPECT_EQ(v.code, 0) << "no display needed";
     EXPECT_EQ(v.files, "");

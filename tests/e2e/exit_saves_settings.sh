@@ -1,9 +1,13 @@
-# Closed through its close box: No keeps it running and writes nothing;
-# Yes ends it and leaves a 152-byte settings file with the defaults.
+# Closed through its close box (the frame carries the program's icon): No keeps
+# it running and writes nothing; Yes ends it and leaves a 152-byte settings
+# file with the defaults.
 source "$(dirname "$0")/lib.sh"
 start_x
 start_app
 shot exit_frame
+# The frame carries the program's icon for the window manager.
+icon=$(xprop -id "$FRAME" _NET_WM_ICON)
+grep -q 'Icon (32 x 32)' <<<"$icon" || fail "the frame has no icon of its own"
 
 "$XCLOSE" "$FRAME"
 box=$(wait_window 'Вы делаете попытку выйти')

@@ -1,7 +1,8 @@
 # Builds the Debian package with cpack from the build folder and checks what
 # dpkg-deb says about it: the name, the dependencies on the Qt 6 runtime, and
-# the program, help file, samples, desktop entry and icon in their places,
-# each the same bytes as in the source tree.
+# the program, help file, samples, desktop entry, icon, manual page, copyright,
+# changelog and AppStream metadata in their places, the files the same bytes
+# as in the source or build tree; then lintian and appstreamcli on it.
 set -euo pipefail
 BUILD="$1"
 SRC="$2"
@@ -24,7 +25,7 @@ grep -q '^ Description: .\+' <<<"$info" || fail "no description"
 depends=$(grep '^ Depends: ' <<<"$info") || fail "no Depends line"
 # The package names of the Depends line, without their versions.
 names=$(sed -e 's/^ Depends: //' -e 's/ *([^)]*)//g' <<<"$depends" | tr ',' '\n' | tr -d ' ')
-for p in libqt6widgets6 libqt6gui6 libqt6core6 libqt6printsupport6 qt6-qpa-plugins fonts-liberation libc6 libstdc++6; do
+for p in libqt6widgets6 libqt6gui6 libqt6core6 libqt6printsupport6 qt6-qpa-plugins qt6-translations-l10n fonts-liberation libc6 libstdc++6; do
   grep -qxF "$p" <<<"$names" || fail "Depends does not list $p: $depends"
 done
 
@@ -37,6 +38,10 @@ has '-rw-r--r--' share/ryv_demo/Ryv.hlp
 has '-rw-r--r--' share/applications/ryv_demo.desktop
 has '-rw-r--r--' share/icons/hicolor/scalable/apps/ryv_demo.svg
 has '-rw-r--r--' share/ryv_demo/samples/README.md
+has '-rw-r--r--' share/man/man1/ryv_demo.1.gz
+has '-rw-r--r--' share/doc/ryv-demo/copyright
+has '-rw-r--r--' share/doc/ryv-demo/changelog.gz
+has '-rw-r--r--' share/metainfo/invalid.ryv_demo.ryv_demo.metainfo.xml
 n=0
 for f in "$SRC"/samples/*.txt; do
   has '-rw-r--r--' "share/ryv_demo/samples/$(basename "$f")"
@@ -46,7 +51,10 @@ done
 
 # The files in the package are the ones of the source tree.
 dpkg-deb -x "$DEB" "$OUT/root"
-cmp "$SRC/help/Ryv.hlp" "$OUT/root/usr/share/ryv_demo/Ryv.hlp" || fail "help file differs"
+cmp "$BUILD/Ryv.hlp" "$OUT/root/usr/share/ryv_demo/Ryv.hlp" || fail "help file differs"
+version=$(sed -n 's/^ Version: //p' <<<"$info")
+version=${version%%-*}
+grep -qF "<p>Версия $version.</p>" "$OUT/root/usr/share/ryv_demo/Ryv.hlp" || fail "the help file does not give version $version"
 cmp "$SRC/packaging/ryv_demo.desktop" "$OUT/root/usr/share/applications/ryv_demo.desktop" || fail "desktop entry differs"
 cmp "$SRC/packaging/ryv_demo.svg" "$OUT/root/usr/share/icons/hicolor/scalable/apps/ryv_demo.svg" || fail "icon differs"
 for f in "$SRC"/samples/*.txt; do
@@ -55,4 +63,17 @@ done
 file -b "$OUT/root/usr/bin/ryv_demo" | grep -q '^ELF' || fail "bin/ryv_demo is not an ELF executable"
 grep -qx 'Exec=ryv_demo' "$OUT/root/usr/share/applications/ryv_demo.desktop" || fail "desktop Exec"
 grep -qx 'Icon=ryv_demo' "$OUT/root/usr/share/applications/ryv_demo.desktop" || fail "desktop Icon"
+
+# The manual page and the changelog are gzip data of this version; the
+# manual page formats without a warning.
+man_text=$(MANWIDTH=80 man --warnings -l "$OUT/root/usr/share/man/man1/ryv_demo.1.gz" 2>&1 >/dev/null) || fail "man failed"
+[ -z "$man_text" ] || fail "manual page warnings: $man_text"
+man_source=$(zcat "$OUT/root/usr/share/man/man1/ryv_demo.1.gz")
+grep -q "^\.TH RYV_DEMO 1 .* \"RYV_demo $version\"" <<<"$man_source" || fail "manual page version"
+changelog=$(zcat "$OUT/root/usr/share/doc/ryv-demo/changelog.gz")
+[[ "$changelog" == "ryv-demo ($version) "* ]] || fail "changelog does not start with version $version"
+
+# The package checkers of Debian and AppStream: no error and no warning.
+appstreamcli validate-tree --no-net "$OUT/root" || fail "appstreamcli validate-tree"
+lintian --fail-on error,warning "$DEB" || fail "lintian"
 echo "debian package: 1 passed, 0 failed"

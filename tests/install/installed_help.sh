@@ -23,7 +23,7 @@ trap 'cleanup; rm -rf "$PREFIX"' EXIT
 # share/ryv_demo, the desktop entry and the icon where desktops look.
 [ -x "$PREFIX/bin/ryv_demo" ] || fail "no bin/ryv_demo"
 [ "$(ls "$PREFIX/bin")" = ryv_demo ] || fail "bin holds more than the program: $(ls "$PREFIX/bin")"
-cmp "$SRC/help/Ryv.hlp" "$PREFIX/share/ryv_demo/Ryv.hlp" || fail "help file"
+cmp "$BUILD/Ryv.hlp" "$PREFIX/share/ryv_demo/Ryv.hlp" || fail "help file"
 for f in "$SRC"/samples/*.txt; do
   cmp "$f" "$PREFIX/share/ryv_demo/samples/$(basename "$f")" || fail "sample $(basename "$f")"
 done

@@ -3,12 +3,17 @@
 #include "SpektrFiles.h"
 #include "UiTestUtil.h"
 
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QPrinter>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cerrno>
 #include <climits>
@@ -629,6 +634,38 @@ private slots:
                     ++(y < blue.top() ? changedAbove : changedBelow);
         QVERIFY2(changedAbove > 100, qPrintable(QString::number(changedAbove)));
         QCOMPARE(changedBelow, 0);
+    }
+
+    // The real print dialog, with no printer installed, offers a PDF file:
+    // the operator picks it, names the file and gets the window's page.
+    void printDialogPrintsToAPdfFile()
+    {
+        Boxes boxes;
+        const QString pdf = Tmp(QStringLiteral("dialog.pdf"));
+        QString choices;
+        QTimer::singleShot(0, [&] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            auto *printers = dialog ? dialog->findChild<QComboBox *>(QStringLiteral("printers")) : nullptr;
+            auto *file = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("filename")) : nullptr;
+            auto *ok = dialog ? dialog->findChild<QDialogButtonBox *>() : nullptr;
+            if (!printers || !file || !ok) {
+                if (dialog)
+                    dialog->close();
+                return;
+            }
+            for (int i = 0; i < printers->count(); ++i)
+                choices += printers->itemText(i) + QLatin1Char(';');
+            printers->setCurrentIndex(printers->findText(QStringLiteral("PDF"), Qt::MatchContains));
+            file->setText(pdf);
+            ok->button(QDialogButtonBox::Ok)->click();
+        });
+        g1->NPrint->trigger();
+        QVERIFY2(choices.contains(QStringLiteral("(PDF)")), qPrintable(choices));
+        QVERIFY(boxes.log().isEmpty());
+        const QString prefix = Tmp(QStringLiteral("dialog"));
+        QCOMPARE(QProcess::execute(QStringLiteral("pdftoppm"), {"-png", "-r", "50", "-singlefile", pdf, prefix}), 0);
+        const BlueArea blue = FindBlue(QImage(prefix + QStringLiteral(".png")));
+        QVERIFY2(blue.count > 30000, qPrintable(QString::number(blue.count)));
     }
 
     void exceptionDuringPrintRestoresTheLiveDisplay()

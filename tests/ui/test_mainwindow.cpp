@@ -1,9 +1,13 @@
 // The frame window: menus, phases, spectrum-window management, shortcuts,
 // the device menu, help and hints, the exit.
+#include "AppSetup.h"
 #include "UiTestUtil.h"
 
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
+#include <QTranslator>
 #include <QActionGroup>
 #include <QScrollBar>
 #include <QToolTip>
@@ -506,6 +510,7 @@ private slots:
         QVERIFY2(!viewer->testAttribute(Qt::WA_QuitOnClose), "an open help window must not keep the program alive");
         f.NAbProgramm->trigger();
         QVERIFY(boxes.log().isEmpty());
+        QVERIFY(browser->toPlainText().contains(QStringLiteral("Версия " RYV_VERSION ".")));
         viewer->close();
 
         // without a help file: a plain message, and the program goes on
@@ -547,6 +552,37 @@ private slots:
         f.MDevice->close();
         viewer->close();
         QVERIFY(boxes.log().isEmpty());
+    }
+
+    // Start-up gives every window the program's icon and, for a Russian
+    // user only, Qt's own captions in Russian: the exit question says Да / Нет.
+    void iconAndQtCaptionsFollowTheUser()
+    {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        Platform::SetUpApplication(*qApp);
+        QVERIFY2(qApp->findChildren<QTranslator *>().isEmpty(), "Qt's captions change under a German locale");
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        Platform::SetUpApplication(*qApp);
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("ryv_demo"));
+        TFRYV *f = FrameWithWindows(1);
+        const QColor blue(0x1f, 0x4f, 0xd8); // the icon's histogram
+        QCOMPARE(f->windowIcon().pixmap(32, 32).toImage().pixelColor(16, 20), blue);
+        QCOMPARE(f->MdiArea->subWindowList()[0]->windowIcon().pixmap(32, 32).toImage().pixelColor(16, 20), blue);
+
+        QString yes, no;
+        QTimer::singleShot(0, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                yes = box->button(QMessageBox::Yes)->text();
+                no = box->button(QMessageBox::No)->text();
+                box->button(QMessageBox::No)->click();
+            }
+        });
+        QVERIFY(!f->close());
+        qDeleteAll(qApp->findChildren<QTranslator *>());
+        DisposeFrame(f);
+        QCOMPARE(yes, QStringLiteral("&Да"));
+        QCOMPARE(no, QStringLiteral("&Нет"));
     }
 
     void exitAnsweredNoWritesNothing()

@@ -128,7 +128,9 @@ bool RunPrintDialog(QWidget *parent, QPrinter &printer)
     dialog.setMinMax(1, 1);
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
     dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
-    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    // Printing to a PDF file is always offered, so that a window can be
+    // printed on a machine without a configured printer.
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
     dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
     return dialog.exec() == QDialog::Accepted;
 }
