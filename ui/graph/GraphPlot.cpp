@@ -70,7 +70,7 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
         for (int x = 0; x < 512; ++x)
             if (h[x] != PlotHeights[x])
                 changedRows += std::min<int64_t>(std::abs(int64_t(h[x]) - PlotHeights[x]), 300);
-        whole = changedRows > 512 * 300 / 2;
+        whole = changedRows > 512 * 300 / 4;
     }
     if (whole) {
         DrawPlotColumns(image, h, 0, 511, histogram, kPlotWhite, kPlotBlue);
