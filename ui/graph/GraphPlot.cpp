@@ -56,14 +56,11 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
     }
     if (PlotMode < 0)
         whole = true;
-    // What changed, as rows top..bottom per band of 128 columns: a few
-    // rectangles keep both the painting and its bookkeeping small.
+    // What changed, as columns left..right and rows top..bottom per band of
+    // 128 columns: a few rectangles keep both the painting and its
+    // bookkeeping small.
+    int left[4] = {512, 512, 512, 512}, right[4] = {-1, -1, -1, -1};
     int top[4] = {300, 300, 300, 300}, bottom[4] = {-1, -1, -1, -1};
-    auto mark = [&](int x, int from, int to) {
-        top[x / 128] = std::min(top[x / 128], from);
-        bottom[x / 128] = std::max(bottom[x / 128], to);
-    };
-    int left[4] = {128, 256, 384, 512}, right[4] = {-1, 127, 255, 383};
     if (!whole) {
         // Many changed pixels are cheaper drawn afresh, row by row.
         int64_t changedRows = 0;
@@ -77,12 +74,6 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
         for (int x = 0; x < 512; ++x)
             if (marked[x])
                 DrawMarkerLine(image, x);
-        for (int g = 0; g < 4; ++g) {
-            top[g] = 0;
-            bottom[g] = 299;
-            left[g] = g * 128;
-            right[g] = g * 128 + 127;
-        }
     } else {
         for (int x = 0; x < 512; ++x) {
             if (h[x] == PlotHeights[x] && marked[x] == PlotMarked[x])
@@ -98,9 +89,11 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
                 if (from > to)
                     continue;
             }
-            mark(x, from, to);
-            left[x / 128] = std::min(left[x / 128], x);
-            right[x / 128] = std::max(right[x / 128], x);
+            const int band = x / 128;
+            left[band] = std::min(left[band], x);
+            right[band] = std::max(right[band], x);
+            top[band] = std::min(top[band], from);
+            bottom[band] = std::max(bottom[band], to);
         }
     }
     std::copy(h, h + 512, PlotHeights);
