@@ -3,19 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace {
-inline void Plot(QImage &image, int x, int y, const Pen &pen)
-{
-    if (x < 0 || y < 0 || x >= image.width() || y >= image.height())
-        return;
-    auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-    if (pen.notXor)
-        line[x] = 0xFF000000u | (~(pen.color ^ line[x]) & 0x00FFFFFFu);
-    else
-        line[x] = 0xFF000000u | (pen.color & 0x00FFFFFFu);
-}
-} // namespace
-
 void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
 {
     if (x0 == x1 && !pen.dotted && !pen.notXor) {
@@ -31,13 +18,23 @@ void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
                 bits[y * stride + x0] = c;
         return;
     }
+    const int width = image.width(), height = image.height();
+    const qsizetype stride = image.bytesPerLine() / 4;
+    auto *bits = reinterpret_cast<QRgb *>(image.bits());
+    const QRgb c = 0xFF000000u | (pen.color & 0x00FFFFFFu);
+    auto plot = [&](int px, int py) {
+        if (px < 0 || py < 0 || px >= width || py >= height)
+            return;
+        QRgb &pixel = bits[py * stride + px];
+        pixel = pen.notXor ? 0xFF000000u | (~(pen.color ^ pixel) & 0x00FFFFFFu) : c;
+    };
     const int dx = std::abs(x1 - x0), sx = x0 < x1 ? 1 : -1;
     const int dy = -std::abs(y1 - y0), sy = y0 < y1 ? 1 : -1;
     int err = dx + dy;
     int x = x0, y = y0;
     for (int i = 0; !(x == x1 && y == y1); ++i) {
         if (!pen.dotted || i % 2 == 0)
-            Plot(image, x, y, pen);
+            plot(x, y);
         const int e2 = 2 * err;
         if (e2 >= dy) {
             err += dy;
@@ -88,8 +85,10 @@ void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bo
     for (int x = from; x <= to; ++x)
         BlueRows(heights[x], histogram, top[x], bottom[x]);
     const QRgb bg = 0xFF000000u | background, fg = 0xFF000000u | foreground;
+    const qsizetype stride = image.bytesPerLine() / 4;
+    auto *bits = reinterpret_cast<QRgb *>(image.bits());
     // Row 0 keeps its pixel unless a point lands there.
-    auto *row0 = reinterpret_cast<QRgb *>(image.scanLine(0));
+    QRgb *row0 = bits;
     for (int x = from; x <= to; ++x)
         if (top[x] == 0)
             row0[x] = fg;
@@ -103,7 +102,7 @@ void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bo
         }
     }
     for (int y = 1; y < 300; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        QRgb *line = bits + y * stride;
         for (int x = from; x <= to; ++x)
             line[x] = static_cast<unsigned>(y - top[x]) <= span[x] ? fg : bg;
     }
