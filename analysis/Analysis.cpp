@@ -9,6 +9,10 @@
 #include <limits>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 AnalysisStateRecord AnalysisState;
 
 void ResetAnalysisState() { AnalysisState = AnalysisStateRecord{}; }
@@ -51,11 +55,83 @@ void ReadClipped(int32_t input, int64_t first, int64_t count, int32_t n, int32_t
                          out + (lo - first));
 }
 
-// Sum of channels first..last cut to 0..n-1, in chunks through the bulk read.
+// Where channels lo..hi-1 of an input lie as four byte planes: plane k of
+// channel c is DataMemory[base[k] + c - lo]. False when the range is empty,
+// served from the print snapshot, or not laid out one byte per channel.
+struct PlaneRun {
+    int32_t lo = 0, hi = 0;
+    int32_t base[4] = {};
+};
+
+bool PlanesOf(int32_t input, int64_t lo, int64_t hi, PlaneRun &run)
+{
+    if (DataFromMemory == 0 || input < 1 || input > 3 || lo < 0 || hi <= lo || hi > Settings.ChannelCount)
+        return false;
+    for (int k = 0; k < 4; ++k) {
+        run.base[k] = PlaneOffset(static_cast<int32_t>(lo), input, k);
+        if (run.base[k] < 0 ||
+            PlaneOffset(static_cast<int32_t>(hi - 1), input, k) != run.base[k] + (hi - 1 - lo))
+            return false;
+    }
+    run.lo = static_cast<int32_t>(lo);
+    run.hi = static_cast<int32_t>(hi);
+    return true;
+}
+
+// Sum of the bytes p[0..len-1], read unsigned, or with flip each byte with
+// its top bit inverted (a signed byte plus 128).
+template <bool flip>
+inline uint64_t ByteSum(const uint8_t *p, int64_t len)
+{
+    uint64_t s = 0;
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i top = _mm_set1_epi8(flip ? static_cast<char>(0x80) : 0);
+    __m128i acc = zero;
+    for (; i + 16 <= len; i += 16) {
+        const __m128i v = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)), top);
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(v, zero));
+    }
+    if (i + 8 <= len) {
+        const __m128i v = _mm_xor_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + i)), top);
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(_mm_unpacklo_epi64(v, zero), zero));
+        i += 8;
+    }
+    s = static_cast<uint64_t>(_mm_cvtsi128_si64(acc)) +
+        static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
+#endif
+    for (; i < len; ++i)
+        s += flip ? p[i] ^ 0x80u : p[i];
+    return s;
+}
+
+// Sum of the counts of channels a..b-1 (inside run), each plane read once:
+// a count is its three low bytes unsigned plus its top byte signed times 2^24.
+int64_t PlaneSum(const PlaneRun &run, int64_t a, int64_t b)
+{
+    if (b <= a)
+        return 0;
+    const int64_t len = b - a;
+    const int64_t at = a - run.lo;
+    const auto s0 = static_cast<int64_t>(ByteSum<false>(DataMemory + run.base[0] + at, len));
+    const auto s1 = static_cast<int64_t>(ByteSum<false>(DataMemory + run.base[1] + at, len));
+    const auto s2 = static_cast<int64_t>(ByteSum<false>(DataMemory + run.base[2] + at, len));
+    const auto s3 = static_cast<int64_t>(ByteSum<true>(DataMemory + run.base[3] + at, len)) - 128 * len;
+    return s0 + s1 * 256 + s2 * 65536 + s3 * 16777216;
+}
+
+// Sum of channels first..last cut to 0..n-1, straight from the planes where
+// they allow it, otherwise in chunks through the bulk read.
 int64_t SumChannels(int32_t input, int64_t first, int64_t last, int32_t n)
 {
     const int64_t lo = std::max<int64_t>(first, 0);
     const int64_t hi = std::min<int64_t>(last, int64_t(n) - 1);
+    if (hi < lo)
+        return 0;
+    PlaneRun run;
+    if (PlanesOf(input, lo, hi + 1, run))
+        return PlaneSum(run, lo, hi + 1);
     int64_t sum = 0;
     constexpr int32_t Chunk = 4096;
     int32_t buf[Chunk];
@@ -100,30 +176,21 @@ int64_t Integral(int32_t input)
     return SumChannels(input, m1, int64_t(n) - 1, n) + SumChannels(input, 0, m2, n);
 }
 
-void DW(int32_t input, int32_t h[PlotColumns])
+namespace {
+
+// Heights of the 512 columns of the view. For a view wider than the plot,
+// sums[i] receives the count of column i (channels first+i*k..first+(i+1)*k-1
+// cut to the readable range) and k is returned; otherwise 0.
+int64_t ColumnHeights(int32_t input, int32_t h[PlotColumns], int64_t sums[PlotColumns])
 {
     std::fill(h, h + PlotColumns, 0);
     const int64_t width = Settings.ViewWidth;
     if (width == 0)
-        return; // no channels in view: an empty plot
+        return 0; // no channels in view: an empty plot
 
     const int64_t first = Settings.ViewFirst;
     const int64_t scale = Settings.VertScale;
-
-    // Channels the columns draw on: k per column for wide views, one per
-    // column at 512, one per b columns for narrow views.
-    int64_t k = 1, b = 1, span;
-    if (width > PlotColumns) {
-        k = width / PlotColumns;
-        span = PlotColumns * k;
-    } else if (width == PlotColumns) {
-        span = PlotColumns;
-    } else {
-        b = PlotColumns / width;
-        span = (PlotColumns - 1) / b + 1;
-    }
-    std::vector<int32_t> counts(static_cast<size_t>(span));
-    ReadClipped(input, first, span, ReadableChannels(input), counts.data());
+    const int32_t n = ReadableChannels(input);
 
     // Height of a column whose count (or mean of k counts) times 300 is
     // `scaled`. A scale of 0 or less has no sound meaning: any non-zero
@@ -138,19 +205,77 @@ void DW(int32_t input, int32_t h[PlotColumns])
     };
 
     if (width > PlotColumns) {
-        for (int64_t i = 0; i < PlotColumns; ++i) {
-            int64_t s = 0;
-            for (int64_t j = 0; j < k; ++j)
-                s += counts[static_cast<size_t>(i * k + j)];
-            h[i] = height((s * PlotHeight) / k);
+        // k channels per column, summed straight from the byte planes.
+        const int64_t k = width / PlotColumns;
+        const int64_t lo = std::max<int64_t>(first, 0);
+        const int64_t hi = std::min<int64_t>(first + PlotColumns * k, n); // exclusive
+        PlaneRun run;
+        if (hi <= lo) {
+            std::fill(sums, sums + PlotColumns, 0);
+        } else if (PlanesOf(input, lo, hi, run)) {
+            for (int64_t i = 0; i < PlotColumns; ++i)
+                sums[i] = PlaneSum(run, std::max(first + i * k, lo), std::min(first + (i + 1) * k, hi));
+        } else {
+            std::vector<int32_t> counts(static_cast<size_t>(PlotColumns * k));
+            ReadClipped(input, first, PlotColumns * k, n, counts.data());
+            for (int64_t i = 0; i < PlotColumns; ++i) {
+                int64_t s = 0;
+                for (int64_t j = 0; j < k; ++j)
+                    s += counts[static_cast<size_t>(i * k + j)];
+                sums[i] = s;
+            }
         }
-    } else if (width == PlotColumns) {
         for (int i = 0; i < PlotColumns; ++i)
-            h[i] = height(int64_t(counts[static_cast<size_t>(i)]) * PlotHeight);
-    } else {
-        for (int64_t i = 0; i < PlotColumns; i += b)
-            h[i] = height(int64_t(counts[static_cast<size_t>(i / b)]) * PlotHeight);
+            h[i] = height((sums[i] * PlotHeight) / k);
+        return k;
     }
+
+    // One channel per column at 512, one per b columns for narrow views.
+    const int64_t b = width == PlotColumns ? 1 : PlotColumns / width;
+    const int64_t span = (PlotColumns - 1) / b + 1;
+    int32_t counts[PlotColumns];
+    ReadClipped(input, first, span, n, counts);
+    for (int64_t i = 0; i < PlotColumns; i += b)
+        h[i] = height(int64_t(counts[i / b]) * PlotHeight);
+    return 0;
+}
+
+} // namespace
+
+void DW(int32_t input, int32_t h[PlotColumns])
+{
+    int64_t sums[PlotColumns];
+    ColumnHeights(input, h, sums);
+}
+
+void DWIntegral(int32_t input, int32_t h[PlotColumns], int64_t &integral)
+{
+    int64_t sums[PlotColumns];
+    const int64_t k = ColumnHeights(input, h, sums);
+    if (k == 0) {
+        integral = Integral(input);
+        return;
+    }
+    // The whole columns inside a run of the region come from the column
+    // sums; only the channels at its two ends are read again.
+    const int32_t n = ReadableChannels(input);
+    const int64_t first = Settings.ViewFirst;
+    auto runSum = [&](int64_t a, int64_t b) -> int64_t { // channels a..b, cut to 0..n-1
+        a = std::max<int64_t>(a, 0);
+        b = std::min<int64_t>(b, int64_t(n) - 1);
+        if (b < a)
+            return 0;
+        const int64_t from = a <= first ? 0 : std::min<int64_t>((a - first + k - 1) / k, PlotColumns);
+        const int64_t to = b + 1 <= first ? 0 : std::min<int64_t>((b + 1 - first) / k, PlotColumns);
+        if (from >= to)
+            return SumChannels(input, a, b, n);
+        int64_t s = SumChannels(input, a, first + from * k - 1, n) + SumChannels(input, first + to * k, b, n);
+        for (int64_t i = from; i < to; ++i)
+            s += sums[i];
+        return s;
+    };
+    const int32_t m1 = Settings.Marker[0], m2 = Settings.Marker[1];
+    integral = m1 <= m2 ? runSum(m1, m2) : runSum(m1, int64_t(n) - 1) + runSum(0, m2);
 }
 
 void Execution(int32_t input, ChannelRegion region, bool withFwhm, double &centroid)

@@ -87,6 +87,9 @@ inline constexpr int PlotHeight = 300;
 // scale (INT32_MAX for a positive sum, INT32_MIN for a negative one).
 void DW(int32_t input, int32_t h[PlotColumns]);
 
+// DW and Integral of one input together, the channels in view read once.
+void DWIntegral(int32_t input, int32_t h[PlotColumns], int64_t &integral);
+
 // Centroid of the net counts above the straight line through the region's
 // end channels, and with withFwhm the full width at half maximum into
 // AnalysisState.FwhmChannels. Clears AnalysisFailed first. On failure sets

@@ -323,6 +323,11 @@ void AnalyseInput(Checker &ck, int32_t input, const char *phase, CountFn count)
                                  Str(ClampInt32(ref[size_t(i)])));
             break;
         }
+    int32_t h2[PlotColumns];
+    int64_t integral2 = 0;
+    DWIntegral(input, h2, integral2);
+    ck.Expect(integral2 == refIntegral && std::equal(h, h + PlotColumns, h2),
+              where + "DWIntegral differs from DW and Integral: integral " + Str(integral2));
 
     VertTicks t;
     RefTicks rt;

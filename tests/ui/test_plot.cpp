@@ -297,6 +297,63 @@ private slots:
         QCOMPARE(RowsOf(g, 20, kBlue).size(), 100);
     }
 
+    // Between two ticks something changes; the plot the second tick leaves,
+    // in the bitmap and on the screen, is the one drawn from scratch.
+    void tickAfterAChangeShowsAFreshPlot_data()
+    {
+        QTest::addColumn<int>("change");
+        QTest::newRow("marker moved") << 0;
+        QTest::newRow("view changed") << 1;
+        QTest::newRow("file read") << 2;
+        QTest::newRow("mode toggled") << 3;
+        QTest::newRow("scale changed by another window") << 4;
+    }
+
+    void tickAfterAChangeShowsAFreshPlot()
+    {
+        QFETCH(int, change);
+        Settings.Marker[0] = 100;
+        Settings.Marker[1] = 300;
+        Settings.HistogramMode = change == 3 ? 0 : 1;
+        for (int c = 0; c < 1024; ++c)
+            WriteChannel(c, 1, c == 40 ? 299 : (c * 37) % 280);
+        g->PaintHandler();
+        g->TimerRisTimer();
+        QApplication::processEvents();
+        if (change == 3)
+            QCOMPARE(PlotPixel(g, 40, 0), kBlue);
+        switch (change) {
+        case 0:
+            g->LMark1MouseDown(Qt::RightButton); // one channel right
+            WriteChannel(101, 1, 7);
+            break;
+        case 1:
+            Settings.ViewFirst = 9;
+            break;
+        case 2:
+            for (int c = 0; c < 1024; ++c)
+                WriteChannel(c, 1, (c * 53) % 310);
+            break;
+        case 3:
+            Settings.HistogramMode = 1;
+            break;
+        case 4:
+            Settings.VertScale = 150;
+            break;
+        }
+        g->TimerRisTimer();
+        QApplication::processEvents();
+        const QImage ticked = g->SpektrImage->Bitmap.copy();
+        const QPoint at = g->SpektrImage->mapTo(frame, QPoint(0, 0));
+        const QImage shown = frame->screen()->grabWindow(frame->winId(), at.x(), at.y(), 512, 300).toImage();
+        g->SpektrImage->Bitmap.fill(kWhite);
+        g->RisSpectr();
+        QCOMPARE(ticked, g->SpektrImage->Bitmap);
+        QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), ticked);
+        if (change == 3)
+            QCOMPARE(PlotPixel(g, 40, 0), kWhite); // no point of the other mode stays
+    }
+
     void markerLabelsArePadded()
     {
         Settings.ChannelCount = 16384;

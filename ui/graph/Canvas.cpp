@@ -3,19 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace {
-inline void Plot(QImage &image, int x, int y, const Pen &pen)
-{
-    if (x < 0 || y < 0 || x >= image.width() || y >= image.height())
-        return;
-    auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-    if (pen.notXor)
-        line[x] = 0xFF000000u | (~(pen.color ^ line[x]) & 0x00FFFFFFu);
-    else
-        line[x] = 0xFF000000u | (pen.color & 0x00FFFFFFu);
-}
-} // namespace
-
 void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
 {
     if (x0 == x1 && !pen.dotted && !pen.notXor) {
@@ -31,13 +18,23 @@ void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
                 bits[y * stride + x0] = c;
         return;
     }
+    const int width = image.width(), height = image.height();
+    const qsizetype stride = image.bytesPerLine() / 4;
+    auto *bits = reinterpret_cast<QRgb *>(image.bits());
+    const QRgb c = 0xFF000000u | (pen.color & 0x00FFFFFFu);
+    auto plot = [&](int px, int py) {
+        if (px < 0 || py < 0 || px >= width || py >= height)
+            return;
+        QRgb &pixel = bits[py * stride + px];
+        pixel = pen.notXor ? 0xFF000000u | (~(pen.color ^ pixel) & 0x00FFFFFFu) : c;
+    };
     const int dx = std::abs(x1 - x0), sx = x0 < x1 ? 1 : -1;
     const int dy = -std::abs(y1 - y0), sy = y0 < y1 ? 1 : -1;
     int err = dx + dy;
     int x = x0, y = y0;
     for (int i = 0; !(x == x1 && y == y1); ++i) {
         if (!pen.dotted || i % 2 == 0)
-            Plot(image, x, y, pen);
+            plot(x, y);
         const int e2 = 2 * err;
         if (e2 >= dy) {
             err += dy;
@@ -62,6 +59,21 @@ void CanvasFillRect(QImage &image, int left, int top, int right, int bottom, QRg
     }
 }
 
+namespace {
+// Blue rows of a column of height h: top..bottom inclusive, empty when
+// top > bottom.
+inline void BlueRows(int32_t h, bool histogram, int &top, int &bottom)
+{
+    const bool onScale = h >= 0 && h < 300;
+    if (histogram) {
+        top = onScale ? 300 - h : 2;
+        bottom = 299;
+    } else {
+        top = bottom = onScale ? 299 - h : 1;
+    }
+}
+} // namespace
+
 void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bool histogram, QRgb background,
                      QRgb foreground)
 {
@@ -69,21 +81,14 @@ void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bo
     to = std::min(to, std::min(image.width(), 512) - 1);
     if (from > to || image.height() < 300)
         return;
-    // Blue rows of each column: top..bottom inclusive, empty when top > bottom.
     int top[512], bottom[512];
-    for (int x = from; x <= to; ++x) {
-        const int32_t h = heights[x];
-        const bool onScale = h >= 0 && h < 300;
-        if (histogram) {
-            top[x] = onScale ? 300 - h : 2;
-            bottom[x] = 299;
-        } else {
-            top[x] = bottom[x] = onScale ? 299 - h : 1;
-        }
-    }
+    for (int x = from; x <= to; ++x)
+        BlueRows(heights[x], histogram, top[x], bottom[x]);
     const QRgb bg = 0xFF000000u | background, fg = 0xFF000000u | foreground;
+    const qsizetype stride = image.bytesPerLine() / 4;
+    auto *bits = reinterpret_cast<QRgb *>(image.bits());
     // Row 0 keeps its pixel unless a point lands there.
-    auto *row0 = reinterpret_cast<QRgb *>(image.scanLine(0));
+    QRgb *row0 = bits;
     for (int x = from; x <= to; ++x)
         if (top[x] == 0)
             row0[x] = fg;
@@ -97,8 +102,54 @@ void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bo
         }
     }
     for (int y = 1; y < 300; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        QRgb *line = bits + y * stride;
         for (int x = from; x <= to; ++x)
             line[x] = static_cast<unsigned>(y - top[x]) <= span[x] ? fg : bg;
     }
+}
+
+void UpdatePlotColumn(QImage &image, int x, int32_t before, int32_t after, bool histogram, QRgb background,
+                      QRgb foreground, int &top, int &bottom)
+{
+    top = 300;
+    bottom = -1;
+    if (x < 0 || x >= std::min(image.width(), 512) || image.height() < 300)
+        return;
+    int oldTop, oldBottom, newTop, newBottom;
+    BlueRows(before, histogram, oldTop, oldBottom);
+    BlueRows(after, histogram, newTop, newBottom);
+    const QRgb bg = 0xFF000000u | background, fg = 0xFF000000u | foreground;
+    const qsizetype stride = image.bytesPerLine() / 4;
+    auto *column = reinterpret_cast<QRgb *>(image.bits()) + x;
+    if (newTop == 0) { // row 0 keeps its pixel unless a point lands there
+        column[0] = fg;
+        top = bottom = 0;
+    }
+    // Rows 1..299 that are blue in one drawing and not in the other: where
+    // the two runs overlap, the rows between their tops and between their
+    // bottoms; otherwise the whole of each.
+    auto paint = [&](int from, int to, QRgb c) {
+        from = std::max(from, 1);
+        to = std::min(to, 299);
+        for (int y = from; y <= to; ++y)
+            column[y * stride] = c;
+        if (from <= to) {
+            top = std::min(top, from);
+            bottom = std::max(bottom, to);
+        }
+    };
+    const bool overlap = oldTop <= oldBottom && newTop <= newBottom && oldTop <= newBottom && newTop <= oldBottom;
+    if (!overlap) {
+        paint(oldTop, oldBottom, bg);
+        paint(newTop, newBottom, fg);
+        return;
+    }
+    if (newTop < oldTop)
+        paint(newTop, oldTop - 1, fg);
+    else
+        paint(oldTop, newTop - 1, bg);
+    if (newBottom > oldBottom)
+        paint(oldBottom + 1, newBottom, fg);
+    else
+        paint(newBottom + 1, oldBottom, bg);
 }

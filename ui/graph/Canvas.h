@@ -29,3 +29,10 @@ void CanvasFillRect(QImage &image, int left, int top, int right, int bottom, QRg
 // the writes in cache.
 void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bool histogram, QRgb background,
                      QRgb foreground);
+
+// Brings plot column x, drawn by DrawPlotColumns at height `before`, to
+// height `after` exactly as DrawPlotColumns would draw it, writing only the
+// pixels that differ. Returns the rows written as top..bottom (top > bottom
+// when none).
+void UpdatePlotColumn(QImage &image, int x, int32_t before, int32_t after, bool histogram, QRgb background,
+                      QRgb foreground, int &top, int &bottom);

@@ -5,6 +5,8 @@
 
 #include <QPainter>
 
+#include <cstdlib>
+
 void TFGraph::RisSpectr()
 {
     int32_t h[512];
@@ -12,28 +14,98 @@ void TFGraph::RisSpectr()
         DW(InputNumber, h);
     else
         std::fill(std::begin(h), std::end(h), 0);
-    // Columns are drawn left to right; a marker whose zone holds column x is
-    // drawn again right after that column, so the columns up to x are drawn
-    // first in one pass.
-    const bool histogram = Settings.HistogramMode != 0;
-    int from = 0;
+    DrawSpectrum(h, true);
+}
+
+namespace {
+// The marker line over plot column x: red dots in not-XOR mode.
+void DrawMarkerLine(QImage &image, int x)
+{
+    const Pen red{kMarkerRed, true, true};
+    CanvasLine(image, x, 300, x, 0, red);
+}
+} // namespace
+
+void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
+{
+    // The columns are drawn left to right; a marker whose zone holds column x
+    // is drawn again (with its labels) right after the columns up to x. Its
+    // line stays on a column drawn by then and is wiped out by the drawing of
+    // a later one: marked[] is what remains over each column.
+    bool marked[512] = {};
     for (int x = 0; x < 512; ++x) {
-        bool hit = false;
-        for (int k = 0; k < 2; ++k)
-            hit |= MarkerZone[k].Left < x && x < MarkerZone[k].Right;
-        if (!hit)
-            continue;
-        DrawPlotColumns(SpektrImage->Bitmap, h, from, x, histogram, kPlotWhite, kPlotBlue);
-        from = x + 1;
         for (int k = 1; k <= 2; ++k) {
-            if (MarkerZone[k - 1].Left < x && x < MarkerZone[k - 1].Right) {
-                RisMark2(k);
-                NewTablo(k);
-            }
+            if (!(MarkerZone[k - 1].Left < x && x < MarkerZone[k - 1].Right))
+                continue;
+            MarkerLineOf(Settings.Marker[k - 1], MarkerLine);
+            const int line = MarkerLine.Left;
+            PlaceMarkerZone(k);
+            if (line >= 0 && line <= x)
+                marked[line] = !marked[line];
+            NewTablo(k);
         }
     }
-    DrawPlotColumns(SpektrImage->Bitmap, h, from, 511, histogram, kPlotWhite, kPlotBlue);
-    SpektrImage->update();
+
+    QImage &image = SpektrImage->Bitmap;
+    const bool histogram = Settings.HistogramMode != 0;
+    const int mode = histogram ? 1 : 0;
+    if (mode != PlotMode) {
+        // Nothing drawn in the other mode stays: row 0 holds only its points.
+        CanvasFillRect(image, 0, 0, 512, 1, kPlotWhite);
+        whole = true;
+    }
+    if (PlotMode < 0)
+        whole = true;
+    // What changed, as columns left..right and rows top..bottom per band of
+    // 128 columns: a few rectangles keep both the painting and its
+    // bookkeeping small.
+    int left[4] = {512, 512, 512, 512}, right[4] = {-1, -1, -1, -1};
+    int top[4] = {300, 300, 300, 300}, bottom[4] = {-1, -1, -1, -1};
+    if (!whole) {
+        // Many changed pixels are cheaper drawn afresh, row by row.
+        int64_t changedRows = 0;
+        for (int x = 0; x < 512; ++x)
+            if (h[x] != PlotHeights[x])
+                changedRows += std::min<int64_t>(std::abs(int64_t(h[x]) - PlotHeights[x]), 300);
+        whole = changedRows > 512 * 300 / 4;
+    }
+    if (whole) {
+        DrawPlotColumns(image, h, 0, 511, histogram, kPlotWhite, kPlotBlue);
+        for (int x = 0; x < 512; ++x)
+            if (marked[x])
+                DrawMarkerLine(image, x);
+    } else {
+        for (int x = 0; x < 512; ++x) {
+            if (h[x] == PlotHeights[x] && marked[x] == PlotMarked[x])
+                continue;
+            int from = 0, to = 299;
+            if (marked[x] || PlotMarked[x]) {
+                // A marker over the column: the column afresh, then the line.
+                DrawPlotColumns(image, h, x, x, histogram, kPlotWhite, kPlotBlue);
+                if (marked[x])
+                    DrawMarkerLine(image, x);
+            } else {
+                UpdatePlotColumn(image, x, PlotHeights[x], h[x], histogram, kPlotWhite, kPlotBlue, from, to);
+                if (from > to)
+                    continue;
+            }
+            const int band = x / 128;
+            left[band] = std::min(left[band], x);
+            right[band] = std::max(right[band], x);
+            top[band] = std::min(top[band], from);
+            bottom[band] = std::max(bottom[band], to);
+        }
+    }
+    std::copy(h, h + 512, PlotHeights);
+    std::copy(std::begin(marked), std::end(marked), PlotMarked);
+    PlotMode = mode;
+    if (whole) {
+        SpektrImage->update(0, 0, 512, 300);
+        return;
+    }
+    for (int g = 0; g < 4; ++g)
+        if (top[g] <= bottom[g] && left[g] <= right[g])
+            SpektrImage->update(left[g], top[g], right[g] - left[g] + 1, bottom[g] - top[g] + 1);
 }
 
 void TFGraph::RisMark(int32_t channel, TRect32 &line)
@@ -41,15 +113,23 @@ void TFGraph::RisMark(int32_t channel, TRect32 &line)
     MarkerLineOf(channel, line);
     const Pen red{kMarkerRed, true, true};
     CanvasLine(SpektrImage->Bitmap, line.Left, line.Bottom, line.Right, line.Top, red);
-    SpektrImage->update();
+    // The line is one column; drawn twice it is gone.
+    if (line.Left >= 0 && line.Left < 512)
+        PlotMarked[line.Left] = !PlotMarked[line.Left];
+    SpektrImage->update(QRect(QPoint(std::min(line.Left, line.Right), 0), QPoint(std::max(line.Left, line.Right), 299)));
 }
 
 void TFGraph::RisMark2(int32_t k)
 {
     if (k < 1 || k > 2)
         return;
+    RisMark(Settings.Marker[k - 1], MarkerLine);
+    PlaceMarkerZone(k);
+}
+
+void TFGraph::PlaceMarkerZone(int32_t k)
+{
     const int32_t m = Settings.Marker[k - 1];
-    RisMark(m, MarkerLine);
     if (Settings.ViewFirst <= m && int64_t(m) <= int64_t(Settings.ViewFirst) + Settings.ViewWidth)
         MarkerZone[k - 1] = {MarkerLine.Left - 1, 0, MarkerLine.Right + 1, 300};
     else if (k == 1)

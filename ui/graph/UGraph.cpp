@@ -16,6 +16,7 @@
 #include <QTimeEdit>
 
 #include <cmath>
+#include <cstring>
 
 TRect32 MarkerLine;
 TRect32 MarkerZone[2];
@@ -100,10 +101,22 @@ TSpektrImage::TSpektrImage(TFGraph *owner) : QWidget(owner), owner_(owner)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TSpektrImage::paintEvent(QPaintEvent *)
+void TSpektrImage::paintEvent(QPaintEvent *e)
 {
+    // Each rectangle on its own: a region of several as the clip would have
+    // the image blended span by span, split over threads.
     QPainter p(this);
-    p.drawImage(0, 0, Bitmap);
+    const QRegion &region = e->region();
+    if (region.rectCount() == 1) {
+        const QRect r = region.boundingRect() & Bitmap.rect();
+        p.drawImage(r.topLeft(), Bitmap, r);
+        return;
+    }
+    for (const QRect &r : region) {
+        const QRect s = r & Bitmap.rect();
+        p.setClipRect(s);
+        p.drawImage(s.topLeft(), Bitmap, s);
+    }
 }
 
 void TSpektrImage::mousePressEvent(QMouseEvent *e)
@@ -571,15 +584,48 @@ QString ElapsedText(double elapsed)
 }
 } // namespace
 
+namespace {
+// Sets a label's text unless it already shows it.
+void ShowText(QLabel *label, const QString &text)
+{
+    if (label->text() != text)
+        label->setText(text);
+}
+} // namespace
+
 void TFGraph::TimerRisTimer()
 {
-    for (int i = 1; i <= Settings.InputCount && i <= 3; ++i)
-        SetTimeLabelColour(i, Settings.Running[i - 1] == 1);
-    for (int i = 1; i <= Settings.InputCount && i <= 3; ++i)
-        TimeLabel(i)->setText(ElapsedText(Elapsed[i - 1]));
-    LIntegralY->setText(InputNumber >= 1 && InputNumber <= 3 ? QString::number(Integral(InputNumber))
-                                                             : QStringLiteral("0"));
-    RisSpectr();
+    // A label's colour is set again only when it is not the one wanted: setting
+    // a palette costs even when nothing changes.
+    for (int i = 1; i <= Settings.InputCount && i <= 3; ++i) {
+        const bool running = Settings.Running[i - 1] == 1;
+        const QColor wanted = running ? QColor(Qt::white) : QColor::fromRgb(ButtonFaceColor());
+        if (TimeLabel(i)->palette().color(QPalette::Window) != wanted)
+            SetTimeLabelColour(i, running);
+    }
+    // A label's text is worked out again only when its time or the time
+    // format changed.
+    const QString format = Platform::LongTimeFormat();
+    const bool sameFormat = format == ShownElapsedFormat;
+    ShownElapsedFormat = format;
+    for (int i = 1; i <= Settings.InputCount && i <= 3; ++i) {
+        const double e = Elapsed[i - 1];
+        QLabel *l = TimeLabel(i);
+        if (sameFormat && std::memcmp(&e, &ShownElapsed[i - 1], sizeof e) == 0 &&
+            l->text() == ShownElapsedText[i - 1])
+            continue;
+        ShownElapsedText[i - 1] = ElapsedText(e);
+        ShownElapsed[i - 1] = e;
+        l->setText(ShownElapsedText[i - 1]);
+    }
+    int32_t h[512];
+    int64_t integral = 0;
+    if (InputNumber >= 1 && InputNumber <= 3)
+        DWIntegral(InputNumber, h, integral);
+    else
+        std::fill(std::begin(h), std::end(h), 0);
+    ShowText(LIntegralY, QString::number(integral));
+    DrawSpectrum(h, false);
     if (Settings.ViewFirst != ShownViewFirst || Settings.ViewWidth != ShownViewWidth) {
         ShownViewFirst = Settings.ViewFirst;
         ShownViewWidth = Settings.ViewWidth;
@@ -598,9 +644,9 @@ void TFGraph::TimerRisTimer()
 void TFGraph::NewTablo(int32_t index)
 {
     if (index == 1)
-        LMarkX1->setText(QStringLiteral("%1").arg(Settings.Marker[0], 4));
+        ShowText(LMarkX1, QStringLiteral("%1").arg(Settings.Marker[0], 4));
     else if (index == 2)
-        LMarkX2->setText(QStringLiteral("%1").arg(Settings.Marker[1], 4));
+        ShowText(LMarkX2, QStringLiteral("%1").arg(Settings.Marker[1], 4));
     auto countAt = [this](int32_t channel) -> int32_t {
         // A marker outside the channel range (or a window without an input
         // yet) shows 0 rather than reading outside the spectrum.
@@ -612,8 +658,8 @@ void TFGraph::NewTablo(int32_t index)
             return 0;
         return ReadChannel(channel, InputNumber);
     };
-    LMarkY1->setText(QStringLiteral("%1").arg(countAt(Settings.Marker[0]), 10));
-    LMarkY2->setText(QStringLiteral("%1").arg(countAt(Settings.Marker[1]), 10));
+    ShowText(LMarkY1, QStringLiteral("%1").arg(countAt(Settings.Marker[0]), 10));
+    ShowText(LMarkY2, QStringLiteral("%1").arg(countAt(Settings.Marker[1]), 10));
 }
 
 // ---------------------------------------------------------------------------

@@ -255,4 +255,22 @@ private:
     void DrawZeroTick();
     QRect SurfaceTextRect(const QString &text) const;
     friend class TSpektrImage;
+
+    // Brings the plot to the heights h with the marker lines over it; with
+    // whole every column is drawn afresh, otherwise only the columns whose
+    // height or marker differ from what the bitmap holds.
+    void DrawSpectrum(const int32_t *h, bool whole);
+    // MarkerZone of marker k from MarkerLine.
+    void PlaceMarkerZone(int32_t k);
+
+    // What the plot bitmap holds: the height drawn in each column, whether a
+    // marker line is drawn over it, and the display mode (-1: nothing drawn).
+    int32_t PlotHeights[512] = {};
+    bool PlotMarked[512] = {};
+    int PlotMode = -1;
+    // Elapsed times shown by the time labels, their texts and the time
+    // format used.
+    double ShownElapsed[3] = {};
+    QString ShownElapsedText[3];
+    QString ShownElapsedFormat;
 };

@@ -220,10 +220,19 @@ bool HintsEnabled() { return hintsEnabled; }
 
 QString LongTimeFormat()
 {
-    QString f = QLocale().timeFormat(QLocale::LongFormat);
-    // Drop the time-zone part ("t", "tt", ...) and the blanks around it.
-    f.remove(QRegularExpression(QStringLiteral("\\s*t+\\s*")));
-    return f.trimmed();
+    // Asked for every second by each elapsed-time label: the format is
+    // worked out again only when the locale's format changes.
+    static QString raw, format;
+    static bool known = false;
+    const QString f = QLocale().timeFormat(QLocale::LongFormat);
+    if (!known || f != raw) {
+        // Drop the time-zone part ("t", "tt", ...) and the blanks around it.
+        static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
+        raw = f;
+        format = QString(f).remove(zone).trimmed();
+        known = true;
+    }
+    return format;
 }
 
 QChar DecimalSeparator()

@@ -1,0 +1,180 @@
+// The refresh tick as the user waits for it: every spectrum window's timer
+// fires, its slot sets the labels and draws the plot, and the paints it
+// causes are processed (offscreen platform). 1 and 3 windows at 1K, 4K and
+// 16K channels, with the spectrum unchanged between ticks (changing:0) and
+// with every channel and the elapsed time changing between ticks: by 43
+// counts, about 4 pixels of each column, as in an acquisition (changing:1),
+// or by 700 counts, about 110 pixels (changing:2). Each figure is also
+// given as a ratio to a plain read of the 64 KiB data memory in the same run
+// (column x_read, from the CPU times: the machine may be shared).
+#include "UGraph.h"
+#include "UnitRYV.h"
+#include "Uryv.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+// Counts the paint events of every widget, and of the plots alone.
+struct PaintCounter : QObject {
+    int64_t all = 0, plots = 0;
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint) {
+            ++all;
+            plots += o->objectName() == QLatin1String("SpektrImage");
+        }
+        return false;
+    }
+};
+PaintCounter *counter = nullptr;
+
+void BM_PlainRead64K(benchmark::State &state)
+{
+    for (auto _ : state) {
+        uint64_t sum = 0;
+        for (uint8_t b : DataMemory)
+            sum += b;
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * DataMemorySize);
+}
+
+// Counts of every input: a ramp of peaks, shifted up by `lift`.
+void FillSpectra(int windows, int lift)
+{
+    for (int n = 1; n <= windows; ++n)
+        for (int c = 0; c < Settings.ChannelCount; ++c)
+            WriteChannel(c, n, (c * 37 + n * 101) % 1500 + 100 + lift);
+}
+
+// args: windows, channels, changing (0: nothing, 1: every channel a little, 2: a lot)
+void BM_Tick(benchmark::State &state)
+{
+    const int windows = static_cast<int>(state.range(0));
+    const int channels = static_cast<int>(state.range(1));
+    const bool changing = state.range(2) != 0;
+    const int lift = state.range(2) == 1 ? 43 : 700;
+
+    Settings = DefaultSettings();
+    Settings.InterfaceKind = 2;
+    Settings.InputCount = windows;
+    Settings.ChannelCount = channels;
+    Settings.ViewFirst = 0;
+    Settings.ViewWidth = static_cast<uint16_t>(channels);
+    Settings.VertScale = 3200;
+    Settings.Marker[0] = channels / 8;
+    Settings.Marker[1] = channels * 3 / 4;
+    Settings.HistogramMode = 1;
+
+    auto *frame = new TFRYV;
+    frame->setAttribute(Qt::WA_DeleteOnClose, false);
+    frame->move(0, 0);
+    frame->resize(1320, 1000);
+    frame->show();
+    for (int i = 0; i < windows; ++i) {
+        emit frame->MWind->aboutToShow();
+        frame->MNew->trigger();
+    }
+    const QList<QMdiSubWindow *> subs = frame->MdiArea->subWindowList();
+    for (int i = 0; i < subs.size(); ++i)
+        subs[i]->move((i % 2) * 650, (i / 2) * 480); // side by side, nothing hidden
+    const QList<TFGraph *> graphs = frame->SpectrumWindows();
+    for (TFGraph *g : graphs)
+        g->TimerRis->stop(); // the benchmark fires the timers
+
+    // Two data-memory images whose every channel differs.
+    FillSpectra(windows, 0);
+    std::vector<uint8_t> imageA(DataMemory, DataMemory + DataMemorySize);
+    FillSpectra(windows, lift);
+    std::vector<uint8_t> imageB(DataMemory, DataMemory + DataMemorySize);
+    std::memcpy(DataMemory, imageA.data(), DataMemorySize); // the first tick brings B
+    for (int i = 0; i < 3; ++i) {
+        Settings.Running[i] = changing ? 1 : 0;
+        Elapsed[i] = 0.25 + i;
+    }
+
+    auto tick = [&] {
+        for (TFGraph *g : graphs)
+            QMetaObject::invokeMethod(g->TimerRis, "timeout", Qt::DirectConnection);
+        QCoreApplication::processEvents();
+    };
+    for (int i = 0; i < 3; ++i) // settle: the first ticks draw everything
+        tick();
+
+    const int64_t allBefore = counter->all, plotsBefore = counter->plots;
+    int64_t n = 0;
+    for (auto _ : state) {
+        if (changing) {
+            state.PauseTiming();
+            std::memcpy(DataMemory, (n % 2 ? imageA : imageB).data(), DataMemorySize);
+            for (int i = 0; i < 3; ++i)
+                Elapsed[i] += 1.0 / 86400;
+            state.ResumeTiming();
+        }
+        tick();
+        ++n;
+    }
+    const int64_t plotPaints = counter->plots - plotsBefore;
+    state.counters["paints/tick"] = double(counter->all - allBefore) / double(std::max<int64_t>(n, 1));
+    state.counters["plot_paints/tick"] = double(plotPaints) / double(std::max<int64_t>(n, 1));
+    if (changing && plotPaints < n * windows)
+        state.SkipWithError("a tick with every channel changing painted no plot");
+
+    SpectrumWindowsMayClose = true;
+    delete frame;
+    SpectrumWindowsMayClose = false;
+}
+
+BENCHMARK(BM_PlainRead64K)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Tick)
+    ->ArgNames({"windows", "channels", "changing"})
+    ->ArgsProduct({{1, 3}, {1024, 4096, 16384}, {0, 1, 2}})
+    ->Unit(benchmark::kMicrosecond);
+
+// Adds x_read, the time as a multiple of the plain read, to every line.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        std::vector<Run> out = runs;
+        for (Run &r : out) {
+            const std::string key = r.run_type == Run::RT_Aggregate ? r.aggregate_name : std::string();
+            if (r.run_name.function_name == "BM_PlainRead64K")
+                floor_[key] = r.GetAdjustedCPUTime();
+            const auto it = floor_.find(key);
+            if (it != floor_.end() && it->second > 0 && !(r.run_type == Run::RT_Aggregate && r.aggregate_unit != benchmark::kTime))
+                r.counters["x_read"] = r.GetAdjustedCPUTime() / it->second;
+        }
+        ConsoleReporter::ReportRuns(out);
+    }
+
+private:
+    std::map<std::string, double> floor_;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}); // platform notices
+    QApplication app(argc, argv);
+    PaintCounter paints;
+    counter = &paints;
+    app.installEventFilter(&paints);
+    SettingsFilePath = "/nonexistent-dir/bench.CFG"; // never written
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
