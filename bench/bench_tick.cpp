@@ -171,7 +171,7 @@ int main(int argc, char **argv)
     PaintCounter paints;
     counter = &paints;
     app.installEventFilter(&paints);
-    SettingsFilePath = "/nonexistent-dir/bench.CFG"; // never written
+    SettingsFilePath = "/proc/version"; // read-only: used as it is, never written
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
