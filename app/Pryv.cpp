@@ -5,7 +5,7 @@
 #include "Platform.h"
 #include "SharedMemory.h"
 #include "Simulator.h"
-#include "SpectrumInterchange.h"
+#include "Interchange.h"
 #include "SpektrFiles.h"
 #include "UnitRYV.h"
 #include "Uryv.h"

@@ -1,7 +1,7 @@
 // Pieces shared by the readers of the interchange formats.
 #pragma once
 
-#include "SpectrumInterchange.h"
+#include "Interchange.h"
 
 #include <QByteArrayView>
 

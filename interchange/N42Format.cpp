@@ -7,7 +7,7 @@
 // stands for. Everything else in the document is passed over.
 
 #include "InterchangeParsing.h"
-#include "SpectrumInterchange.h"
+#include "Interchange.h"
 
 #include <QUuid>
 #include <QXmlStreamReader>

@@ -5,12 +5,12 @@
 # Driven from outside with xdotool, as an operator would: the windows menu,
 # Ctrl+O and the file dialog, Shift+Page Up, dragging the markers.
 #
-# With --live first it takes docs/live_spectrum.png instead: the simulated
+# With --live first it takes docs/live_acquisition.png instead: the simulated
 # detector (all built-in sources) building up a spectrum in input 1.
 #
 # Usage: tools/screenshot.sh [--live] [program [output.png]]
 #   program defaults to build/ryv_demo, output to docs/screenshot.png
-#   (docs/live_spectrum.png with --live).
+#   (docs/live_acquisition.png with --live).
 #   With SHOT_DEBUG=<folder> the intermediate screenshots are kept there.
 set -euo pipefail
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
@@ -21,7 +21,7 @@ if [ "${1:-}" = --live ]; then
 fi
 APP="$(realpath "${1:-$SRC/build/ryv_demo}")"
 OUT="$SRC/docs/screenshot.png"
-[ -n "$LIVE" ] && OUT="$SRC/docs/live_spectrum.png"
+[ -n "$LIVE" ] && OUT="$SRC/docs/live_acquisition.png"
 OUT="$(realpath -m "${2:-$OUT}")"
 WORK="$(mktemp -d /tmp/ryv_shot_XXXXXX)"
 APP_PID=""

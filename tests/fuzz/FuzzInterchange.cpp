@@ -3,7 +3,7 @@
 
 #include "FuzzProperties.h"
 
-#include "SpectrumInterchange.h"
+#include "Interchange.h"
 
 #include <QByteArray>
 

@@ -2,7 +2,7 @@
 // written by hand after the formats' public descriptions, the calibration
 // written from the settings file, and malformed inputs.
 
-#include "SpectrumInterchange.h"
+#include "Interchange.h"
 
 #include "SpektrFiles.h"
 #include "Uryv.h"

@@ -3,7 +3,7 @@
 // calibration taken from the settings record.
 
 #include "InterchangeParsing.h"
-#include "SpectrumInterchange.h"
+#include "Interchange.h"
 
 #include "SpektrFiles.h"
 #include "Uryv.h"

@@ -1,7 +1,7 @@
 // The file-to-file spectrum converter: settings, input, output.
 
 #include "InterchangeParsing.h"
-#include "SpectrumInterchange.h"
+#include "Interchange.h"
 
 #include "Uryv.h"
 
