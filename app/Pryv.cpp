@@ -2,17 +2,17 @@
 // sequence, then the event loop.
 #include "AppSetup.h"
 #include "CommandLine.h"
+#include "Interchange.h"
 #include "Platform.h"
 #include "SharedMemory.h"
 #include "Simulator.h"
-#include "Interchange.h"
 #include "SpektrFiles.h"
 #include "UnitRYV.h"
 #include "Uryv.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -23,38 +23,33 @@ std::unique_ptr<device::Simulator> simulator;
 
 void FeedSimulator() { simulator->Step(); }
 
-// The counts of a spectrum file (either format) as channel weights. Read
-// through the channel access of a scratch layout of the file's length;
-// the data memory and the record are left zero again.
+// The counts of a spectrum file (either of the program's formats, chosen
+// by ".txt" as its read command chooses) as channel weights.
 bool LoadSourceSpectrum(const std::string &path, std::vector<double> &weights, std::string &error)
 {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    QFile file(QString::fromStdString(path));
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !file.open(QIODevice::ReadOnly)) {
         error = "--simulate=" + path + ": not a built-in source (am241, cs137, co60, k40, mix) nor a spectrum file.";
         return false;
     }
-    const int64_t perChannel = IsTextSpectrumPath(path) ? 22 : 4;
-    const int64_t channels = st.st_size / perChannel;
-    if (st.st_size % perChannel != 0 || (channels != 1024 && channels != 4096 && channels != 16384)) {
-        error = "--simulate=" + path + ": not a spectrum of 1024, 4096 or 16384 channels.";
+    SpectrumCounts counts;
+    QString problem;
+    const QByteArray bytes = file.read(MaxInterchangeFileBytes + 1);
+    const bool read = bytes.size() <= MaxInterchangeFileBytes &&
+                      (IsTextSpectrumPath(path) ? ReadTextCounts(bytes, counts, problem)
+                                                : ReadBinaryCounts(bytes, counts, problem));
+    if (!read) {
+        error = "--simulate=" + path + ": " +
+                (problem.isEmpty() ? std::string("not a spectrum of 1024, 4096 or 16384 channels") : problem.toStdString()) +
+                ".";
         return false;
     }
-    Settings = DefaultSettings();
-    Settings.ChannelCount = static_cast<int32_t>(channels);
-    Settings.InputCount = 1;
-    DataFromMemory = 1;
-    const SpectrumFileResult r = ReadSpectrum(path, 1);
-    weights.assign(static_cast<size_t>(channels), 0.0);
+    weights.assign(counts.begin(), counts.end());
     double total = 0;
-    for (int32_t c = 0; c < channels; ++c) {
-        const int32_t v = ReadChannel(c, 1);
-        weights[static_cast<size_t>(c)] = v > 0 ? v : 0;
-        total += weights[static_cast<size_t>(c)];
-    }
-    ResetCoreState();
-    if (!r.Succeeded()) {
-        error = "--simulate=" + path + ": " + (r.generalError.empty() ? r.BoxText() : r.generalError) + ".";
-        return false;
+    for (double &w : weights) {
+        w = w > 0 ? w : 0;
+        total += w;
     }
     if (!(total > 0)) {
         error = "--simulate=" + path + ": the spectrum holds no counts.";

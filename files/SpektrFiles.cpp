@@ -61,10 +61,10 @@ int OpenForReading(const std::string &path)
 // open it. Returns -1 on refusal.
 int CreateForWriting(const std::string &path)
 {
+    if (ReplaceRefusalOf(path) != ReplaceRefusal::None)
+        return -1;
     struct stat st;
     const bool existed = ::stat(path.c_str(), &st) == 0;
-    if (existed && (!S_ISREG(st.st_mode) || !HasWriteBit(st)))
-        return -1;
     const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK, 0666);
     if (fd < 0)
         return -1;
@@ -468,3 +468,13 @@ SpectrumFileResult ReadSpectrum(const std::string &path, int32_t input)
 
 void SetSpectrumFileCloseHook(SpectrumFileSysCallFn fn) { closeHook = fn; }
 void SetSpectrumFileSyncHook(SpectrumFileSysCallFn fn) { syncHook = fn; }
+
+ReplaceRefusal ReplaceRefusalOf(const std::string &path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return ReplaceRefusal::None;
+    if (!S_ISREG(st.st_mode))
+        return ReplaceRefusal::NotARegularFile;
+    return HasWriteBit(st) ? ReplaceRefusal::None : ReplaceRefusal::WriteProtected;
+}

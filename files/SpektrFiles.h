@@ -62,6 +62,12 @@ bool IsTextSpectrumPath(const std::string &path);
 // with OpenError.
 SpectrumFileResult SaveSpectrum(const std::string &path, int32_t input);
 
+// Whether a save may replace what stands at path: a new name or a regular
+// file with a write permission bit may be; anything else (a FIFO, a device,
+// a directory) or a file without any write bit may not, also for root.
+enum class ReplaceRefusal { None, NotARegularFile, WriteProtected };
+ReplaceRefusal ReplaceRefusalOf(const std::string &path);
+
 // Read the file at path into channels 0..ChannelCount-1 of input
 // (WriteChannel), in the format its extension selects. The file is opened
 // for reading only; anything but a regular file fails with OpenError.

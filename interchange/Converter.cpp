@@ -3,6 +3,7 @@
 #include "InterchangeParsing.h"
 #include "Interchange.h"
 
+#include "SpektrFiles.h"
 #include "Uryv.h"
 
 #include <QFile>
@@ -88,18 +89,17 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
     info.MeasuredAt = inInfo.lastModified();
     const QByteArray result = WriteSpectrumCounts(SpectrumFormatOfPath(out), counts, info);
 
-    // An existing out is replaced only when it is a regular file that has a
-    // write permission bit: a write-protected file stays as it is, even for
-    // root, as with the program's own save.
-    const QFileInfo outInfo(out);
-    if (outInfo.exists() && !outInfo.isFile()) {
+    // An existing out is replaced only as the program's own save would
+    // replace it: a write-protected file stays as it is, even for root.
+    switch (ReplaceRefusalOf(out.toStdString())) {
+    case ReplaceRefusal::NotARegularFile:
         errorLine = QStringLiteral("%1: cannot be written: not a regular file").arg(out);
         return 2;
-    }
-    if (outInfo.exists() &&
-        !(outInfo.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther))) {
+    case ReplaceRefusal::WriteProtected:
         errorLine = QStringLiteral("%1: cannot be written: the file is write-protected").arg(out);
         return 2;
+    case ReplaceRefusal::None:
+        break;
     }
     // A temporary file beside out, renamed over it only when all is written.
     QSaveFile outFile(out);

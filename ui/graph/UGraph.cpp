@@ -44,10 +44,15 @@ void SetFieldColours(QWidget *w, bool white)
 {
     // Background and text are always set together, so that a desktop theme
     // never gives light text on the white field or dark text on a dark face.
+    // Setting a palette costs even when nothing changes (the refresh asks
+    // every second), so an unchanged one is left alone.
+    const QColor window = white ? QColor(Qt::white) : QColor::fromRgb(ButtonFaceColor());
+    const QColor text = white ? QColor(Qt::black) : QApplication::palette().color(QPalette::ButtonText);
     QPalette pal = w->palette();
-    const QPalette app = QApplication::palette();
-    pal.setColor(QPalette::Window, white ? QColor(Qt::white) : QColor::fromRgb(ButtonFaceColor()));
-    pal.setColor(QPalette::WindowText, white ? QColor(Qt::black) : app.color(QPalette::ButtonText));
+    if (pal.color(QPalette::Window) == window && pal.color(QPalette::WindowText) == text)
+        return;
+    pal.setColor(QPalette::Window, window);
+    pal.setColor(QPalette::WindowText, text);
     w->setPalette(pal);
 }
 
@@ -595,14 +600,8 @@ void ShowText(QLabel *label, const QString &text)
 
 void TFGraph::TimerRisTimer()
 {
-    // A label's colour is set again only when it is not the one wanted: setting
-    // a palette costs even when nothing changes.
-    for (int i = 1; i <= Settings.InputCount && i <= 3; ++i) {
-        const bool running = Settings.Running[i - 1] == 1;
-        const QColor wanted = running ? QColor(Qt::white) : QColor::fromRgb(ButtonFaceColor());
-        if (TimeLabel(i)->palette().color(QPalette::Window) != wanted)
-            SetTimeLabelColour(i, running);
-    }
+    for (int i = 1; i <= Settings.InputCount && i <= 3; ++i)
+        SetTimeLabelColour(i, Settings.Running[i - 1] == 1);
     // A label's text is worked out again only when its time or the time
     // format changed.
     const QString format = Platform::LongTimeFormat();
