@@ -60,8 +60,11 @@ void TFitLabel::paintEvent(QPaintEvent *e)
 {
     const QRect area = contentsRect();
     QFont f = font();
-    if (QFontMetrics(f).horizontalAdvance(text()) <= area.width()) {
-        QLabel::paintEvent(e);
+    int advance = TextAdvance(text());
+    if (advance < 0)
+        advance = QFontMetrics(f).horizontalAdvance(text());
+    if (advance <= area.width()) {
+        TTextLabel::paintEvent(e);
         return;
     }
     // Step the pixel size down until every character fits.
@@ -229,7 +232,8 @@ void TFGraph::BuildControls()
     QLabel **ltimes[3] = {&LTime1, &LTime2, &LTime3};
     for (int i = 0; i < 3; ++i) {
         *lins[i] = label(pins[i], 8, 4, QStringLiteral("Вход %1 :").arg(i + 1));
-        *ltimes[i] = label(pins[i], 59, 4, QString());
+        *ltimes[i] = new TTextLabel(pins[i]);
+        (*ltimes[i])->move(59, 4);
         field(*ltimes[i], 64, 13, false);
         (*ltimes[i])->setObjectName(QStringLiteral("LTime%1").arg(i + 1));
     }

@@ -11,6 +11,7 @@
 //   GraphPanels.cpp   exposure time and front-end control panels
 #pragma once
 
+#include "TextLabel.h"
 #include "Uryv.h"
 
 #include <QAction>
@@ -76,10 +77,10 @@ private:
 };
 
 // A label or panel whose button presses go to a handler of the window.
-class TPressLabel : public QLabel {
+class TPressLabel : public TTextLabel {
     Q_OBJECT
 public:
-    using QLabel::QLabel;
+    using TTextLabel::TTextLabel;
 signals:
     void pressed(Qt::MouseButton button);
 
@@ -89,9 +90,9 @@ protected:
 
 // A field that shows all of its text: a text wider than the field is drawn
 // in a smaller font, left-aligned in the same place.
-class TFitLabel : public QLabel {
+class TFitLabel : public TTextLabel {
 public:
-    using QLabel::QLabel;
+    using TTextLabel::TTextLabel;
 
 protected:
     void paintEvent(QPaintEvent *e) override;
