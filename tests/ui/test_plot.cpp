@@ -307,6 +307,8 @@ private slots:
         QTest::newRow("file read") << 2;
         QTest::newRow("mode toggled") << 3;
         QTest::newRow("scale changed by another window") << 4;
+        QTest::newRow("counts changed a little") << 5; // column by column, under the markers too
+        QTest::newRow("counts changed a little, points") << 6;
     }
 
     void tickAfterAChangeShowsAFreshPlot()
@@ -314,7 +316,7 @@ private slots:
         QFETCH(int, change);
         Settings.Marker[0] = 100;
         Settings.Marker[1] = 300;
-        Settings.HistogramMode = change == 3 ? 0 : 1;
+        Settings.HistogramMode = change == 3 || change == 6 ? 0 : 1;
         for (int c = 0; c < 1024; ++c)
             WriteChannel(c, 1, c == 40 ? 299 : (c * 37) % 280);
         g->PaintHandler();
@@ -339,6 +341,13 @@ private slots:
             break;
         case 4:
             Settings.VertScale = 150;
+            break;
+        case 5:
+        case 6:
+            for (int c = 0; c < 1024; ++c)
+                WriteChannel(c, 1, ReadChannel(c, 1) + (c % 2 ? 3 : -2) * (1 + c % 4));
+            // Off scale; a point leaving row 0 would leave its pixel there.
+            WriteChannel(40, 1, change == 5 ? 300 : 299);
             break;
         }
         g->TimerRisTimer();

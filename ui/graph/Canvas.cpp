@@ -5,17 +5,39 @@
 
 void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
 {
-    if (x0 == x1 && !pen.dotted && !pen.notXor) {
-        // Vertical solid line: the common case of the spectrum drawing.
+    if (x0 == x1) {
+        // Vertical: the spectrum's columns and the marker lines.
         if (x0 < 0 || x0 >= image.width() || y0 == y1)
             return;
         const int step = y0 < y1 ? 1 : -1;
+        const int height = image.height();
         const QRgb c = 0xFF000000u | (pen.color & 0x00FFFFFFu);
         const qsizetype stride = image.bytesPerLine() / 4;
         auto *bits = reinterpret_cast<QRgb *>(image.bits());
-        for (int y = y0; y != y1; y += step)
-            if (y >= 0 && y < image.height())
-                bits[y * stride + x0] = c;
+        // Every pixel from y0 toward y1 (a dotted pen every other one), y1
+        // excluded, inside the image.
+        const int every = pen.dotted ? 2 : 1;
+        const int n = (std::abs(y1 - y0) + every - 1) / every;
+        // Pixel i lies on row y0 + i * dy: keep the i whose row is inside.
+        int first = 0, end = n;
+        if (step > 0) {
+            if (y0 < 0)
+                first = (-y0 + every - 1) / every;
+            end = std::min(n, y0 >= height ? 0 : (height - y0 + every - 1) / every);
+        } else {
+            if (y0 >= height)
+                first = (y0 - height + every) / every;
+            end = std::min(n, y0 < 0 ? 0 : y0 / every + 1);
+        }
+        const qsizetype dy = step * every * stride;
+        QRgb *pixel = bits + x0 + (y0 + first * step * every) * stride;
+        if (pen.notXor) {
+            for (int i = first; i < end; ++i, pixel += dy)
+                *pixel = 0xFF000000u | (~(pen.color ^ *pixel) & 0x00FFFFFFu);
+        } else {
+            for (int i = first; i < end; ++i, pixel += dy)
+                *pixel = c;
+        }
         return;
     }
     const int width = image.width(), height = image.height();
@@ -108,19 +130,20 @@ void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bo
     }
 }
 
-void UpdatePlotColumn(QImage &image, int x, int32_t before, int32_t after, bool histogram, QRgb background,
-                      QRgb foreground, int &top, int &bottom)
+namespace {
+inline void UpdateColumn(PlotPixels px, int x, int32_t before, int32_t after, bool histogram, QRgb background,
+                         QRgb foreground, int &top, int &bottom)
 {
     top = 300;
     bottom = -1;
-    if (x < 0 || x >= std::min(image.width(), 512) || image.height() < 300)
+    if (x < 0 || x >= px.width || px.height < 300)
         return;
     int oldTop, oldBottom, newTop, newBottom;
     BlueRows(before, histogram, oldTop, oldBottom);
     BlueRows(after, histogram, newTop, newBottom);
     const QRgb bg = 0xFF000000u | background, fg = 0xFF000000u | foreground;
-    const qsizetype stride = image.bytesPerLine() / 4;
-    auto *column = reinterpret_cast<QRgb *>(image.bits()) + x;
+    QRgb *column = px.bits + x;
+    const qsizetype stride = px.stride;
     if (newTop == 0) { // row 0 keeps its pixel unless a point lands there
         column[0] = fg;
         top = bottom = 0;
@@ -131,12 +154,12 @@ void UpdatePlotColumn(QImage &image, int x, int32_t before, int32_t after, bool 
     auto paint = [&](int from, int to, QRgb c) {
         from = std::max(from, 1);
         to = std::min(to, 299);
+        if (from > to)
+            return;
         for (int y = from; y <= to; ++y)
             column[y * stride] = c;
-        if (from <= to) {
-            top = std::min(top, from);
-            bottom = std::max(bottom, to);
-        }
+        top = std::min(top, from);
+        bottom = std::max(bottom, to);
     };
     const bool overlap = oldTop <= oldBottom && newTop <= newBottom && oldTop <= newBottom && newTop <= oldBottom;
     if (!overlap) {
@@ -152,4 +175,63 @@ void UpdatePlotColumn(QImage &image, int x, int32_t before, int32_t after, bool 
         paint(oldBottom + 1, newBottom, fg);
     else
         paint(newBottom + 1, oldBottom, bg);
+}
+
+} // namespace
+
+void UpdatePlotColumn(PlotPixels pixels, int x, int32_t before, int32_t after, bool histogram, QRgb background,
+                      QRgb foreground, int &top, int &bottom)
+{
+    UpdateColumn(pixels, x, before, after, histogram, background, foreground, top, bottom);
+}
+
+void UpdatePlotColumns(PlotPixels pixels, const int32_t *before, const int32_t *after, const bool *skip, bool histogram,
+                       QRgb background, QRgb foreground, PlotChange &change)
+{
+    if (histogram && pixels.height >= 300) {
+        // Bars all end on row 299: only the rows between the two tops
+        // change, to blue when the bar grew and to white when it shrank.
+        const QRgb bg = 0xFF000000u | background, fg = 0xFF000000u | foreground;
+        const qsizetype stride = pixels.stride;
+        auto barTop = [](int32_t h) { return static_cast<uint32_t>(h) < 300u ? 300 - h : 2; };
+        for (int band = 0; band * 128 < pixels.width; ++band) {
+            int left = 512, right = -1, top = 300, bottom = -1;
+            const int end = std::min(band * 128 + 128, pixels.width);
+            for (int x = band * 128; x < end; ++x) {
+                if (before[x] == after[x] || skip[x])
+                    continue;
+                const int oldTop = barTop(before[x]), newTop = barTop(after[x]);
+                const int from = std::min(oldTop, newTop), to = std::max(oldTop, newTop) - 1;
+                if (from > to)
+                    continue;
+                const QRgb c = newTop < oldTop ? fg : bg;
+                QRgb *pixel = pixels.bits + x + from * stride;
+                for (int y = from; y <= to; ++y, pixel += stride)
+                    *pixel = c;
+                left = std::min(left, x);
+                right = x;
+                top = std::min(top, from);
+                bottom = std::max(bottom, to);
+            }
+            if (left <= right) {
+                change.Add(left, top, bottom);
+                change.Add(right, top, bottom);
+            }
+        }
+        return;
+    }
+    for (int x = 0; x < pixels.width; ++x) {
+        if (before[x] == after[x] || skip[x])
+            continue;
+        int from, to;
+        UpdateColumn(pixels, x, before[x], after[x], histogram, background, foreground, from, to);
+        if (from <= to)
+            change.Add(x, from, to);
+    }
+}
+
+PlotPixels PixelsOf(QImage &image)
+{
+    return {reinterpret_cast<QRgb *>(image.bits()), image.bytesPerLine() / 4, std::min(image.width(), 512),
+            image.height()};
 }

@@ -30,9 +30,38 @@ void CanvasFillRect(QImage &image, int left, int top, int right, int bottom, QRg
 void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bool histogram, QRgb background,
                      QRgb foreground);
 
+// The pixels of a plot image, looked up once for many column updates.
+struct PlotPixels {
+    QRgb *bits;
+    qsizetype stride; // in pixels
+    int width;        // at most 512
+    int height;
+};
+PlotPixels PixelsOf(QImage &image);
+
 // Brings plot column x, drawn by DrawPlotColumns at height `before`, to
 // height `after` exactly as DrawPlotColumns would draw it, writing only the
 // pixels that differ. Returns the rows written as top..bottom (top > bottom
 // when none).
-void UpdatePlotColumn(QImage &image, int x, int32_t before, int32_t after, bool histogram, QRgb background,
+void UpdatePlotColumn(PlotPixels pixels, int x, int32_t before, int32_t after, bool histogram, QRgb background,
                       QRgb foreground, int &top, int &bottom);
+
+// The rectangles a plot update changed, one per band of 128 columns: each
+// grows to hold the rows top..bottom written in its columns.
+struct PlotChange {
+    int left[4] = {512, 512, 512, 512}, right[4] = {-1, -1, -1, -1};
+    int top[4] = {300, 300, 300, 300}, bottom[4] = {-1, -1, -1, -1};
+    void Add(int x, int from, int to)
+    {
+        const int band = x / 128;
+        left[band] = left[band] < x ? left[band] : x;
+        right[band] = right[band] > x ? right[band] : x;
+        top[band] = top[band] < from ? top[band] : from;
+        bottom[band] = bottom[band] > to ? bottom[band] : to;
+    }
+};
+
+// UpdatePlotColumn for every column x whose height differs and that is not
+// skip[x], adding the rows written to change.
+void UpdatePlotColumns(PlotPixels pixels, const int32_t *before, const int32_t *after, const bool *skip, bool histogram,
+                       QRgb background, QRgb foreground, PlotChange &change);

@@ -24,6 +24,17 @@ void DrawMarkerLine(QImage &image, int x)
     const Pen red{kMarkerRed, true, true};
     CanvasLine(image, x, 300, x, 0, red);
 }
+
+// The same line's dots on rows from..to only: every other row counted from
+// row 300.
+void DrawMarkerRows(QImage &image, int x, int from, int to)
+{
+    const Pen red{kMarkerRed, true, true};
+    to = std::min(to, 299);
+    const int start = to - (300 - to) % 2;
+    if (start >= std::max(from, 1))
+        CanvasLine(image, x, start, x, std::max(from, 1) - 1, red);
+}
 } // namespace
 
 void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
@@ -33,7 +44,7 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
     // line stays on a column drawn by then and is wiped out by the drawing of
     // a later one: marked[] is what remains over each column.
     bool marked[512] = {};
-    for (int x = 0; x < 512; ++x) {
+    for (int x = 0; x < 512;) {
         for (int k = 1; k <= 2; ++k) {
             if (!(MarkerZone[k - 1].Left < x && x < MarkerZone[k - 1].Right))
                 continue;
@@ -44,6 +55,13 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
                 marked[line] = !marked[line];
             NewTablo(k);
         }
+        // On to the next column inside a zone as the zones now stand: the
+        // columns between hold nothing to do.
+        int next = 512;
+        for (const TRect32 &zone : MarkerZone)
+            if (int64_t(zone.Right) - 1 > x)
+                next = static_cast<int>(std::min<int64_t>(next, std::max<int64_t>(int64_t(zone.Left) + 1, x + 1)));
+        x = next;
     }
 
     QImage &image = SpektrImage->Bitmap;
@@ -59,14 +77,12 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
     // What changed, as columns left..right and rows top..bottom per band of
     // 128 columns: a few rectangles keep both the painting and its
     // bookkeeping small.
-    int left[4] = {512, 512, 512, 512}, right[4] = {-1, -1, -1, -1};
-    int top[4] = {300, 300, 300, 300}, bottom[4] = {-1, -1, -1, -1};
+    PlotChange change;
     if (!whole) {
         // Many changed pixels are cheaper drawn afresh, row by row.
         int64_t changedRows = 0;
         for (int x = 0; x < 512; ++x)
-            if (h[x] != PlotHeights[x])
-                changedRows += std::min<int64_t>(std::abs(int64_t(h[x]) - PlotHeights[x]), 300);
+            changedRows += std::min<int64_t>(std::abs(int64_t(h[x]) - PlotHeights[x]), 300);
         whole = changedRows > 512 * 300 / 4;
     }
     if (whole) {
@@ -75,26 +91,39 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
             if (marked[x])
                 DrawMarkerLine(image, x);
     } else {
+        const PlotPixels pixels = PixelsOf(image);
+        // Columns under a marker line, now or before, first; then all others.
+        bool underMarker[512];
         for (int x = 0; x < 512; ++x) {
-            if (h[x] == PlotHeights[x] && marked[x] == PlotMarked[x])
+            underMarker[x] = marked[x] || PlotMarked[x];
+            if (!underMarker[x] || (h[x] == PlotHeights[x] && marked[x] == PlotMarked[x]))
                 continue;
             int from = 0, to = 299;
-            if (marked[x] || PlotMarked[x]) {
-                // A marker over the column: the column afresh, then the line.
+            if (marked[x] && PlotMarked[x] && histogram) {
+                // The marker stays over a bar: the rows that change (one
+                // run) are drawn afresh, then the line's dots on them.
+                UpdatePlotColumn(pixels, x, PlotHeights[x], h[x], histogram, kPlotWhite, kPlotBlue, from, to);
+                if (from > to)
+                    continue;
+                DrawMarkerRows(image, x, from, to);
+            } else if (marked[x] && PlotMarked[x]) {
+                // The marker stays over a point: the line taken off (drawn
+                // again it is gone), the column brought up to date, the line
+                // put back.
+                DrawMarkerLine(image, x);
+                UpdatePlotColumn(pixels, x, PlotHeights[x], h[x], histogram, kPlotWhite, kPlotBlue, from, to);
+                DrawMarkerLine(image, x);
+                if (from > to)
+                    continue;
+            } else {
+                // A marker comes or goes: the column afresh, then the line.
                 DrawPlotColumns(image, h, x, x, histogram, kPlotWhite, kPlotBlue);
                 if (marked[x])
                     DrawMarkerLine(image, x);
-            } else {
-                UpdatePlotColumn(image, x, PlotHeights[x], h[x], histogram, kPlotWhite, kPlotBlue, from, to);
-                if (from > to)
-                    continue;
             }
-            const int band = x / 128;
-            left[band] = std::min(left[band], x);
-            right[band] = std::max(right[band], x);
-            top[band] = std::min(top[band], from);
-            bottom[band] = std::max(bottom[band], to);
+            change.Add(x, from, to);
         }
+        UpdatePlotColumns(pixels, PlotHeights, h, underMarker, histogram, kPlotWhite, kPlotBlue, change);
     }
     std::copy(h, h + 512, PlotHeights);
     std::copy(std::begin(marked), std::end(marked), PlotMarked);
@@ -103,9 +132,25 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
         SpektrImage->update(0, 0, 512, 300);
         return;
     }
+    // Each rectangle of the region is painted on its own, and rectangles of
+    // different heights split into several: when the bands' rectangles fill
+    // most of their bounding box, the box alone costs less.
+    QRect bands[4], box;
+    int64_t area = 0;
     for (int g = 0; g < 4; ++g)
-        if (top[g] <= bottom[g] && left[g] <= right[g])
-            SpektrImage->update(left[g], top[g], right[g] - left[g] + 1, bottom[g] - top[g] + 1);
+        if (change.top[g] <= change.bottom[g] && change.left[g] <= change.right[g]) {
+            bands[g] = QRect(QPoint(change.left[g], change.top[g]), QPoint(change.right[g], change.bottom[g]));
+            box |= bands[g];
+            area += int64_t(bands[g].width()) * bands[g].height();
+        }
+    if (int64_t(box.width()) * box.height() <= 2 * area) {
+        if (!box.isEmpty())
+            SpektrImage->update(box);
+        return;
+    }
+    for (const QRect &r : bands)
+        if (!r.isEmpty())
+            SpektrImage->update(r);
 }
 
 void TFGraph::RisMark(int32_t channel, TRect32 &line)

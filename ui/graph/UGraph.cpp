@@ -16,6 +16,7 @@
 #include <QTimeEdit>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 TRect32 MarkerLine;
@@ -103,7 +104,15 @@ QFont WindowFont(int pixels, bool bold = false)
 TSpektrImage::TSpektrImage(TFGraph *owner) : QWidget(owner), owner_(owner)
 {
     setObjectName(QStringLiteral("SpektrImage"));
-    Bitmap = QImage(512, 300, QImage::Format_RGB32);
+    // Rows one cache line longer than the 2048 bytes of their pixels: at a
+    // power-of-two stride every pixel of a column falls into the same few
+    // cache sets, and the column-wise drawing of the refresh evicts itself.
+    constexpr qsizetype stride = 512 * 4 + 64;
+    auto *pixels = static_cast<uchar *>(std::malloc(stride * 300));
+    if (pixels)
+        Bitmap = QImage(pixels, 512, 300, stride, QImage::Format_RGB32, [](void *p) { std::free(p); }, pixels);
+    else
+        Bitmap = QImage(512, 300, QImage::Format_RGB32);
     Bitmap.fill(kPlotWhite);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
