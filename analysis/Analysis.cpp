@@ -106,6 +106,49 @@ inline uint64_t ByteSum(const uint8_t *p, int64_t len)
     return s;
 }
 
+// Sums of `count` runs of k channels, the first starting at channel `from`
+// (all inside run): the columns of a wide view, read plane by plane.
+void PlaneColumnSums(const PlaneRun &run, int64_t from, int64_t k, int64_t count, int64_t *sums)
+{
+    const int64_t at = from - run.lo;
+    const uint8_t *planes[4];
+    for (int p = 0; p < 4; ++p)
+        planes[p] = DataMemory + run.base[p] + at;
+    int64_t i = 0;
+#if defined(__SSE2__)
+    if (k % 16 == 0) {
+        // The four planes of a column together, 16 channels a step; each
+        // plane's byte sums stay in two 64-bit lanes, weighted by shifts.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i top = _mm_set1_epi8(static_cast<char>(0x80));
+        for (; i < count; ++i) {
+            const int64_t o = i * k;
+            __m128i a0 = zero, a1 = zero, a2 = zero, a3 = zero;
+            for (int64_t j = o; j < o + k; j += 16) {
+                auto load = [j](const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + j)); };
+                a0 = _mm_add_epi64(a0, _mm_sad_epu8(load(planes[0]), zero));
+                a1 = _mm_add_epi64(a1, _mm_sad_epu8(load(planes[1]), zero));
+                a2 = _mm_add_epi64(a2, _mm_sad_epu8(load(planes[2]), zero));
+                a3 = _mm_add_epi64(a3, _mm_sad_epu8(_mm_xor_si128(load(planes[3]), top), zero));
+            }
+            const __m128i c = _mm_add_epi64(_mm_add_epi64(a0, _mm_slli_epi64(a1, 8)),
+                                            _mm_add_epi64(_mm_slli_epi64(a2, 16), _mm_slli_epi64(a3, 24)));
+            const auto lanes = static_cast<int64_t>(_mm_cvtsi128_si64(c)) +
+                               static_cast<int64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(c, c)));
+            sums[i] = lanes - 128 * k * 16777216;
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        const int64_t o = i * k;
+        const auto s0 = static_cast<int64_t>(ByteSum<false>(planes[0] + o, k));
+        const auto s1 = static_cast<int64_t>(ByteSum<false>(planes[1] + o, k));
+        const auto s2 = static_cast<int64_t>(ByteSum<false>(planes[2] + o, k));
+        const auto s3 = static_cast<int64_t>(ByteSum<true>(planes[3] + o, k)) - 128 * k;
+        sums[i] = s0 + s1 * 256 + s2 * 65536 + s3 * 16777216;
+    }
+}
+
 // Sum of the counts of channels a..b-1 (inside run), each plane read once:
 // a count is its three low bytes unsigned plus its top byte signed times 2^24.
 int64_t PlaneSum(const PlaneRun &run, int64_t a, int64_t b)
@@ -149,6 +192,35 @@ int32_t ClampToInt32(int64_t v)
     return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
                                                     std::numeric_limits<int32_t>::max()));
 }
+
+// Division, cut toward zero like `/`, by a divisor that stays the same for
+// many dividends: a multiply by its reciprocal, since a 64-bit division per
+// plot column costs more than the rest of the column's work together. The
+// reciprocal is exact for dividends up to `limit` (its product with the
+// divisor fits 64 bits); larger ones are divided.
+class Divider {
+public:
+    explicit Divider(int64_t divisor) // divisor > 0
+        : d_(static_cast<uint64_t>(divisor)), magic_(~uint64_t(0) / d_ + 1), limit_(~uint64_t(0) / d_)
+    {
+    }
+    int64_t operator()(int64_t n) const
+    {
+        const uint64_t a = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+        if (d_ == 1 || a > limit_)
+            return d_ == 1 ? n : n / static_cast<int64_t>(d_);
+#if defined(__SIZEOF_INT128__)
+        __extension__ using Wide = unsigned __int128;
+        const auto q = static_cast<int64_t>((Wide(a) * magic_) >> 64);
+        return n < 0 ? -q : q;
+#else
+        return n / static_cast<int64_t>(d_);
+#endif
+    }
+
+private:
+    uint64_t d_, magic_, limit_;
+};
 
 // Nearest integer, an exact half going to the even neighbour.
 double RoundHalfEven(double x)
@@ -195,9 +267,10 @@ int64_t ColumnHeights(int32_t input, int32_t h[PlotColumns], int64_t sums[PlotCo
     // Height of a column whose count (or mean of k counts) times 300 is
     // `scaled`. A scale of 0 or less has no sound meaning: any non-zero
     // column is then off scale in its own direction.
-    auto height = [scale](int64_t scaled) -> int32_t {
+    const Divider byScale(std::max<int64_t>(scale, 1));
+    auto height = [scale, &byScale](int64_t scaled) -> int32_t {
         if (scale > 0)
-            return ClampToInt32(scaled / scale);
+            return ClampToInt32(byScale(scaled));
         if (scaled == 0)
             return 0;
         return scaled > 0 ? std::numeric_limits<int32_t>::max()
@@ -213,8 +286,14 @@ int64_t ColumnHeights(int32_t input, int32_t h[PlotColumns], int64_t sums[PlotCo
         if (hi <= lo) {
             std::fill(sums, sums + PlotColumns, 0);
         } else if (PlanesOf(input, lo, hi, run)) {
+            // Columns wholly inside lo..hi-1 in one pass; those cut by its
+            // ends one by one.
+            const int64_t i0 = std::clamp<int64_t>((lo - first + k - 1) / k, 0, PlotColumns);
+            const int64_t i1 = std::clamp<int64_t>((hi - first) / k, i0, PlotColumns);
+            PlaneColumnSums(run, first + i0 * k, k, i1 - i0, sums + i0);
             for (int64_t i = 0; i < PlotColumns; ++i)
-                sums[i] = PlaneSum(run, std::max(first + i * k, lo), std::min(first + (i + 1) * k, hi));
+                if (i < i0 || i >= i1)
+                    sums[i] = PlaneSum(run, std::max(first + i * k, lo), std::min(first + (i + 1) * k, hi));
         } else {
             std::vector<int32_t> counts(static_cast<size_t>(PlotColumns * k));
             ReadClipped(input, first, PlotColumns * k, n, counts.data());
@@ -225,8 +304,9 @@ int64_t ColumnHeights(int32_t input, int32_t h[PlotColumns], int64_t sums[PlotCo
                 sums[i] = s;
             }
         }
+        const Divider byK(k);
         for (int i = 0; i < PlotColumns; ++i)
-            h[i] = height((sums[i] * PlotHeight) / k);
+            h[i] = height(byK(sums[i] * PlotHeight));
         return k;
     }
 
