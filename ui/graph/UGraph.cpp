@@ -626,7 +626,18 @@ void TFGraph::TimerRisTimer()
         if (sameFormat && std::memcmp(&e, &ShownElapsed[i - 1], sizeof e) == 0 &&
             l->text() == ShownElapsedText[i - 1])
             continue;
-        ShownElapsedText[i - 1] = ElapsedText(e);
+        // Every window shows the same times: the text is made once.
+        static struct {
+            double elapsed = 0;
+            QString format, text;
+        } made[3];
+        if (std::memcmp(&e, &made[i - 1].elapsed, sizeof e) != 0 || made[i - 1].format != format ||
+            made[i - 1].text.isEmpty()) {
+            made[i - 1].text = ElapsedText(e);
+            made[i - 1].elapsed = e;
+            made[i - 1].format = format;
+        }
+        ShownElapsedText[i - 1] = made[i - 1].text;
         ShownElapsed[i - 1] = e;
         l->setText(ShownElapsedText[i - 1]);
     }
