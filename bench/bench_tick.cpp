@@ -124,6 +124,12 @@ void BM_Tick(benchmark::State &state)
         ++n;
     }
     const int64_t plotPaints = counter->plots - plotsBefore;
+    // Fields painted from looked-up glyphs rather than laid out each time.
+    int glyphFields = 0;
+    for (TFGraph *g : graphs)
+        for (TTextLabel *l : g->findChildren<TTextLabel *>())
+            glyphFields += l->PaintsFromGlyphs();
+    state.counters["glyph_fields"] = glyphFields;
     state.counters["paints/tick"] = double(counter->all - allBefore) / double(std::max<int64_t>(n, 1));
     state.counters["plot_paints/tick"] = double(plotPaints) / double(std::max<int64_t>(n, 1));
     if (changing && plotPaints < n * windows)
