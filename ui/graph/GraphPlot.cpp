@@ -79,11 +79,12 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
     // bookkeeping small.
     PlotChange change;
     if (!whole) {
-        // Many changed pixels are cheaper drawn afresh, row by row.
+        // Only when nearly every pixel changes is drawing afresh, row by
+        // row, cheaper than rewriting the changed ones column by column.
         int64_t changedRows = 0;
         for (int x = 0; x < 512; ++x)
             changedRows += std::min<int64_t>(std::abs(int64_t(h[x]) - PlotHeights[x]), 300);
-        whole = changedRows > 512 * 300 / 4;
+        whole = changedRows > 512 * 300 * 3 / 4;
     }
     if (whole) {
         DrawPlotColumns(image, h, 0, 511, histogram, kPlotWhite, kPlotBlue);
