@@ -29,6 +29,8 @@ void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
                 first = (y0 - height + every) / every;
             end = std::min(n, y0 < 0 ? 0 : y0 / every + 1);
         }
+        if (first >= end)
+            return;
         const qsizetype dy = step * every * stride;
         QRgb *pixel = bits + x0 + (y0 + first * step * every) * stride;
         if (pen.notXor) {
