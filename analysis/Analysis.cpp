@@ -106,17 +106,31 @@ inline uint64_t ByteSum(const uint8_t *p, int64_t len)
     return s;
 }
 
+// Sum of the counts of channels a..b-1 (inside run), each plane read once:
+// a count is its three low bytes unsigned plus its top byte signed times 2^24.
+int64_t PlaneSum(const PlaneRun &run, int64_t a, int64_t b)
+{
+    if (b <= a)
+        return 0;
+    const int64_t len = b - a;
+    const int64_t at = a - run.lo;
+    const auto s0 = static_cast<int64_t>(ByteSum<false>(DataMemory + run.base[0] + at, len));
+    const auto s1 = static_cast<int64_t>(ByteSum<false>(DataMemory + run.base[1] + at, len));
+    const auto s2 = static_cast<int64_t>(ByteSum<false>(DataMemory + run.base[2] + at, len));
+    const auto s3 = static_cast<int64_t>(ByteSum<true>(DataMemory + run.base[3] + at, len)) - 128 * len;
+    return s0 + s1 * 256 + s2 * 65536 + s3 * 16777216;
+}
+
 // Sums of `count` runs of k channels, the first starting at channel `from`
 // (all inside run): the columns of a wide view, read plane by plane.
 void PlaneColumnSums(const PlaneRun &run, int64_t from, int64_t k, int64_t count, int64_t *sums)
 {
-    const int64_t at = from - run.lo;
-    const uint8_t *planes[4];
-    for (int p = 0; p < 4; ++p)
-        planes[p] = DataMemory + run.base[p] + at;
     int64_t i = 0;
 #if defined(__SSE2__)
     if (k % 16 == 0) {
+        const uint8_t *planes[4];
+        for (int p = 0; p < 4; ++p)
+            planes[p] = DataMemory + run.base[p] + (from - run.lo);
         // The four planes of a column together, 16 channels a step; each
         // plane's byte sums stay in two 64-bit lanes, weighted by shifts.
         const __m128i zero = _mm_setzero_si128();
@@ -139,29 +153,8 @@ void PlaneColumnSums(const PlaneRun &run, int64_t from, int64_t k, int64_t count
         }
     }
 #endif
-    for (; i < count; ++i) {
-        const int64_t o = i * k;
-        const auto s0 = static_cast<int64_t>(ByteSum<false>(planes[0] + o, k));
-        const auto s1 = static_cast<int64_t>(ByteSum<false>(planes[1] + o, k));
-        const auto s2 = static_cast<int64_t>(ByteSum<false>(planes[2] + o, k));
-        const auto s3 = static_cast<int64_t>(ByteSum<true>(planes[3] + o, k)) - 128 * k;
-        sums[i] = s0 + s1 * 256 + s2 * 65536 + s3 * 16777216;
-    }
-}
-
-// Sum of the counts of channels a..b-1 (inside run), each plane read once:
-// a count is its three low bytes unsigned plus its top byte signed times 2^24.
-int64_t PlaneSum(const PlaneRun &run, int64_t a, int64_t b)
-{
-    if (b <= a)
-        return 0;
-    const int64_t len = b - a;
-    const int64_t at = a - run.lo;
-    const auto s0 = static_cast<int64_t>(ByteSum<false>(DataMemory + run.base[0] + at, len));
-    const auto s1 = static_cast<int64_t>(ByteSum<false>(DataMemory + run.base[1] + at, len));
-    const auto s2 = static_cast<int64_t>(ByteSum<false>(DataMemory + run.base[2] + at, len));
-    const auto s3 = static_cast<int64_t>(ByteSum<true>(DataMemory + run.base[3] + at, len)) - 128 * len;
-    return s0 + s1 * 256 + s2 * 65536 + s3 * 16777216;
+    for (; i < count; ++i)
+        sums[i] = PlaneSum(run, from + i * k, from + (i + 1) * k);
 }
 
 // Sum of channels first..last cut to 0..n-1, straight from the planes where

@@ -1,6 +1,7 @@
 // One refresh of a spectrum window at 16384 channels (plot columns,
 // integral, spectrum drawing), against a plain read of the data memory.
 #include "Analysis.h"
+#include "PlainRead.h"
 #include "UGraph.h"
 #include "Uryv.h"
 
@@ -25,17 +26,6 @@ void Setup16K()
     DataFromMemory = 1;
     for (int c = 0; c < 16384; ++c)
         WriteChannel(c, 1, (c * 37) % 2000);
-}
-
-void BM_DataMemoryRead(benchmark::State &state)
-{
-    for (auto _ : state) {
-        uint64_t sum = 0;
-        for (uint8_t b : DataMemory)
-            sum += b;
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * DataMemorySize);
 }
 
 void BM_DW16K(benchmark::State &state)
@@ -65,7 +55,7 @@ void BM_WindowRefresh16K(benchmark::State &state)
     }
 }
 
-BENCHMARK(BM_DataMemoryRead);
+BENCHMARK(BM_PlainRead64K);
 BENCHMARK(BM_DW16K);
 BENCHMARK(BM_Integral16K);
 BENCHMARK(BM_WindowRefresh16K);

@@ -7,6 +7,7 @@
 // or by 700 counts, about 110 pixels (changing:2). Each figure is also
 // given as a ratio to a plain read of the 64 KiB data memory in the same run
 // (column x_read, from the CPU times: the machine may be shared).
+#include "PlainRead.h"
 #include "UGraph.h"
 #include "UnitRYV.h"
 #include "Uryv.h"
@@ -36,17 +37,6 @@ struct PaintCounter : QObject {
     }
 };
 PaintCounter *counter = nullptr;
-
-void BM_PlainRead64K(benchmark::State &state)
-{
-    for (auto _ : state) {
-        uint64_t sum = 0;
-        for (uint8_t b : DataMemory)
-            sum += b;
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * DataMemorySize);
-}
 
 // Counts of every input: a ramp of peaks, shifted up by `lift`.
 void FillSpectra(int windows, int lift)

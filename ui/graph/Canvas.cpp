@@ -3,6 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+namespace {
+// One pixel set by a pen: its colour, or in not-XOR mode ~(pen ^ pixel).
+inline void PenPixel(QRgb &pixel, const Pen &pen)
+{
+    pixel = 0xFF000000u | ((pen.notXor ? ~(pen.color ^ pixel) : pen.color) & 0x00FFFFFFu);
+}
+} // namespace
+
 void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
 {
     if (x0 == x1) {
@@ -11,7 +19,6 @@ void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
             return;
         const int step = y0 < y1 ? 1 : -1;
         const int height = image.height();
-        const QRgb c = 0xFF000000u | (pen.color & 0x00FFFFFFu);
         const qsizetype stride = image.bytesPerLine() / 4;
         auto *bits = reinterpret_cast<QRgb *>(image.bits());
         // Every pixel from y0 toward y1 (a dotted pen every other one), y1
@@ -33,24 +40,16 @@ void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
             return;
         const qsizetype dy = step * every * stride;
         QRgb *pixel = bits + x0 + (y0 + first * step * every) * stride;
-        if (pen.notXor) {
-            for (int i = first; i < end; ++i, pixel += dy)
-                *pixel = 0xFF000000u | (~(pen.color ^ *pixel) & 0x00FFFFFFu);
-        } else {
-            for (int i = first; i < end; ++i, pixel += dy)
-                *pixel = c;
-        }
+        for (int i = first; i < end; ++i, pixel += dy)
+            PenPixel(*pixel, pen);
         return;
     }
     const int width = image.width(), height = image.height();
     const qsizetype stride = image.bytesPerLine() / 4;
     auto *bits = reinterpret_cast<QRgb *>(image.bits());
-    const QRgb c = 0xFF000000u | (pen.color & 0x00FFFFFFu);
     auto plot = [&](int px, int py) {
-        if (px < 0 || py < 0 || px >= width || py >= height)
-            return;
-        QRgb &pixel = bits[py * stride + px];
-        pixel = pen.notXor ? 0xFF000000u | (~(pen.color ^ pixel) & 0x00FFFFFFu) : c;
+        if (px >= 0 && py >= 0 && px < width && py < height)
+            PenPixel(bits[py * stride + px], pen);
     };
     const int dx = std::abs(x1 - x0), sx = x0 < x1 ? 1 : -1;
     const int dy = -std::abs(y1 - y0), sy = y0 < y1 ? 1 : -1;
@@ -134,7 +133,7 @@ void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bo
 
 namespace {
 inline void UpdateColumn(PlotPixels px, int x, int32_t before, int32_t after, bool histogram, QRgb background,
-                         QRgb foreground, int &top, int &bottom)
+                         QRgb foreground, int &top, int &bottom, const Pen *marker)
 {
     top = 300;
     bottom = -1;
@@ -160,6 +159,9 @@ inline void UpdateColumn(PlotPixels px, int x, int32_t before, int32_t after, bo
             return;
         for (int y = from; y <= to; ++y)
             column[y * stride] = c;
+        if (marker) // the line's dots on the rows just written
+            for (int y = to - (300 - to) % (marker->dotted ? 2 : 1); y >= from; y -= marker->dotted ? 2 : 1)
+                PenPixel(column[y * stride], *marker);
         top = std::min(top, from);
         bottom = std::max(bottom, to);
     };
@@ -182,9 +184,9 @@ inline void UpdateColumn(PlotPixels px, int x, int32_t before, int32_t after, bo
 } // namespace
 
 void UpdatePlotColumn(PlotPixels pixels, int x, int32_t before, int32_t after, bool histogram, QRgb background,
-                      QRgb foreground, int &top, int &bottom)
+                      QRgb foreground, int &top, int &bottom, const Pen *marker)
 {
-    UpdateColumn(pixels, x, before, after, histogram, background, foreground, top, bottom);
+    UpdateColumn(pixels, x, before, after, histogram, background, foreground, top, bottom, marker);
 }
 
 void UpdatePlotColumns(PlotPixels pixels, const int32_t *before, const int32_t *after, const bool *skip, bool histogram,
@@ -195,14 +197,15 @@ void UpdatePlotColumns(PlotPixels pixels, const int32_t *before, const int32_t *
         // change, to blue when the bar grew and to white when it shrank.
         const QRgb bg = 0xFF000000u | background, fg = 0xFF000000u | foreground;
         const qsizetype stride = pixels.stride;
-        auto barTop = [](int32_t h) { return static_cast<uint32_t>(h) < 300u ? 300 - h : 2; };
         for (int band = 0; band * 128 < pixels.width; ++band) {
             int left = 512, right = -1, top = 300, bottom = -1;
             const int end = std::min(band * 128 + 128, pixels.width);
             for (int x = band * 128; x < end; ++x) {
                 if (before[x] == after[x] || skip[x])
                     continue;
-                const int oldTop = barTop(before[x]), newTop = barTop(after[x]);
+                int oldTop, newTop, bottomRow;
+                BlueRows(before[x], true, oldTop, bottomRow);
+                BlueRows(after[x], true, newTop, bottomRow);
                 const int from = std::min(oldTop, newTop), to = std::max(oldTop, newTop) - 1;
                 if (from > to)
                     continue;
@@ -226,7 +229,7 @@ void UpdatePlotColumns(PlotPixels pixels, const int32_t *before, const int32_t *
         if (before[x] == after[x] || skip[x])
             continue;
         int from, to;
-        UpdateColumn(pixels, x, before[x], after[x], histogram, background, foreground, from, to);
+        UpdateColumn(pixels, x, before[x], after[x], histogram, background, foreground, from, to, nullptr);
         if (from <= to)
             change.Add(x, from, to);
     }

@@ -42,9 +42,10 @@ PlotPixels PixelsOf(QImage &image);
 // Brings plot column x, drawn by DrawPlotColumns at height `before`, to
 // height `after` exactly as DrawPlotColumns would draw it, writing only the
 // pixels that differ. Returns the rows written as top..bottom (top > bottom
-// when none).
+// when none). With a marker pen the column carries that pen's line from row
+// 300 up (see CanvasLine), whose pixels on the rows written are set again.
 void UpdatePlotColumn(PlotPixels pixels, int x, int32_t before, int32_t after, bool histogram, QRgb background,
-                      QRgb foreground, int &top, int &bottom);
+                      QRgb foreground, int &top, int &bottom, const Pen *marker = nullptr);
 
 // The rectangles a plot update changed, one per band of 128 columns: each
 // grows to hold the rows top..bottom written in its columns.

@@ -18,23 +18,10 @@ void TFGraph::RisSpectr()
 }
 
 namespace {
-// The marker line over plot column x: red dots in not-XOR mode.
-void DrawMarkerLine(QImage &image, int x)
-{
-    const Pen red{kMarkerRed, true, true};
-    CanvasLine(image, x, 300, x, 0, red);
-}
+// The marker line over a plot column: red dots in not-XOR mode from row 300 up.
+const Pen kMarkerPen{kMarkerRed, true, true};
 
-// The same line's dots on rows from..to only: every other row counted from
-// row 300.
-void DrawMarkerRows(QImage &image, int x, int from, int to)
-{
-    const Pen red{kMarkerRed, true, true};
-    to = std::min(to, 299);
-    const int start = to - (300 - to) % 2;
-    if (start >= std::max(from, 1))
-        CanvasLine(image, x, start, x, std::max(from, 1) - 1, red);
-}
+void DrawMarkerLine(QImage &image, int x) { CanvasLine(image, x, 300, x, 0, kMarkerPen); }
 } // namespace
 
 void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
@@ -100,20 +87,11 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
             if (!underMarker[x] || (h[x] == PlotHeights[x] && marked[x] == PlotMarked[x]))
                 continue;
             int from = 0, to = 299;
-            if (marked[x] && PlotMarked[x] && histogram) {
-                // The marker stays over a bar: the rows that change (one
-                // run) are drawn afresh, then the line's dots on them.
-                UpdatePlotColumn(pixels, x, PlotHeights[x], h[x], histogram, kPlotWhite, kPlotBlue, from, to);
-                if (from > to)
-                    continue;
-                DrawMarkerRows(image, x, from, to);
-            } else if (marked[x] && PlotMarked[x]) {
-                // The marker stays over a point: the line taken off (drawn
-                // again it is gone), the column brought up to date, the line
-                // put back.
-                DrawMarkerLine(image, x);
-                UpdatePlotColumn(pixels, x, PlotHeights[x], h[x], histogram, kPlotWhite, kPlotBlue, from, to);
-                DrawMarkerLine(image, x);
+            if (marked[x] && PlotMarked[x]) {
+                // The marker stays: the rows that change are drawn afresh
+                // with the line's dots on them.
+                UpdatePlotColumn(pixels, x, PlotHeights[x], h[x], histogram, kPlotWhite, kPlotBlue, from, to,
+                                 &kMarkerPen);
                 if (from > to)
                     continue;
             } else {
@@ -157,8 +135,7 @@ void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
 void TFGraph::RisMark(int32_t channel, TRect32 &line)
 {
     MarkerLineOf(channel, line);
-    const Pen red{kMarkerRed, true, true};
-    CanvasLine(SpektrImage->Bitmap, line.Left, line.Bottom, line.Right, line.Top, red);
+    CanvasLine(SpektrImage->Bitmap, line.Left, line.Bottom, line.Right, line.Top, kMarkerPen);
     // The line is one column; drawn twice it is gone.
     if (line.Left >= 0 && line.Left < 512)
         PlotMarked[line.Left] = !PlotMarked[line.Left];

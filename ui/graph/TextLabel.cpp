@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -36,7 +37,7 @@ struct TTextLabel::GlyphTable {
     qreal alone[N] = {};   // advance of a character that ends the text
     qreal pair[N][N] = {}; // advance of a character followed by another: kerning
     qreal ascent = 0, descent = 0;
-    std::vector<int> provenHeights, failedHeights;
+    std::vector<std::pair<int, bool>> proofs; // field height, and whether the pixels matched
 
     GlyphTable() { std::fill(std::begin(index), std::end(index), int8_t(-1)); }
 
@@ -180,12 +181,9 @@ struct TTextLabel::GlyphTable {
     // window may paint on, must give the same pixels.
     bool Proven(int height, QStyle *s)
     {
-        for (int h : provenHeights)
+        for (const auto &[h, same] : proofs)
             if (h == height)
-                return true;
-        for (int h : failedHeights)
-            if (h == height)
-                return false;
+                return same;
         const QString text = QString::fromUtf16(kChars);
         const QRect r(3, 2, static_cast<int>(std::ceil(Width(text))) + 2, height);
         QPalette palette;
@@ -207,7 +205,7 @@ struct TTextLabel::GlyphTable {
             }
             same = same && a == b;
         }
-        (same ? provenHeights : failedHeights).push_back(height);
+        proofs.emplace_back(height, same);
         return same;
     }
 };
@@ -224,7 +222,7 @@ std::vector<std::shared_ptr<TTextLabel::GlyphTable>> &Tables()
 TTextLabel::GlyphTable *TTextLabel::Table()
 {
     const int dpi = logicalDpiY();
-    if (table_ && tableDpi_ == dpi)
+    if (table_ && table_->dpi == dpi)
         return table_->usable ? table_.get() : nullptr;
     const QFont f(font(), this);
     const QString styleName = style()->name();
@@ -242,7 +240,6 @@ TTextLabel::GlyphTable *TTextLabel::Table()
         table_->Build();
         Tables().push_back(table_);
     }
-    tableDpi_ = dpi;
     return table_->usable ? table_.get() : nullptr;
 }
 

@@ -37,5 +37,4 @@ private:
     bool DrawableFromGlyphs(const QString &text);
 
     std::shared_ptr<GlyphTable> table_;
-    int tableDpi_ = 0;
 };

@@ -586,7 +586,7 @@ void TFGraph::mousePressEvent(QMouseEvent *e)
 
 namespace {
 // Days, " - ", then the time of day in the locale's long format.
-QString ElapsedText(double elapsed)
+QString ElapsedText(double elapsed, const QString &format)
 {
     if (!std::isfinite(elapsed))
         elapsed = 0;
@@ -597,8 +597,24 @@ QString ElapsedText(double elapsed)
         ms = 86399999;
     const QString d = std::fabs(days) < 9.0e15 ? QString::number(static_cast<long long>(days))
                                                : QString::number(days, 'f', 0);
-    return d + QStringLiteral(" - ") +
-           QTime(0, 0).addMSecs(static_cast<int>(ms)).toString(Platform::LongTimeFormat());
+    return d + QStringLiteral(" - ") + QTime(0, 0).addMSecs(static_cast<int>(ms)).toString(format);
+}
+
+// The text of input n's elapsed time. Every window shows the same times: a
+// text is made again only when the time or the format changed.
+const QString &ElapsedLabelText(int n, double elapsed, const QString &format)
+{
+    static struct {
+        double elapsed = 0;
+        QString format, text;
+    } made[3];
+    auto &m = made[n - 1];
+    if (std::memcmp(&elapsed, &m.elapsed, sizeof elapsed) != 0 || m.format != format || m.text.isEmpty()) {
+        m.text = ElapsedText(elapsed, format);
+        m.elapsed = elapsed;
+        m.format = format;
+    }
+    return m.text;
 }
 } // namespace
 
@@ -615,32 +631,9 @@ void TFGraph::TimerRisTimer()
 {
     for (int i = 1; i <= Settings.InputCount && i <= 3; ++i)
         SetTimeLabelColour(i, Settings.Running[i - 1] == 1);
-    // A label's text is worked out again only when its time or the time
-    // format changed.
     const QString format = Platform::LongTimeFormat();
-    const bool sameFormat = format == ShownElapsedFormat;
-    ShownElapsedFormat = format;
-    for (int i = 1; i <= Settings.InputCount && i <= 3; ++i) {
-        const double e = Elapsed[i - 1];
-        QLabel *l = TimeLabel(i);
-        if (sameFormat && std::memcmp(&e, &ShownElapsed[i - 1], sizeof e) == 0 &&
-            l->text() == ShownElapsedText[i - 1])
-            continue;
-        // Every window shows the same times: the text is made once.
-        static struct {
-            double elapsed = 0;
-            QString format, text;
-        } made[3];
-        if (std::memcmp(&e, &made[i - 1].elapsed, sizeof e) != 0 || made[i - 1].format != format ||
-            made[i - 1].text.isEmpty()) {
-            made[i - 1].text = ElapsedText(e);
-            made[i - 1].elapsed = e;
-            made[i - 1].format = format;
-        }
-        ShownElapsedText[i - 1] = made[i - 1].text;
-        ShownElapsed[i - 1] = e;
-        l->setText(ShownElapsedText[i - 1]);
-    }
+    for (int i = 1; i <= Settings.InputCount && i <= 3; ++i)
+        ShowText(TimeLabel(i), ElapsedLabelText(i, Elapsed[i - 1], format));
     int32_t h[512];
     int64_t integral = 0;
     if (InputNumber >= 1 && InputNumber <= 3)

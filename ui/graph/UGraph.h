@@ -269,9 +269,4 @@ private:
     int32_t PlotHeights[512] = {};
     bool PlotMarked[512] = {};
     int PlotMode = -1;
-    // Elapsed times shown by the time labels, their texts and the time
-    // format used.
-    double ShownElapsed[3] = {};
-    QString ShownElapsedText[3];
-    QString ShownElapsedFormat;
 };
