@@ -346,7 +346,7 @@ def n42_seeds():
         "counted-zeroes-huge-run": n42_file(n42_measurement(b"0 2147483647", b"CountedZeroes")),
         "unknown-compression": n42_file(n42_measurement(plain, b"Zip")),
         "two-measurements": n42_file(n42_measurement(plain) * 2),
-        "two-spectrum-elements": n42_file(n42_measurement(plain, spectra=2)),
+        "two-channel-data-sets": n42_file(n42_measurement(plain, spectra=2)),
         "no-channel-data": n42_file(b"<RadMeasurement><Spectrum/></RadMeasurement>"),
         "no-measurement": n42_file(b""),
         "truncated": n42_file(n42_measurement(plain))[:700],
