@@ -1,8 +1,8 @@
 // Region statistics, calibration points, peak measurement and differential
 // nonlinearity over the counts of one input.
-#include "Analysis.h"
+#include "analysis/Analysis.h"
 
-#include "Uryv.h"
+#include "core/Uryv.h"
 
 #include <algorithm>
 #include <cmath>

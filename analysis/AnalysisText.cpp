@@ -1,5 +1,5 @@
 // Texts of the analysis messages and the number formatting they use.
-#include "Analysis.h"
+#include "analysis/Analysis.h"
 
 #include <algorithm>
 #include <charconv>

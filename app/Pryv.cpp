@@ -1,14 +1,14 @@
 // Program entry: the command line, the acquisition source, the start-up
 // sequence, then the event loop.
-#include "AppSetup.h"
-#include "CommandLine.h"
-#include "Interchange.h"
-#include "Platform.h"
-#include "SharedMemory.h"
-#include "Simulator.h"
-#include "SpektrFiles.h"
-#include "UnitRYV.h"
-#include "Uryv.h"
+#include "ui/platform/AppSetup.h"
+#include "app/CommandLine.h"
+#include "interchange/Interchange.h"
+#include "ui/platform/Platform.h"
+#include "device/SharedMemory.h"
+#include "device/Simulator.h"
+#include "files/SpektrFiles.h"
+#include "ui/main/UnitRYV.h"
+#include "core/Uryv.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 // 64 KiB data memory, in the same run.
 #pragma once
 
-#include "Uryv.h"
+#include "core/Uryv.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,9 @@
 // One refresh of a spectrum window at 16384 channels (plot columns,
 // integral, spectrum drawing), against a plain read of the data memory.
-#include "Analysis.h"
-#include "PlainRead.h"
-#include "UGraph.h"
-#include "Uryv.h"
+#include "analysis/Analysis.h"
+#include "bench/PlainRead.h"
+#include "ui/graph/UGraph.h"
+#include "core/Uryv.h"
 
 #include <QApplication>
 

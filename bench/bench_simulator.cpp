@@ -2,8 +2,8 @@
 // one 100 ms exposure tick (Poisson draw, channel sampling, channel access),
 // against a plain write of as many bytes as three inputs add. core_percent is the
 // part of one core (in %) the simulation takes in real time.
-#include "Simulator.h"
-#include "Uryv.h"
+#include "device/Simulator.h"
+#include "core/Uryv.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,10 +7,10 @@
 // or by 700 counts, about 110 pixels (changing:2). Each figure is also
 // given as a ratio to a plain read of the 64 KiB data memory in the same run
 // (column x_read, from the CPU times: the machine may be shared).
-#include "PlainRead.h"
-#include "UGraph.h"
-#include "UnitRYV.h"
-#include "Uryv.h"
+#include "bench/PlainRead.h"
+#include "ui/graph/UGraph.h"
+#include "ui/main/UnitRYV.h"
+#include "core/Uryv.h"
 
 #include <QApplication>
 #include <QMdiArea>

@@ -1,4 +1,4 @@
-#include "Uryv.h"
+#include "core/Uryv.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,6 +1,6 @@
-#include "SharedMemory.h"
+#include "device/SharedMemory.h"
 
-#include "Uryv.h"
+#include "core/Uryv.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "Simulator.h"
+#include "device/Simulator.h"
 
-#include "Uryv.h"
+#include "core/Uryv.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
 // Spectrum files: text and binary formats over POSIX file calls.
 
-#include "SpektrFiles.h"
+#include "files/SpektrFiles.h"
 
-#include "Uryv.h"
+#include "core/Uryv.h"
 
 #include <cerrno>
 #include <cstdio>

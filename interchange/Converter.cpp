@@ -1,10 +1,10 @@
 // The file-to-file spectrum converter: settings, input, output.
 
-#include "InterchangeParsing.h"
-#include "Interchange.h"
+#include "interchange/InterchangeParsing.h"
+#include "interchange/Interchange.h"
 
-#include "SpektrFiles.h"
-#include "Uryv.h"
+#include "files/SpektrFiles.h"
+#include "core/Uryv.h"
 
 #include <QFile>
 #include <QFileInfo>

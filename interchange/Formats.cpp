@@ -2,11 +2,11 @@
 // text and binary formats, IAEA SPE and CSV; the extension dispatch and the
 // calibration taken from the settings record.
 
-#include "InterchangeParsing.h"
-#include "Interchange.h"
+#include "interchange/InterchangeParsing.h"
+#include "interchange/Interchange.h"
 
-#include "SpektrFiles.h"
-#include "Uryv.h"
+#include "files/SpektrFiles.h"
+#include "core/Uryv.h"
 
 #include <QFileInfo>
 

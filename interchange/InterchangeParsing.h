@@ -1,7 +1,7 @@
 // Pieces shared by the readers of the interchange formats.
 #pragma once
 
-#include "Interchange.h"
+#include "interchange/Interchange.h"
 
 #include <QByteArrayView>
 

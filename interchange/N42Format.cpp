@@ -6,8 +6,8 @@
 // "CountedZeroes", where a 0 is followed by the number of zero channels it
 // stands for. Everything else in the document is passed over.
 
-#include "InterchangeParsing.h"
-#include "Interchange.h"
+#include "interchange/InterchangeParsing.h"
+#include "interchange/Interchange.h"
 
 #include <QUuid>
 #include <QXmlStreamReader>

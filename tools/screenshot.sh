@@ -57,6 +57,8 @@ XVFB_PID=$!
 for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 [ -s "$WORK/display" ] || fail "Xvfb did not start"
 export DISPLAY=":$(head -1 "$WORK/display")"
+# The display is named before it accepts clients.
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 mkdir "$WORK/run"
 

@@ -3,8 +3,8 @@
 // the range has been asked for.
 #pragma once
 
-#include "Analysis.h"
-#include "Uryv.h"
+#include "analysis/Analysis.h"
+#include "core/Uryv.h"
 
 #include <gtest/gtest.h>
 

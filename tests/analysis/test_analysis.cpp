@@ -1,6 +1,6 @@
 // Region statistics: the integral between the markers, the plot columns,
 // centroid and FWHM, and the error state.
-#include "AnalysisFixture.h"
+#include "tests/analysis/AnalysisFixture.h"
 
 #include <array>
 #include <cstring>

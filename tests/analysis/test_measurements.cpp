@@ -1,6 +1,6 @@
 // Calibration points, peak measurement, differential nonlinearity and the
 // texts of their messages.
-#include "AnalysisFixture.h"
+#include "tests/analysis/AnalysisFixture.h"
 
 #include <cmath>
 #include <limits>

@@ -1,7 +1,7 @@
-#include "Analysis.h"
-#include "SharedMemory.h"
-#include "Simulator.h"
-#include "Uryv.h"
+#include "analysis/Analysis.h"
+#include "device/SharedMemory.h"
+#include "device/Simulator.h"
+#include "core/Uryv.h"
 
 #include <gtest/gtest.h>
 

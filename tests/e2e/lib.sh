@@ -28,6 +28,13 @@ start_x() {
   done
   [ -s "$WORK/display" ] || fail "Xvfb did not start"
   export DISPLAY=":$(head -1 "$WORK/display")"
+  # Xvfb names its display before it accepts clients: wait for a client
+  # to connect.
+  for _ in $(seq 100); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  fail "no client could connect to Xvfb"
 }
 
 start_app() {

@@ -1,8 +1,8 @@
 // Tests of the spectrum files: format selection, the text and binary
 // writers and readers, and what each failure reports.
 
-#include "SpektrFiles.h"
-#include "Uryv.h"
+#include "files/SpektrFiles.h"
+#include "core/Uryv.h"
 
 #include <gtest/gtest.h>
 

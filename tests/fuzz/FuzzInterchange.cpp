@@ -1,9 +1,9 @@
 // Properties of the spectrum converter's SPE and N42 readers: a clear
 // refusal, or counts that survive every writer and reader.
 
-#include "FuzzProperties.h"
+#include "tests/fuzz/FuzzProperties.h"
 
-#include "Interchange.h"
+#include "interchange/Interchange.h"
 
 #include <QByteArray>
 

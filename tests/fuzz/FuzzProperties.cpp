@@ -1,11 +1,11 @@
 // Properties of the settings loader, the spectrum readers and writers and
 // the analysis that runs on what they load.
 
-#include "FuzzProperties.h"
+#include "tests/fuzz/FuzzProperties.h"
 
-#include "Analysis.h"
-#include "SpektrFiles.h"
-#include "Uryv.h"
+#include "analysis/Analysis.h"
+#include "files/SpektrFiles.h"
+#include "core/Uryv.h"
 
 #include <algorithm>
 #include <array>

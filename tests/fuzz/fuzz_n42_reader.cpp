@@ -1,7 +1,7 @@
 // libFuzzer entry: every input goes through fuzzprops::CheckN42Input; a broken
 // property prints what broke and aborts, so the input is kept as a crash.
 
-#include "FuzzProperties.h"
+#include "tests/fuzz/FuzzProperties.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // broken property prints what broke and aborts, so the input is kept as a
 // crash.
 
-#include "FuzzProperties.h"
+#include "tests/fuzz/FuzzProperties.h"
 
 #include <cstdio>
 #include <cstdlib>

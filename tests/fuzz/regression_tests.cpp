@@ -2,11 +2,11 @@
 // finding replayed through the targets' property checks, the reference
 // helpers those checks rely on, and the findings themselves.
 
-#include "FuzzProperties.h"
+#include "tests/fuzz/FuzzProperties.h"
 
-#include "Analysis.h"
-#include "SpektrFiles.h"
-#include "Uryv.h"
+#include "analysis/Analysis.h"
+#include "files/SpektrFiles.h"
+#include "core/Uryv.h"
 
 #include <gtest/gtest.h>
 

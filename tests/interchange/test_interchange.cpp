@@ -2,10 +2,10 @@
 // written by hand after the formats' public descriptions, the calibration
 // written from the settings file, and malformed inputs.
 
-#include "Interchange.h"
+#include "interchange/Interchange.h"
 
-#include "SpektrFiles.h"
-#include "Uryv.h"
+#include "files/SpektrFiles.h"
+#include "core/Uryv.h"
 
 #include <QDir>
 #include <QFile>

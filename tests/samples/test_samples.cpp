@@ -3,9 +3,9 @@
 // written down in samples/README.md, the calibration on the two-peak sample
 // turns them into the right energies, and the flat sample shows only the
 // nonlinearity of its counting statistics.
-#include "Analysis.h"
-#include "SpektrFiles.h"
-#include "Uryv.h"
+#include "analysis/Analysis.h"
+#include "files/SpektrFiles.h"
+#include "core/Uryv.h"
 
 #include <gtest/gtest.h>
 
@@ -107,7 +107,7 @@ TEST_F(SampleSpectra, FilesAreInTheTextFormat)
         ASSERT_EQ(bytes.size(), 22u * f.channels) << f.name;
         for (int c = 0; c < f.channels; ++c) {
             const std::string line(bytes.data() + 22 * c, 22);
-            char expectChannel[8];
+            char expectChannel[16];
             std::snprintf(expectChannel, sizeof expectChannel, "%6d", c);
             ASSERT_EQ(line.substr(0, 6), expectChannel) << f.name << " line " << c;
             ASSERT_EQ(line.substr(6, 2), "  ") << f.name << " line " << c;

@@ -3,11 +3,11 @@
 // the windows.
 #pragma once
 
-#include "Analysis.h"
-#include "Platform.h"
-#include "UGraph.h"
-#include "UnitRYV.h"
-#include "Uryv.h"
+#include "analysis/Analysis.h"
+#include "ui/platform/Platform.h"
+#include "ui/graph/UGraph.h"
+#include "ui/main/UnitRYV.h"
+#include "core/Uryv.h"
 
 #include <QApplication>
 #include <QMdiArea>

@@ -1,7 +1,7 @@
 // The spectrum window's file and print commands: the dialogs they run, the
 // files they leave, the boxes they show and the printer-port hand-over.
-#include "SpektrFiles.h"
-#include "UiTestUtil.h"
+#include "files/SpektrFiles.h"
+#include "tests/ui/UiTestUtil.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
 // The frame window: menus, phases, spectrum-window management, shortcuts,
 // the device menu, help and hints, the exit.
-#include "AppSetup.h"
-#include "UiTestUtil.h"
+#include "ui/platform/AppSetup.h"
+#include "tests/ui/UiTestUtil.h"
 
 #include <QMenuBar>
 #include <QMessageBox>

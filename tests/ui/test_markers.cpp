@@ -1,7 +1,7 @@
 // Markers and pointer gestures on the plot, the marker panels, the scale
 // strips and the keyboard commands of a spectrum window, driven by real
 // mouse and key events on real windows.
-#include "UiTestUtil.h"
+#include "tests/ui/UiTestUtil.h"
 
 #include <QSpinBox>
 

@@ -1,7 +1,7 @@
 // The measurement menu of a spectrum window: the energy entry panel for the
 // calibration points and the peak measurement, their result and error
 // boxes, and the differential nonlinearity.
-#include "UiTestUtil.h"
+#include "tests/ui/UiTestUtil.h"
 
 #include <QLocale>
 #include <QSpinBox>

@@ -1,6 +1,6 @@
 // The settings panels of a spectrum window: the exposure time entry and the
 // front-end control panels (digital shift, pulse shaping).
-#include "UiTestUtil.h"
+#include "tests/ui/UiTestUtil.h"
 
 #include <QMenuBar>
 #include <QRadioButton>

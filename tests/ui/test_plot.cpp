@@ -1,5 +1,5 @@
 // The spectrum window's plot, scales, status labels and refresh tick.
-#include "UiTestUtil.h"
+#include "tests/ui/UiTestUtil.h"
 
 #include <QLocale>
 #include <QPainter>

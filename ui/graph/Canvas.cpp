@@ -1,4 +1,4 @@
-#include "Canvas.h"
+#include "ui/graph/Canvas.h"
 
 #include <algorithm>
 #include <cstdlib>

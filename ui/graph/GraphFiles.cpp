@@ -1,9 +1,9 @@
 // Spectrum files and printing: the window side of reading, saving and
 // printing a spectrum window. The file formats themselves live in files/.
-#include "UGraph.h"
+#include "ui/graph/UGraph.h"
 
-#include "Platform.h"
-#include "SpektrFiles.h"
+#include "ui/platform/Platform.h"
+#include "files/SpektrFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,8 +5,8 @@
 // record; the marker zones and gesture flags are shared by every spectrum
 // window. A marker line is drawn in not-XOR mode, so every change of a
 // marker is erase (RisMark2), change, labels (NewTablo), draw (RisMark2).
-#include "Platform.h"
-#include "UGraph.h"
+#include "ui/platform/Platform.h"
+#include "ui/graph/UGraph.h"
 
 #include <cstdint>
 

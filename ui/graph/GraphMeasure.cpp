@@ -1,9 +1,9 @@
 // The measurement menu: calibration points, peak measurement, nonlinearity,
 // and the energy entry panel they share.
-#include "UGraph.h"
+#include "ui/graph/UGraph.h"
 
-#include "Analysis.h"
-#include "Platform.h"
+#include "analysis/Analysis.h"
+#include "ui/platform/Platform.h"
 
 #include <QSpinBox>
 

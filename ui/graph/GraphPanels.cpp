@@ -4,9 +4,9 @@
 // show them, their own OK and Cancel buttons hide them again. Nothing is
 // modal, and the panels keep no state of their own: the settings record is
 // read when a panel is opened and written on OK.
-#include "UGraph.h"
+#include "ui/graph/UGraph.h"
 
-#include "Platform.h"
+#include "ui/platform/Platform.h"
 
 #include <QRadioButton>
 #include <QSpinBox>

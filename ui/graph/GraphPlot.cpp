@@ -1,7 +1,7 @@
 // The spectrum plot, the marker lines over it, and the two scales.
-#include "Analysis.h"
-#include "Canvas.h"
-#include "UGraph.h"
+#include "analysis/Analysis.h"
+#include "ui/graph/Canvas.h"
+#include "ui/graph/UGraph.h"
 
 #include <QPainter>
 

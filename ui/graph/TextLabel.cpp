@@ -1,4 +1,4 @@
-#include "TextLabel.h"
+#include "ui/graph/TextLabel.h"
 
 #include <QGlyphRun>
 #include <QImage>

@@ -1,8 +1,8 @@
-#include "UGraph.h"
+#include "ui/graph/UGraph.h"
 
-#include "Analysis.h"
-#include "MenuItems.h"
-#include "Platform.h"
+#include "analysis/Analysis.h"
+#include "ui/platform/MenuItems.h"
+#include "ui/platform/Platform.h"
 
 #include <QApplication>
 #include <QCloseEvent>

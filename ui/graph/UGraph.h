@@ -11,8 +11,8 @@
 //   GraphPanels.cpp   exposure time and front-end control panels
 #pragma once
 
-#include "TextLabel.h"
-#include "Uryv.h"
+#include "ui/graph/TextLabel.h"
+#include "core/Uryv.h"
 
 #include <QAction>
 #include <QFrame>

@@ -1,9 +1,9 @@
-#include "UnitRYV.h"
+#include "ui/main/UnitRYV.h"
 
-#include "MenuItems.h"
-#include "Platform.h"
-#include "UGraph.h"
-#include "Uryv.h"
+#include "ui/platform/MenuItems.h"
+#include "ui/platform/Platform.h"
+#include "ui/graph/UGraph.h"
+#include "core/Uryv.h"
 
 #include <QAction>
 #include <QActionGroup>

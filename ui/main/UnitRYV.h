@@ -11,8 +11,8 @@ class QMdiSubWindow;
 class QMenu;
 class QAction;
 class QTimer;
-#include "MenuItems.h"
-#include "UGraph.h"
+#include "ui/platform/MenuItems.h"
+#include "ui/graph/UGraph.h"
 
 class TFRYV : public QMainWindow {
     Q_OBJECT

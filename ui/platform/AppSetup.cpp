@@ -1,4 +1,4 @@
-#include "AppSetup.h"
+#include "ui/platform/AppSetup.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "MenuItems.h"
+#include "ui/platform/MenuItems.h"
 
 namespace {
 const char *kDefaultItem = "defaultItem";

@@ -1,4 +1,4 @@
-#include "Platform.h"
+#include "ui/platform/Platform.h"
 
 #include <QApplication>
 #include <QDir>
