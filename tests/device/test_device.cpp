@@ -322,7 +322,7 @@ struct Outcome {
 Outcome RunProgram(const std::string &dir, const std::string &args)
 {
     const std::string cmd = "cd '" + dir + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" RYV_DEMO_EXE "' " +
-                            args + " 2>stderr.txt >/dev/null; echo $? >code.txt; ls | grep -v -e stderr.txt -e code.txt";
+                            args + " 2>stderr.txt >/dev/null; echo $? >code.txt; ls | grep -av -e stderr.txt -e code.txt";
     Outcome o{};
     FILE *p = ::popen(cmd.c_str(), "r");
     char buf[256];
@@ -394,6 +394,15 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
     const Outcome conv = RunProgram(dir, "--convert in.dat out.csv");
     EXPECT_EQ(conv.code, 0) << conv.err;
     EXPECT_EQ(conv.files, "in.dat\nout.csv\n");
+    // Names that are not UTF-8 are the files' own bytes.
+    ASSERT_EQ(::rename((dir + "/in.dat").c_str(), (dir + "/in\xFF.dat").c_str()), 0);
+    const Outcome bytes = RunProgram(dir, "--convert \"$(printf 'in\\377.dat')\" \"$(printf 'out\\376.csv')\"");
+    EXPECT_EQ(bytes.code, 0) << bytes.err;
+    EXPECT_EQ(bytes.files, "in\xFF.dat\nout.csv\nout\xFE.csv\n");
+    const Outcome source = RunProgram(dir, "--simulate=\"$(printf 'out\\376.csv')\"");
+    EXPECT_EQ(source.code, 2);
+    EXPECT_EQ(source.err, "ryv_demo: --simulate=out\xFE.csv: 7098 bytes; a binary spectrum has 4 bytes for each of "
+                          "1024, 4096 or 16384 channels.\n");
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
