@@ -244,7 +244,7 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
     EnergyCalibration cal;
     struct stat found {};
     const QString settings = !settingsPath.isEmpty()                            ? settingsPath
-                             : ::lstat(SettingsFileName, &found) == 0 ? QString::fromLatin1(SettingsFileName)
+                             : ::stat(SettingsFileName, &found) == 0  ? QString::fromLatin1(SettingsFileName)
                                                                              : QString();
     if (!settings.isEmpty() && !CalibrationFromFile(settings, cal, errorLine))
         return 2;
