@@ -12,9 +12,11 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
