@@ -47,6 +47,14 @@ QStringList WithoutQtOptions(const QStringList &arguments)
     }
     return out;
 }
+// Qt's number conversions pass over white space around the digits.
+bool HasSpace(const QString &v)
+{
+    for (QChar ch : v)
+        if (ch.isSpace())
+            return true;
+    return false;
+}
 } // namespace
 
 CommandLine ParseCommandLine(const QStringList &arguments)
@@ -80,7 +88,8 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                                                     "format by its extension: .txt, .spe (IAEA SPE), .n42 (ANSI "
                                                     "N42.42), .csv, anything else binary; the energy calibration "
                                                     "is taken from the settings file."));
-    parser.addOptions({help, version, settings, simulate, rate, seed, memory, convert});
+    const QList<QCommandLineOption> all = {help, version, settings, simulate, rate, seed, memory, convert};
+    parser.addOptions(all);
 
     // QCommandLineParser has no optional values: --simulate=SOURCE is taken
     // apart here. Qt's own options (-platform, -style, ...) are left to
@@ -101,6 +110,15 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         args.append(QStringLiteral("ryv_demo"));
     if (!parser.parse(args))
         return Failure(parser.errorText());
+    // An option given twice is a mistake, not a choice of the last one.
+    const QStringList given = parser.optionNames();
+    for (const QCommandLineOption &o : all) {
+        qsizetype times = 0;
+        for (const QString &name : o.names())
+            times += given.count(name);
+        if (times > 1)
+            return Failure(QStringLiteral("--%1: given more than once.").arg(o.names().constLast()));
+    }
 
     CommandLine cl;
     if (parser.isSet(help)) {
@@ -152,7 +170,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             return Failure(QStringLiteral("--rate: only with --simulate."));
         bool ok = false;
         const double r = parser.value(rate).toDouble(&ok);
-        if (!ok || !std::isfinite(r) || r < MinRate || r > MaxRate)
+        if (!ok || HasSpace(parser.value(rate)) || !std::isfinite(r) || r < MinRate || r > MaxRate)
             return Failure(QStringLiteral("--rate: '%1' is not a number from 1 to 1000000.").arg(parser.value(rate)));
         cl.rate = r;
     }
@@ -162,7 +180,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         bool ok = false;
         const QString v = parser.value(seed);
         const qulonglong s = v.toULongLong(&ok);
-        if (!ok || v.startsWith(QLatin1Char('+')))
+        if (!ok || v.startsWith(QLatin1Char('+')) || HasSpace(v))
             return Failure(QStringLiteral("--seed: '%1' is not a whole number from 0 to 18446744073709551615.").arg(v));
         cl.seedGiven = true;
         cl.seed = s;

@@ -27,6 +27,10 @@ struct CommandLine {
     QString convertIn, convertOut;
 };
 
+// The simulated board's data memory, kept beside the settings file unless
+// --memory names another file.
+inline constexpr const char *SimulatedMemoryFileName = "RYV_memory.DAT";
+
 inline constexpr double MinRate = 1;
 inline constexpr double MaxRate = 1000000;
 

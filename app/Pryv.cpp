@@ -11,12 +11,17 @@
 #include "core/Uryv.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 std::unique_ptr<device::Simulator> simulator;
@@ -28,14 +33,27 @@ void FeedSimulator() { simulator->Step(); }
 bool LoadSourceSpectrum(const std::string &path, std::vector<double> &weights, std::string &error)
 {
     struct stat st {};
-    QFile file(QString::fromStdString(path));
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !file.open(QIODevice::ReadOnly)) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
         error = "--simulate=" + path + ": not a built-in source (am241, cs137, co60, k40, mix) nor a spectrum file.";
         return false;
     }
+    QByteArray bytes(qsizetype(std::min<off_t>(st.st_size, MaxInterchangeFileBytes + 1)), '\0');
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t k = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            break;
+        got += k;
+    }
+    ::close(fd);
+    bytes.truncate(got);
     SpectrumCounts counts;
     QString problem;
-    const QByteArray bytes = file.read(MaxInterchangeFileBytes + 1);
     const bool read = bytes.size() <= MaxInterchangeFileBytes &&
                       (IsTextSpectrumPath(path) ? ReadTextCounts(bytes, counts, problem)
                                                 : ReadBinaryCounts(bytes, counts, problem));
@@ -58,9 +76,30 @@ bool LoadSourceSpectrum(const std::string &path, std::vector<double> &weights, s
     return true;
 }
 
+// path made absolute against the start folder, byte for byte.
+std::string Absolute(const std::string &path)
+{
+    if (!path.empty() && path[0] == '/')
+        return path;
+    std::string cwd(4096, '\0');
+    while (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+        if (errno != ERANGE)
+            return path;
+        cwd.resize(cwd.size() * 2);
+    }
+    cwd.resize(std::strlen(cwd.c_str()));
+    return cwd + (cwd.size() > 1 ? "/" : "") + path;
+}
+
+// What the start-up sequence learns before any window exists.
+struct Prepared {
+    std::string memoryPath; // the data memory's file, empty: the program's own
+    bool memoryKept = false; // the file was there before: it holds earlier counts
+};
+
 // Everything that can fail on the command line's account happens here,
 // before a window exists: a failure is one line on stderr and exit code 2.
-bool PrepareSources(const CommandLine &cl)
+bool PrepareSources(const CommandLine &cl, Prepared &prepared)
 {
     std::string error;
     if (cl.simulate) {
@@ -68,7 +107,7 @@ bool PrepareSources(const CommandLine &cl)
                                            : static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                                                  static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
         std::vector<device::EmissionLine> lines;
-        const std::string source = cl.source.toStdString();
+        const std::string source = PathBytes(cl.source).toStdString();
         if (device::BuiltinSourceLines(source, lines)) {
             simulator = std::make_unique<device::Simulator>(std::move(lines), cl.rate, seed);
         } else {
@@ -80,61 +119,116 @@ bool PrepareSources(const CommandLine &cl)
             simulator = std::make_unique<device::Simulator>(std::move(weights), cl.rate, seed);
         }
     }
-    if (!cl.memoryPath.isEmpty() && !device::MapDataMemory(cl.memoryPath.toStdString(), error)) {
-        std::fprintf(stderr, "ryv_demo: %s\n", error.c_str());
-        return false;
+    struct stat st {};
+    if (!cl.memoryPath.isEmpty()) {
+        prepared.memoryPath = PathBytes(cl.memoryPath).toStdString();
+        prepared.memoryKept = ::stat(prepared.memoryPath.c_str(), &st) == 0;
+        if (!device::MapDataMemory(prepared.memoryPath, error)) {
+            std::fprintf(stderr, "ryv_demo: %s\n", error.c_str());
+            return false;
+        }
+    } else if (simulator) {
+        // The simulated board keeps its data memory between runs, in a file
+        // beside the settings file. Where that file cannot serve, the run
+        // goes on with a memory of its own, and says so.
+        std::string dir = SettingsFilePath.substr(0, SettingsFilePath.rfind('/') + 1);
+        prepared.memoryPath = dir + SimulatedMemoryFileName;
+        prepared.memoryKept = ::stat(prepared.memoryPath.c_str(), &st) == 0;
+        if (!device::MapDataMemory(prepared.memoryPath, error)) {
+            std::fprintf(stderr, "ryv_demo: %s; the counts of this run are not kept.\n",
+                         error.substr(std::strlen("--memory ")).c_str());
+            prepared.memoryPath.clear();
+            prepared.memoryKept = false;
+        }
     }
     return true;
 }
 
+// The time since the settings file was last written (at the last exit), in
+// days; 0 when there is none.
+double ClosedDays(const std::string &settingsPath)
+{
+    struct stat st {};
+    if (::stat(settingsPath.c_str(), &st) != 0)
+        return 0;
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const double seconds = double(now.tv_sec - st.st_mtim.tv_sec) + double(now.tv_nsec - st.st_mtim.tv_nsec) / 1e9;
+    return seconds > 0 ? seconds / 86400.0 : 0.0;
+}
+
 int Run(int argc, char *argv[], const CommandLine &cl)
 {
-    if (!PrepareSources(cl))
-        return 2;
-    QApplication app(argc, argv);
-    Platform::SetUpApplication(app);
     // The settings file is resolved once, against the directory the program
     // is started in.
-    const QString settings = cl.settingsPath.isEmpty() ? QString::fromLatin1(SettingsFileName) : cl.settingsPath;
-    SettingsFilePath = QDir::current().absoluteFilePath(settings).toStdString();
+    SettingsFilePath = Absolute(cl.settingsPath.isEmpty() ? std::string(SettingsFileName)
+                                                          : PathBytes(cl.settingsPath).toStdString());
+    Prepared prepared;
+    if (!PrepareSources(cl, prepared))
+        return 2;
+    const double closed = ClosedDays(SettingsFilePath);
+    QApplication app(argc, argv);
+    Platform::SetUpApplication(app);
     std::string err;
     if (LoadSettings(SettingsFilePath, err) == LoadResult::IoError) {
-        Platform::ReportError(QString::fromStdString(err));
+        Platform::ReportError(PathFromBytes(QByteArrayView(err.data(), qsizetype(err.size()))));
         return 1;
     }
     // The fill pattern stands for a board's power-up contents: a simulation
     // starts from zero, and a shared memory belongs to whoever feeds it.
-    MemoryInitPending = !simulator && cl.memoryPath.isEmpty();
+    MemoryInitPending = !simulator && prepared.memoryPath.empty();
     if (simulator) {
-        simulator->Begin();
+        // A board counts on while its front end is closed: with its memory
+        // kept, the closed time of a running exposure brings its pulses.
+        simulator->Begin(prepared.memoryKept ? closed : 0.0);
         PulseFeed = FeedSimulator;
     }
     Platform::SetHintsEnabled(Settings.ShowHints != 0);
     auto *frame = new TFRYV;
     frame->show();
+    // A data-memory file cut short by another program: said once, the run
+    // goes on with what the memory holds.
+    QTimer watch;
+    if (!prepared.memoryPath.empty()) {
+        const QString file = PathFromBytes(QByteArrayView(prepared.memoryPath.data(), qsizetype(prepared.memoryPath.size())));
+        QObject::connect(&watch, &QTimer::timeout, &app, [&watch, file] {
+            if (!device::DataMemoryCutShort())
+                return;
+            watch.stop();
+            Platform::MessageBox(QStringLiteral("  Файл памяти данных укорочен !!!"),
+                                 QStringLiteral("Файл памяти данных %1 укорочен другой программой. Накопление из файла "
+                                                "остановлено: данные, которых в файле больше нет, читаются как нули, "
+                                                "остальное сохранено в памяти программы. Чтобы снова работать с файлом, "
+                                                "верните ему размер 65536 байт и перезапустите программу.")
+                                     .arg(file),
+                                 Platform::Icon::Stop, Platform::Buttons::Ok);
+        });
+        watch.start(250);
+    }
     return app.exec();
 }
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Arguments keep their bytes: a file name need not be UTF-8.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(PathFromBytes(argv[i]));
     const CommandLine cl = ParseCommandLine(arguments);
     switch (cl.mode) {
     case CommandLine::Mode::Help:
     case CommandLine::Mode::Version:
-        std::fputs(cl.text.toLocal8Bit().constData(), stdout);
+        std::fputs(PathBytes(cl.text).constData(), stdout);
         return 0;
     case CommandLine::Mode::Error:
-        std::fprintf(stderr, "%s\n", cl.text.toLocal8Bit().constData());
+        std::fprintf(stderr, "%s\n", PathBytes(cl.text).constData());
         return 2;
     case CommandLine::Mode::Convert: {
         QString error;
         const int rc = ConvertSpectrumFile(cl.convertIn, cl.convertOut, cl.settingsPath, error);
         if (rc != 0)
-            std::fprintf(stderr, "ryv_demo: %s\n", error.toLocal8Bit().constData());
+            std::fprintf(stderr, "ryv_demo: %s\n", PathBytes(error).constData());
         return rc;
     }
     case CommandLine::Mode::Run:

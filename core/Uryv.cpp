@@ -77,20 +77,23 @@ bool IsReadOnlyFile(const std::string &path)
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-// Writes the whole record to fd and brings it to the disk; 0 or the errno of
-// the first failure.
-int WriteRecord(int fd)
+// Writes the whole record at the start of fd, cuts off whatever follows it
+// when cut is set, and brings it to the disk; 0 or the errno of the first
+// failure.
+int WriteRecord(int fd, bool cut)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(&Settings);
     size_t put = 0;
     while (put < sizeof Settings) {
-        ssize_t k = ::write(fd, bytes + put, sizeof Settings - put);
+        ssize_t k = ::pwrite(fd, bytes + put, sizeof Settings - put, off_t(put));
         if (k < 0 && errno == EINTR)
             continue;
         if (k <= 0)
             return k < 0 ? errno : ENOSPC;
         put += static_cast<size_t>(k);
     }
+    if (cut && ::ftruncate(fd, off_t(sizeof Settings)) != 0)
+        return errno;
     if (::fsync(fd) != 0 && errno != EINVAL)
         return errno;
     return 0;
@@ -101,8 +104,32 @@ std::string WriteErrorText(const std::string &path, int err)
     return "Ошибка записи файла настроек " + path + ": " + std::strerror(err);
 }
 
+// The file a write to path lands in: symbolic links followed to their end,
+// even where that end does not exist yet, so that a link stays a link.
+std::string FinalTarget(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        std::string target(size_t(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        const ssize_t k = ::readlink(path.c_str(), target.data(), target.size());
+        if (k <= 0 || size_t(k) >= target.size())
+            break;
+        target.resize(size_t(k));
+        if (target[0] != '/') {
+            const size_t slash = path.rfind('/');
+            if (slash != std::string::npos)
+                target = path.substr(0, slash + 1) + target;
+        }
+        path = target;
+    }
+    return path;
+}
+
 // Without a temporary file beside it, the existing file is written in place:
-// truncated, written and synchronised.
+// the record over the old bytes, then any excess cut off, then synchronised.
+// At every moment the file starts with a whole record, the old or the new.
 bool SaveInPlace(const std::string &path, int createErr, std::string &errorText)
 {
     int fd;
@@ -120,10 +147,8 @@ bool SaveInPlace(const std::string &path, int createErr, std::string &errorText)
         err = errno;
     else if (!S_ISREG(st.st_mode))
         err = EINVAL;
-    else if (::ftruncate(fd, 0) != 0)
-        err = errno;
     else
-        err = WriteRecord(fd);
+        err = WriteRecord(fd, true);
     if (::close(fd) != 0 && err == 0)
         err = errno;
     if (err != 0) {
@@ -141,14 +166,17 @@ LoadResult LoadSettings(const std::string &path, std::string &errorText)
     do
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
-    struct stat st {};
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
-        fd = -1;
-    }
     if (fd < 0) {
         Settings = DefaultSettings();
         return LoadResult::Defaults;
+    }
+    // A FIFO or a device would block the reader or be replaced by a regular
+    // file at the exit: refused.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errorText = "Ошибка ввода-вывода: файл настроек " + path + " не является обычным файлом";
+        return LoadResult::IoError;
     }
     SettingsRecord r{};
     auto *bytes = reinterpret_cast<unsigned char *>(&r);
@@ -179,11 +207,26 @@ LoadResult LoadSettings(const std::string &path, std::string &errorText)
     return LoadResult::FromFile;
 }
 
-bool SaveSettings(const std::string &path, std::string &errorText)
+bool SaveSettings(const std::string &givenPath, std::string &errorText)
 {
     errorText.clear();
+    const std::string path = FinalTarget(givenPath);
     if (IsReadOnlyFile(path))
         return false; // locked by the user: left as it is, without a word
+    // Only a settings record is replaced: a file of another size or kind
+    // (another program's file given as the settings) is left as it is.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            errorText = "Файл настроек " + path + " не заменён: это не обычный файл";
+            return false;
+        }
+        if (st.st_size != off_t(sizeof(SettingsRecord))) {
+            errorText = "Файл настроек " + path + " не заменён: это не запись настроек (размер файла " +
+                        std::to_string(st.st_size) + ", а записи 152 байта)";
+            return false;
+        }
+    }
     StartTimesFromElapsed();
     std::string tmpl = path + ".XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
@@ -192,7 +235,7 @@ bool SaveSettings(const std::string &path, std::string &errorText)
     if (fd < 0)
         return SaveInPlace(path, errno, errorText);
     ::fchmod(fd, 0644);
-    int err = WriteRecord(fd);
+    int err = WriteRecord(fd, false);
     if (::close(fd) != 0 && err == 0)
         err = errno;
     if (err == 0 && ::rename(name.data(), path.c_str()) != 0)

@@ -101,16 +101,20 @@ enum class LoadResult {
 };
 
 // Start-up load: open for reading (a read-only file is read too), read one
-// record, close. On Defaults the record holds the defaults; on IoError the
+// record, close. A path that names something other than a regular file (a
+// FIFO, a device) is an IoError. On Defaults the record holds the defaults; on IoError the
 // record is untouched and errorText holds the message. A record read from
 // the file is then brought inside the invariants by SanitizeSettings.
 LoadResult LoadSettings(const std::string &path, std::string &errorText);
 
 // Exit save: writes the whole record through a temporary file and a rename,
-// or, where no temporary file can be made beside it, into the existing file
-// in place. A read-only file is left alone: false with errorText empty (the
-// caller says nothing). Otherwise false with errorText holding the path and
-// the reason when the record could not be written.
+// or, where no temporary file can be made beside it, over the existing
+// record in place (never a moment without a whole record). A symbolic link
+// is written through to its target and stays a link. A read-only file is
+// left alone: false with errorText empty (the caller says nothing). A file
+// that is not one record (another size, not a regular file) is left alone
+// too, with errorText saying why. Otherwise false with errorText holding the
+// path and the reason when the record could not be written.
 bool SaveSettings(const std::string &path, std::string &errorText);
 
 // Brings every field that breaks the invariants to the nearest sound value

@@ -237,6 +237,23 @@ void AddPulses(int32_t n, const int32_t *channels, size_t count)
     }
 }
 
+void AddChannelCounts(int32_t n, const std::vector<uint64_t> &hits)
+{
+    const int32_t nch = Settings.ChannelCount;
+    if (n < 1 || n > 3 || nch <= 0)
+        return;
+    for (int32_t c = 0; c < nch && size_t(c) < hits.size(); ++c) {
+        const uint64_t k = hits[static_cast<size_t>(c)];
+        if (k == 0)
+            continue;
+        const int64_t v = ReadChannel(c, n);
+        if (v == INT32_MAX)
+            continue;
+        const int64_t sum = v + static_cast<int64_t>(std::min<uint64_t>(k, uint64_t(1) << 40));
+        WriteChannel(c, n, static_cast<int32_t>(std::min<int64_t>(sum, INT32_MAX)));
+    }
+}
+
 Simulator::Simulator(std::vector<EmissionLine> lines, double ratePerSecond, uint64_t seed)
     : lines_(std::move(lines)), rate_(ratePerSecond), rng_(seed)
 {
@@ -256,10 +273,82 @@ void Simulator::EnsureTable()
         return;
     tableChannels_ = channels;
     tableShaping_ = shaping;
-    if (fileWeights_.empty())
-        table_.Build(DetectorResponse(lines_, channels, ShapingFactor(shaping)));
-    else
-        table_.Build(fileWeights_);
+    weights_ = fileWeights_.empty() ? DetectorResponse(lines_, channels, ShapingFactor(shaping)) : fileWeights_;
+    table_.Build(weights_);
+    double sum = 0;
+    for (double &w : weights_) {
+        w = std::isfinite(w) && w > 0 ? w : 0.0;
+        sum += w;
+    }
+    for (double &w : weights_)
+        w = sum > 0 ? w / sum : 0.0;
+    probabilitiesValid_ = false;
+}
+
+const std::vector<double> &Simulator::ChannelProbabilities()
+{
+    EnsureTable();
+    const int32_t channels = Settings.ChannelCount;
+    const int32_t shift = Settings.DigitalShift;
+    if (probabilitiesValid_ && shift == probabilityShift_ && probabilities_.size() == size_t(std::max(channels, 0)))
+        return probabilities_;
+    probabilityShift_ = shift;
+    probabilitiesValid_ = true;
+    probabilities_.assign(size_t(std::max(channels, 0)), 0.0);
+    if (channels <= 0 || table_.Empty())
+        return probabilities_;
+    // Each bucket of the table spreads evenly over its share of the
+    // channels, as Sample places a pulse within it.
+    std::vector<double> spread(size_t(channels), 0.0);
+    const double width = double(channels) / double(weights_.size());
+    for (size_t b = 0; b < weights_.size(); ++b) {
+        if (weights_[b] <= 0)
+            continue;
+        const double lo = double(b) * width, hi = lo + width;
+        for (int64_t c = int64_t(lo); c < channels && double(c) < hi; ++c) {
+            const double overlap = std::min(hi, double(c + 1)) - std::max(lo, double(c));
+            if (overlap > 0)
+                spread[size_t(c)] += weights_[b] * overlap / width;
+        }
+    }
+    for (int64_t c = 0; c < channels; ++c) {
+        const int64_t from = c - shift;
+        if (from >= 0 && from < channels)
+            probabilities_[size_t(c)] = spread[size_t(from)];
+    }
+    return probabilities_;
+}
+
+void Simulator::Credit(int32_t n, int64_t count)
+{
+    const int32_t channels = Settings.ChannelCount;
+    if (count <= 0 || channels <= 0)
+        return;
+    if (count <= channels) {
+        Sample(count, pulses_);
+        AddPulses(n, pulses_.data(), pulses_.size());
+        return;
+    }
+    // The count split over the channels in one pass: channel by channel a
+    // binomial share of what is left, which is the multinomial law of
+    // `count` pulses drawn one by one.
+    const std::vector<double> &p = ChannelProbabilities();
+    std::vector<uint64_t> hits(size_t(channels), 0);
+    uint64_t left = uint64_t(count);
+    double mass = 1.0; // probability not yet given out, the lost share included
+    for (int32_t c = 0; c < channels && left > 0; ++c) {
+        const double pc = p[size_t(c)];
+        if (!(pc > 0))
+            continue;
+        const double q = std::clamp(pc / mass, 0.0, 1.0);
+        const uint64_t k = q >= 1.0 ? left : std::binomial_distribution<uint64_t>(left, q)(rng_);
+        hits[size_t(c)] = k;
+        left -= k;
+        mass -= pc;
+        if (!(mass > 0))
+            break;
+    }
+    AddChannelCounts(n, hits);
 }
 
 void Simulator::Sample(int64_t count, std::vector<int32_t> &out)
@@ -284,15 +373,17 @@ void Simulator::Sample(int64_t count, std::vector<int32_t> &out)
     }
 }
 
-void Simulator::Begin()
+void Simulator::Begin(double closedDays)
 {
     begun_ = true;
     const double now = Now();
     for (int i = 0; i < 3; ++i) {
         lastStart_[i] = Settings.StartTime[i];
         // An exposure that was running before the program started: the time
-        // until now passed without the program, so it brings no pulses.
-        credited_[i] = Settings.Running[i] == 1 ? std::max(0.0, now - Settings.StartTime[i]) : Elapsed[i];
+        // the data memory was kept while the program was closed brings
+        // pulses, any time before that none.
+        credited_[i] = Settings.Running[i] == 1 ? std::max(0.0, now - Settings.StartTime[i] - std::max(closedDays, 0.0))
+                                                : Elapsed[i];
         wasRunning_[i] = Settings.Running[i] == 1;
     }
 }
@@ -319,13 +410,7 @@ void Simulator::Step()
         if (i + 1 > Settings.InputCount || !active || !(to > from))
             continue;
         std::poisson_distribution<int64_t> arrivals(rate_ * (to - from) * 86400.0);
-        int64_t left = arrivals(rng_);
-        while (left > 0) {
-            const int64_t chunk = std::min<int64_t>(left, 1 << 16);
-            Sample(chunk, pulses_);
-            AddPulses(i + 1, pulses_.data(), pulses_.size());
-            left -= chunk;
-        }
+        Credit(i + 1, arrivals(rng_));
     }
 }
 

@@ -71,6 +71,11 @@ private:
 // Channels outside the range are ignored.
 void AddPulses(int32_t n, const int32_t *channels, size_t count);
 
+// Adds hits[c] pulses to channel c of input n for every channel (hits has
+// ChannelCount entries), a counter saturating at 2^31 - 1: the result of
+// AddPulses with the pulses in channel order.
+void AddChannelCounts(int32_t n, const std::vector<uint64_t> &hits);
+
 class Simulator {
 public:
     // A built-in source.
@@ -80,14 +85,19 @@ public:
     Simulator(std::vector<double> channelWeights, double ratePerSecond, uint64_t seed);
 
     // Takes the acquisition state as the program finds it at start-up (call
-    // once the settings are loaded): exposures already running bring no
-    // pulses for the time before now.
-    void Begin();
+    // once the settings are loaded). An exposure already running is credited
+    // at the next Step with the pulses of the last closedDays before now (the
+    // time the program was closed while the board went on counting into a
+    // data memory that was kept), up to its preset; the time before that
+    // brings none.
+    void Begin(double closedDays = 0);
     // Called after each exposure tick: credits each input that was running
     // with a Poisson number of pulses for the growth of its Elapsed since the
     // last call (or since its Start), up to the end of its exposure preset.
-    // Elapsed follows a monotonic clock, so wall-clock changes and time the
-    // program was not running bring none.
+    // Elapsed follows a monotonic clock, so wall-clock changes bring none.
+    // Where more pulses are due than the input has channels, each channel's
+    // share is drawn at once (one pass over the channels), so that a tick
+    // after a long pause costs no more than that.
     void Step();
 
     // `count` pulses drawn from the current response (ChannelCount,
@@ -96,6 +106,12 @@ public:
 
 private:
     void EnsureTable();
+    // Adds `count` pulses to input n, one by one or by channel.
+    void Credit(int32_t n, int64_t count);
+
+    // Probability of each channel of the current response after the shift
+    // (what is shifted out is missing from the sum).
+    const std::vector<double> &ChannelProbabilities();
 
     std::vector<EmissionLine> lines_;
     std::vector<double> fileWeights_;
@@ -109,6 +125,10 @@ private:
     double credited_[3]{}; // Elapsed already credited with pulses, days
     bool wasRunning_[3]{};
     std::vector<int32_t> pulses_;
+    std::vector<double> weights_;       // the table's weights, summing to 1
+    std::vector<double> probabilities_; // of ChannelProbabilities
+    int32_t probabilityShift_ = 0;
+    bool probabilitiesValid_ = false;
 };
 
 } // namespace device

@@ -6,29 +6,162 @@
 #include "files/SpektrFiles.h"
 #include "core/Uryv.h"
 
-#include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+QString PathFromBytes(QByteArrayView bytes)
+{
+    QString out;
+    out.reserve(bytes.size());
+    const auto *b = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char c = b[i];
+        int len = 0;
+        char32_t cp = 0, min = 0;
+        if (c < 0x80)
+            len = 1, cp = c;
+        else if (c >= 0xC2 && c < 0xE0)
+            len = 2, cp = c & 0x1F, min = 0x80;
+        else if (c >= 0xE0 && c < 0xF0)
+            len = 3, cp = c & 0x0F, min = 0x800;
+        else if (c >= 0xF0 && c < 0xF5)
+            len = 4, cp = c & 0x07, min = 0x10000;
+        bool ok = len > 0 && i + len <= n;
+        for (int k = 1; ok && k < len; ++k) {
+            ok = (b[i + k] & 0xC0) == 0x80;
+            cp = (cp << 6) | (b[i + k] & 0x3F);
+        }
+        ok = ok && cp >= min && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        if (!ok) {
+            out.append(QChar(char16_t(0xDC00 + c)));
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            out.append(QChar(char16_t(0xD800 + ((cp - 0x10000) >> 10))));
+            out.append(QChar(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF))));
+        } else {
+            out.append(QChar(char16_t(cp)));
+        }
+        i += len;
+    }
+    return out;
+}
+
+QByteArray PathBytes(const QString &path)
+{
+    QByteArray out;
+    out.reserve(path.size());
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t u = path[i].unicode();
+        char32_t cp = u;
+        if (u >= 0xD800 && u < 0xDC00 && i + 1 < path.size() && path[i + 1].unicode() >= 0xDC00 &&
+            path[i + 1].unicode() < 0xE000) {
+            cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (path[i + 1].unicode() - 0xDC00);
+            ++i;
+        } else if (u >= 0xDC80 && u < 0xDD00) {
+            out.append(char(u - 0xDC00)); // a byte that was not UTF-8
+            continue;
+        } else if (u >= 0xD800 && u < 0xE000) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out.append(char(cp));
+        } else if (cp < 0x800) {
+            out.append(char(0xC0 | (cp >> 6)));
+            out.append(char(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.append(char(0xE0 | (cp >> 12)));
+            out.append(char(0x80 | ((cp >> 6) & 0x3F)));
+            out.append(char(0x80 | (cp & 0x3F)));
+        } else {
+            out.append(char(0xF0 | (cp >> 18)));
+            out.append(char(0x80 | ((cp >> 12) & 0x3F)));
+            out.append(char(0x80 | ((cp >> 6) & 0x3F)));
+            out.append(char(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
 
 namespace {
+
+QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+// Opens path for reading without waiting on a FIFO or a device and only if
+// it is a regular file; -1 with why set otherwise. st receives its status.
+int OpenRegularFile(const QString &path, struct stat &st, QString &why)
+{
+    int fd;
+    do
+        fd = ::open(PathBytes(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        why = SystemReason(errno);
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = S_ISDIR(st.st_mode) ? QStringLiteral("is a folder") : QStringLiteral("not a regular file");
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads up to limit bytes of fd into a buffer of just that size; false with
+// err set on a read error.
+bool ReadAll(int fd, qint64 limit, QByteArray &bytes, int &err)
+{
+    bytes.resize(qsizetype(limit));
+    qint64 got = 0;
+    while (got < limit) {
+        const ssize_t k = ::read(fd, bytes.data() + got, size_t(limit - got));
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k < 0) {
+            err = errno;
+            return false;
+        }
+        if (k == 0)
+            break;
+        got += k;
+    }
+    bytes.truncate(qsizetype(got));
+    return true;
+}
 
 // The calibration of the settings file at path: false with problem set when
 // the file cannot be read whole.
 bool CalibrationFromFile(const QString &path, EnergyCalibration &cal, QString &problem)
 {
-    QFile f(path);
-    if (QFileInfo(path).isDir() || !f.open(QIODevice::ReadOnly)) {
-        problem = QStringLiteral("%1: settings file cannot be opened: %2")
-                      .arg(path, QFileInfo(path).isDir() ? QStringLiteral("is a folder") : f.errorString());
+    struct stat st {};
+    QString why;
+    const int fd = OpenRegularFile(path, st, why);
+    if (fd < 0) {
+        problem = QStringLiteral("%1: settings file cannot be opened: %2").arg(path, why);
         return false;
     }
-    const QByteArray bytes = f.read(sizeof(SettingsRecord));
+    QByteArray bytes;
+    int err = 0;
+    const bool read = ReadAll(fd, sizeof(SettingsRecord), bytes, err);
+    ::close(fd);
+    if (!read) {
+        problem = QStringLiteral("%1: settings file cannot be read: %2").arg(path, SystemReason(err));
+        return false;
+    }
     if (bytes.size() != qsizetype(sizeof(SettingsRecord))) {
         problem = QStringLiteral("%1: settings file holds %2 bytes; a settings record has %3")
                       .arg(path)
-                      .arg(bytes.size() < 0 ? 0 : bytes.size())
+                      .arg(bytes.size())
                       .arg(sizeof(SettingsRecord));
         return false;
     }
@@ -39,59 +172,129 @@ bool CalibrationFromFile(const QString &path, EnergyCalibration &cal, QString &p
     return true;
 }
 
-} // namespace
+// The file a write to path lands in: symbolic links followed to their end,
+// even where that end does not exist yet.
+QByteArray FinalTarget(QByteArray path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        QByteArray target(qsizetype(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+        const ssize_t k = ::readlink(path.constData(), target.data(), size_t(target.size()));
+        if (k <= 0 || k >= target.size())
+            break;
+        target.truncate(qsizetype(k));
+        if (!target.startsWith('/')) {
+            const qsizetype slash = path.lastIndexOf('/');
+            if (slash >= 0)
+                target.prepend(path.first(slash + 1));
+        }
+        path = target;
+    }
+    return path;
+}
 
-namespace {
+// Writes data into a new file beside path and renames it over path once
+// every byte is written and on the disk; 0 or the errno of the failure, with
+// path unchanged and no temporary file left; created tells whether the
+// temporary file could be made at all.
+int ReplaceFile(const QByteArray &givenPath, const QByteArray &data, bool &created)
+{
+    const QByteArray path = FinalTarget(givenPath);
+    QByteArray name = path + ".XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    created = fd >= 0;
+    if (fd < 0)
+        return errno;
+    // The permissions an existing file had, or those a new one would get.
+    struct stat old {};
+    mode_t mode;
+    if (::stat(path.constData(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    int err = ::fchmod(fd, mode) != 0 ? errno : 0;
+    for (qsizetype put = 0; err == 0 && put < data.size();) {
+        const ssize_t k = ::write(fd, data.constData() + put, size_t(data.size() - put));
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            err = k < 0 ? errno : ENOSPC;
+        else
+            put += k;
+    }
+    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL)
+        err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::rename(name.constData(), path.constData()) != 0)
+        err = errno;
+    if (err != 0)
+        ::unlink(name.constData());
+    return err;
+}
 
 int Convert(const QString &in, const QString &out, const QString &settingsPath, QString &errorLine)
 {
     errorLine.clear();
     EnergyCalibration cal;
-    const QString settings = !settingsPath.isEmpty()                             ? settingsPath
-                             : QFileInfo::exists(QLatin1String(SettingsFileName)) ? QString::fromLatin1(SettingsFileName)
-                                                                                  : QString();
+    struct stat found {};
+    const QString settings = !settingsPath.isEmpty()                            ? settingsPath
+                             : ::stat(SettingsFileName, &found) == 0  ? QString::fromLatin1(SettingsFileName)
+                                                                             : QString();
     if (!settings.isEmpty() && !CalibrationFromFile(settings, cal, errorLine))
         return 2;
 
-    const QFileInfo inInfo(in);
-    QFile inFile(in);
-    if (inInfo.isDir() || !inFile.open(QIODevice::ReadOnly)) {
-        errorLine = QStringLiteral("%1: cannot be opened: %2")
-                        .arg(in, inInfo.isDir() ? QStringLiteral("is a folder") : inFile.errorString());
+    struct stat st {};
+    QString why;
+    const int fd = OpenRegularFile(in, st, why);
+    if (fd < 0) {
+        errorLine = QStringLiteral("%1: cannot be opened: %2").arg(in, why);
         return 2;
     }
-    if (inFile.size() > MaxInterchangeFileBytes) {
+    if (st.st_size > MaxInterchangeFileBytes) {
+        ::close(fd);
         errorLine = QStringLiteral("%1: %2 bytes; a spectrum file this converter reads has at most %3")
                         .arg(in)
-                        .arg(inFile.size())
+                        .arg(qint64(st.st_size))
                         .arg(MaxInterchangeFileBytes);
         return 2;
     }
-    const QByteArray bytes = inFile.read(MaxInterchangeFileBytes + 1);
-    if (inFile.error() != QFileDevice::NoError || bytes.size() > MaxInterchangeFileBytes) {
-        errorLine = QStringLiteral("%1: cannot be read: %2").arg(in, inFile.errorString());
+    QByteArray bytes;
+    int err = 0;
+    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
+    ::close(fd);
+    if (!read) {
+        errorLine = QStringLiteral("%1: cannot be read: %2").arg(in, SystemReason(err));
         return 2;
     }
-    inFile.close();
 
     SpectrumCounts counts;
     QString problem;
-    if (!ReadSpectrumCounts(SpectrumFormatOfPath(in), bytes, counts, problem)) {
+    const bool parsed = ReadSpectrumCounts(SpectrumFormatOfPath(in), bytes, counts, problem);
+    bytes = QByteArray(); // the input's memory is not needed for the output
+    if (!parsed) {
         errorLine = QStringLiteral("%1: %2").arg(in, problem);
         return 2;
     }
 
     SpectrumWriteInfo info;
     info.Calibration = cal;
-    info.Title = inInfo.fileName();
+    const qsizetype slash = in.lastIndexOf(QLatin1Char('/'));
+    info.Title = slash < 0 ? in : in.mid(slash + 1);
     // The program's files carry no date: the time the input was last written
     // stands for the end of the measurement.
-    info.MeasuredAt = inInfo.lastModified();
+    info.MeasuredAt = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec).addMSecs(st.st_mtim.tv_nsec / 1000000);
     const QByteArray result = WriteSpectrumCounts(SpectrumFormatOfPath(out), counts, info);
 
     // An existing out is replaced only as the program's own save would
     // replace it: a write-protected file stays as it is, even for root.
-    switch (ReplaceRefusalOf(out.toStdString())) {
+    const QByteArray outBytes = PathBytes(out);
+    switch (ReplaceRefusalOf(outBytes.toStdString())) {
     case ReplaceRefusal::NotARegularFile:
         errorLine = QStringLiteral("%1: cannot be written: not a regular file").arg(out);
         return 2;
@@ -101,15 +304,10 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
     case ReplaceRefusal::None:
         break;
     }
-    // A temporary file beside out, renamed over it only when all is written.
-    QSaveFile outFile(out);
-    if (!outFile.open(QIODevice::WriteOnly)) {
-        errorLine = QStringLiteral("%1: cannot be created: %2").arg(out, outFile.errorString());
-        return 2;
-    }
-    if (outFile.write(result) != result.size() || !outFile.commit()) {
-        errorLine = QStringLiteral("%1: cannot be written: %2").arg(out, outFile.errorString());
-        outFile.cancelWriting();
+    bool created = false;
+    if (const int werr = ReplaceFile(outBytes, result, created); werr != 0) {
+        errorLine = (created ? QStringLiteral("%1: cannot be written: %2") : QStringLiteral("%1: cannot be created: %2"))
+                        .arg(out, SystemReason(werr));
         return 2;
     }
     return 0;

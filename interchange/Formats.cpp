@@ -102,22 +102,18 @@ QString ChannelCountProblem(const QString &what)
     return what + QStringLiteral("; a spectrum has 1024, 4096 or 16384 channels");
 }
 
-std::vector<QByteArrayView> Tokens(QByteArrayView text)
+bool TokenCursor::Next(QByteArrayView &token)
 {
-    std::vector<QByteArrayView> out;
     qsizetype i = 0;
-    const qsizetype n = text.size();
-    auto space = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\f' || ch == '\v'; };
-    while (i < n) {
-        while (i < n && space(text[i]))
-            ++i;
-        const qsizetype start = i;
-        while (i < n && !space(text[i]))
-            ++i;
-        if (i > start)
-            out.push_back(text.sliced(start, i - start));
-    }
-    return out;
+    const qsizetype n = rest_.size();
+    while (i < n && IsAsciiSpace(rest_[i]))
+        ++i;
+    const qsizetype start = i;
+    while (i < n && !IsAsciiSpace(rest_[i]))
+        ++i;
+    token = rest_.sliced(start, i - start);
+    rest_ = rest_.sliced(i);
+    return !token.isEmpty();
 }
 
 } // namespace interchange_detail
@@ -125,23 +121,45 @@ std::vector<QByteArrayView> Tokens(QByteArrayView text)
 namespace {
 
 // Lines split at LF, a CR before it dropped; a UTF-8 byte order mark at the
-// start is skipped. A final line end does not start another line.
-std::vector<QByteArrayView> Lines(const QByteArray &file)
-{
-    QByteArrayView rest(file);
-    if (rest.startsWith("\xEF\xBB\xBF"))
-        rest = rest.sliced(3);
-    std::vector<QByteArrayView> lines;
-    while (!rest.isEmpty()) {
-        const qsizetype lf = rest.indexOf('\n');
-        QByteArrayView line = lf < 0 ? rest : rest.first(lf);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        lines.push_back(line);
-        rest = lf < 0 ? QByteArrayView() : rest.sliced(lf + 1);
+// start is skipped. A final line end does not start another line. One line
+// at a time: memory stays that of the file whatever its number of lines.
+class LineCursor {
+public:
+    explicit LineCursor(const QByteArray &file) : rest_(file)
+    {
+        if (rest_.startsWith("\xEF\xBB\xBF"))
+            rest_ = rest_.sliced(3);
+        Take();
     }
-    return lines;
-}
+    bool AtEnd() const { return atEnd_; }
+    QByteArrayView Line() const { return line_; }
+    size_t Index() const { return index_; } // 0-based
+    // The text after the current line.
+    QByteArrayView Rest() const { return rest_; }
+    void Advance()
+    {
+        ++index_;
+        Take();
+    }
+
+private:
+    void Take()
+    {
+        atEnd_ = rest_.isEmpty();
+        if (atEnd_) {
+            line_ = {};
+            return;
+        }
+        const qsizetype lf = rest_.indexOf('\n');
+        line_ = lf < 0 ? rest_ : rest_.first(lf);
+        rest_ = lf < 0 ? QByteArrayView() : rest_.sliced(lf + 1);
+        if (line_.endsWith('\r'))
+            line_.chop(1);
+    }
+    QByteArrayView rest_, line_;
+    size_t index_ = 0;
+    bool atEnd_ = false;
+};
 
 QString AtLine(size_t index, const QString &what)
 {
@@ -291,68 +309,72 @@ QByteArray WriteBinaryCounts(const SpectrumCounts &counts)
 
 bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
 {
-    const std::vector<QByteArrayView> lines = Lines(file);
+    LineCursor line(file);
     counts.clear();
     bool haveData = false;
-    size_t i = 0;
-    while (i < lines.size() && lines[i].trimmed().isEmpty())
-        ++i;
-    if (i < lines.size() && !IsSpeKeyword(lines[i])) {
-        problem = AtLine(i, QStringLiteral("'%1' where a $KEYWORD: line was expected").arg(Shown(lines[i])));
+    while (!line.AtEnd() && line.Line().trimmed().isEmpty())
+        line.Advance();
+    if (!line.AtEnd() && !IsSpeKeyword(line.Line())) {
+        problem = AtLine(line.Index(), QStringLiteral("'%1' where a $KEYWORD: line was expected").arg(Shown(line.Line())));
         return false;
     }
-    for (; i < lines.size(); ++i) {
-        if (lines[i].trimmed() != "$DATA:")
+    while (!line.AtEnd()) {
+        if (line.Line().trimmed() != "$DATA:") {
+            line.Advance();
             continue;
+        }
         if (haveData) {
-            problem = AtLine(i, QStringLiteral("a second $DATA: section"));
+            problem = AtLine(line.Index(), QStringLiteral("a second $DATA: section"));
             return false;
         }
         haveData = true;
-        const size_t keyword = i;
-        if (++i >= lines.size() || IsSpeKeyword(lines[i])) {
+        const size_t keyword = line.Index();
+        line.Advance();
+        if (line.AtEnd() || IsSpeKeyword(line.Line())) {
             problem = AtLine(keyword, QStringLiteral("$DATA: has no channel range line"));
             return false;
         }
-        const std::vector<QByteArrayView> range = Tokens(lines[i]);
+        TokenCursor range(line.Line());
+        QByteArrayView from, to, extra;
         int32_t first = 0, last = 0;
         QString why;
-        if (range.size() != 2 || !ParseCount(range[0], false, first, why) ||
-            !ParseCount(range[1], false, last, why)) {
-            problem = AtLine(i, QStringLiteral("channel range '%1' is not two channel numbers").arg(Shown(lines[i])));
+        if (!range.Next(from) || !range.Next(to) || range.Next(extra) || !ParseCount(from, false, first, why) ||
+            !ParseCount(to, false, last, why)) {
+            problem = AtLine(line.Index(), QStringLiteral("channel range '%1' is not two channel numbers").arg(Shown(line.Line())));
             return false;
         }
         if (first != 0) {
-            problem = AtLine(i, QStringLiteral("the first channel is %1; a spectrum starts at channel 0").arg(first));
+            problem = AtLine(line.Index(), QStringLiteral("the first channel is %1; a spectrum starts at channel 0").arg(first));
             return false;
         }
         const int64_t channels = int64_t(last) + 1;
         if (channels < 0 || !IsSpectrumChannelCount(size_t(channels))) {
-            problem = AtLine(i, ChannelCountProblem(QStringLiteral("channels 0..%1 are %2").arg(last).arg(std::max<int64_t>(channels, 0))));
+            problem = AtLine(line.Index(), ChannelCountProblem(QStringLiteral("channels 0..%1 are %2").arg(last).arg(std::max<int64_t>(channels, 0))));
             return false;
         }
         counts.reserve(size_t(channels));
-        size_t lastCountLine = i;
-        for (++i; i < lines.size() && !IsSpeKeyword(lines[i]); ++i) {
-            for (QByteArrayView token : Tokens(lines[i])) {
+        size_t lastCountLine = line.Index();
+        for (line.Advance(); !line.AtEnd() && !IsSpeKeyword(line.Line()); line.Advance()) {
+            TokenCursor tokens(line.Line());
+            for (QByteArrayView token; tokens.Next(token);) {
                 if (counts.size() == size_t(channels)) {
-                    problem = AtLine(i, QStringLiteral("more counts than channels 0..%1").arg(last));
+                    problem = AtLine(line.Index(), QStringLiteral("more counts than channels 0..%1").arg(last));
                     return false;
                 }
                 int32_t v;
                 if (!ParseCount(token, false, v, why)) {
-                    problem = AtLine(i, why);
+                    problem = AtLine(line.Index(), why);
                     return false;
                 }
                 counts.push_back(v);
-                lastCountLine = i;
+                lastCountLine = line.Index();
             }
         }
         if (counts.size() != size_t(channels)) {
             problem = AtLine(lastCountLine, QStringLiteral("$DATA: ends after %1 of %2 counts").arg(counts.size()).arg(channels));
             return false;
         }
-        --i; // the keyword that ended the counts is examined next
+        // The keyword that ended the counts is examined next.
     }
     if (!haveData) {
         problem = QStringLiteral("no $DATA: section");
@@ -393,15 +415,15 @@ QByteArray WriteSpeCounts(const SpectrumCounts &counts, const SpectrumWriteInfo 
 
 bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
 {
-    std::vector<QByteArrayView> lines = Lines(file);
-    while (!lines.empty() && lines.back().trimmed().isEmpty())
-        lines.pop_back();
+    LineCursor line(file);
     counts.clear();
-    if (lines.empty()) {
+    // Blank lines at the end are no rows.
+    auto blankToEnd = [&] { return line.Line().trimmed().isEmpty() && line.Rest().trimmed().isEmpty(); };
+    if (line.AtEnd() || blankToEnd()) {
         problem = QStringLiteral("empty; a header line 'channel,counts' was expected");
         return false;
     }
-    QByteArray header = lines[0].toByteArray().toLower();
+    QByteArray header = line.Line().toByteArray().toLower();
     header.replace(' ', "");
     header.replace('\t', "");
     size_t columns = 0;
@@ -411,26 +433,28 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         columns = 3;
     else {
         problem = AtLine(0, QStringLiteral("header '%1' is neither 'channel,counts' nor 'channel,energy_keV,counts'")
-                                .arg(Shown(lines[0])));
+                                .arg(Shown(line.Line())));
         return false;
     }
-    for (size_t i = 1; i < lines.size(); ++i) {
+    for (line.Advance(); !line.AtEnd() && !blankToEnd(); line.Advance()) {
+        const size_t i = line.Index();
         const size_t channel = i - 1;
         if (channel >= MaxChannels) {
             problem = AtLine(i, QStringLiteral("more than %1 channel rows").arg(MaxChannels));
             return false;
         }
-        std::vector<QByteArrayView> fields;
-        for (QByteArrayView rest = lines[i];;) {
-            const qsizetype comma = rest.indexOf(',');
-            fields.push_back(comma < 0 ? rest : rest.first(comma));
-            if (comma < 0)
-                break;
-            rest = rest.sliced(comma + 1);
-        }
-        if (size_t(fields.size()) != columns) {
-            problem = AtLine(i, QStringLiteral("%1 fields where the header has %2").arg(fields.size()).arg(columns));
+        const QByteArrayView row = line.Line();
+        const size_t fieldCount = size_t(row.count(',')) + 1;
+        if (fieldCount != columns) {
+            problem = AtLine(i, QStringLiteral("%1 fields where the header has %2").arg(fieldCount).arg(columns));
             return false;
+        }
+        QByteArrayView fields[3];
+        QByteArrayView rest = row;
+        for (size_t f = 0; f < columns; ++f) {
+            const qsizetype comma = rest.indexOf(',');
+            fields[f] = comma < 0 ? rest : rest.first(comma);
+            rest = comma < 0 ? QByteArrayView() : rest.sliced(comma + 1);
         }
         int32_t ch = -1;
         QString why;

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 
@@ -73,13 +74,21 @@ QByteArray WriteSpectrumCounts(SpectrumFormat format, const SpectrumCounts &coun
 // A floating-point number in its shortest form that reads back exactly.
 QByteArray ShortestDouble(double v);
 
+// A file name as the file system holds it (bytes) and as text. Bytes that
+// are not UTF-8 become the code units U+DC80..U+DCFF, which PathBytes turns
+// back into those bytes, so that any name survives the trip through QString.
+QString PathFromBytes(QByteArrayView bytes);
+QByteArray PathBytes(const QString &path);
+
 // Converts the spectrum file in into out, formats after their extensions.
 // The calibration comes from the settings file at settingsPath; an empty
 // path means RYV_travok.CFG in the current folder when there is one (no
 // calibration otherwise). Returns 0 on success. On any problem returns 2
 // with errorLine set to one line naming the file, the place and the
 // problem; out is then neither created nor changed (it is written through a
-// temporary file and a rename).
+// temporary file, checked write by write and brought to the disk, then
+// renamed over out). Files that are not regular files (a FIFO, a device)
+// are refused without being opened for I/O.
 int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
                         QString &errorLine);
 

@@ -26,7 +26,21 @@ bool ParseCount(QByteArrayView token, bool wholeNumbers, int32_t &value, QString
 // "<what>; a spectrum has 1024, 4096 or 16384 channels".
 QString ChannelCountProblem(const QString &what);
 
-// Splits on ASCII white space.
-std::vector<QByteArrayView> Tokens(QByteArrayView text);
+// The tokens of text separated by ASCII white space, one at a time (no list
+// of them is ever built, whatever the size of the text).
+class TokenCursor {
+public:
+    explicit TokenCursor(QByteArrayView text) : rest_(text) {}
+    // The next token, false at the end.
+    bool Next(QByteArrayView &token);
+
+private:
+    QByteArrayView rest_;
+};
+
+inline bool IsAsciiSpace(char ch)
+{
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\f' || ch == '\v';
+}
 
 } // namespace interchange_detail

@@ -24,51 +24,229 @@ QString AtElement(qint64 line, const QString &element, const QString &what)
     return QStringLiteral("line %1, element %2: %3").arg(line).arg(element, what);
 }
 
-// The counts of one ChannelData text.
-bool ChannelDataCounts(QByteArrayView text, bool countedZeroes, SpectrumCounts &counts, QString &why)
+// Qt's stream reader takes time growing with the square of the number of
+// attributes of one element, and it holds a whole text, comment or tag in
+// memory, decoded, while it parses it; deeper nesting than this is not N42
+// either. Documents within these limits are read in time and memory linear
+// in their size.
+inline constexpr int MaxAttributes = 64;
+inline constexpr int MaxDepth = 64;
+inline constexpr qsizetype MaxPieceBytes = 4 << 20;
+
+// One pass over the bytes before the XML reader sees them: an element with
+// too many attributes, nested too deep, or a single text, comment or tag
+// longer than MaxPieceBytes is refused with the line it starts on.
+// Malformed markup is left to the reader to report.
+bool ShapeWithinLimits(QByteArrayView doc, QString &problem)
 {
-    counts.clear();
-    const std::vector<QByteArrayView> tokens = Tokens(text);
-    for (size_t t = 0; t < tokens.size(); ++t) {
+    const qsizetype n = doc.size();
+    qint64 line = 1;
+    int depth = 0;
+    qsizetype textFrom = 0; // where the text since the last markup began
+    qint64 textLine = 1;
+    auto tooLong = [&](qsizetype from, qsizetype to, qint64 at) {
+        if (to - from <= MaxPieceBytes)
+            return false;
+        problem = QStringLiteral("line %1: a single text, comment or tag of more than %2 bytes").arg(at).arg(MaxPieceBytes);
+        return true;
+    };
+    auto skipPast = [&](qsizetype &i, QByteArrayView end) {
+        const qsizetype at = doc.indexOf(end, i);
+        const qsizetype stop = at < 0 ? n : at + end.size();
+        line += QByteArrayView(doc.data() + i, stop - i).count('\n');
+        i = stop;
+    };
+    for (qsizetype i = 0; i < n;) {
+        const char ch = doc[i];
+        if (ch == '\n')
+            ++line;
+        if (ch != '<') {
+            ++i;
+            continue;
+        }
+        if (tooLong(textFrom, i, textLine))
+            return false;
+        const qsizetype markupFrom = i;
+        const qint64 markupLine = line;
+        const QByteArrayView at = doc.sliced(i);
+        if (at.startsWith("<!--")) {
+            skipPast(i, "-->");
+        } else if (at.startsWith("<![CDATA[")) {
+            skipPast(i, "]]>");
+        } else if (at.startsWith("<?")) {
+            skipPast(i, "?>");
+        } else if (at.startsWith("<!")) {
+            // A document type declaration: its internal subset in brackets.
+            int brackets = 0;
+            char quote = 0;
+            for (++i; i < n; ++i) {
+                const char c = doc[i];
+                line += c == '\n';
+                if (quote) {
+                    quote = c == quote ? 0 : quote;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '[') {
+                    ++brackets;
+                } else if (c == ']') {
+                    --brackets;
+                } else if (c == '>' && brackets <= 0) {
+                    ++i;
+                    break;
+                }
+            }
+        } else if (at.startsWith("</")) {
+            --depth;
+            skipPast(i, ">");
+        } else {
+            const qint64 tagLine = line;
+            int attributes = 0;
+            char quote = 0, last = 0;
+            for (++i; i < n; ++i) {
+                const char c = doc[i];
+                line += c == '\n';
+                if (quote) {
+                    quote = c == quote ? 0 : quote;
+                    continue;
+                }
+                if (c == '"' || c == '\'')
+                    quote = c;
+                else if (c == '=')
+                    ++attributes;
+                else if (c == '>')
+                    break;
+                if (!IsAsciiSpace(c))
+                    last = c;
+            }
+            ++i;
+            if (attributes > MaxAttributes) {
+                problem = QStringLiteral("line %1: an element with more than %2 attributes").arg(tagLine).arg(MaxAttributes);
+                return false;
+            }
+            if (last != '/' && ++depth > MaxDepth) {
+                problem = QStringLiteral("line %1: elements nested more than %2 deep").arg(tagLine).arg(MaxDepth);
+                return false;
+            }
+        }
+        if (tooLong(markupFrom, i, markupLine))
+            return false;
+        textFrom = i;
+        textLine = line;
+    }
+    return !tooLong(textFrom, n, textLine);
+}
+
+// Collects the counts of a ChannelData text that arrives in pieces: a
+// token may run on from one piece into the next.
+class ChannelDataCounts {
+public:
+    ChannelDataCounts(bool countedZeroes, SpectrumCounts &counts) : countedZeroes_(countedZeroes), counts_(counts)
+    {
+        counts_.clear();
+    }
+    bool Add(QStringView text, QString &why)
+    {
+        for (QChar ch : text) {
+            if (ch.unicode() < 0x80 && IsAsciiSpace(char(ch.unicode()))) {
+                if (!partial_.isEmpty() && !Token(why))
+                    return false;
+                continue;
+            }
+            if (partial_.size() == MaxTokenChars) {
+                why = QStringLiteral("count '%1' is longer than %2 characters").arg(Shown(partial_.toUtf8())).arg(MaxTokenChars);
+                return false;
+            }
+            partial_.append(ch);
+        }
+        return true;
+    }
+    bool Finish(QString &why)
+    {
+        if (!partial_.isEmpty() && !Token(why))
+            return false;
+        if (awaitingZeroes_) {
+            why = QStringLiteral("CountedZeroes ends with a 0 that has no number of zero channels after it");
+            return false;
+        }
+        return true;
+    }
+
+private:
+    static constexpr qsizetype MaxTokenChars = 4096;
+
+    bool Token(QString &why)
+    {
+        const QByteArray token = partial_.toUtf8();
+        partial_.clear();
         int32_t v;
-        if (!ParseCount(tokens[t], true, v, why))
+        if (!ParseCount(token, true, v, why))
             return false;
         size_t add = 1;
-        if (countedZeroes && v == 0) {
-            if (++t == tokens.size()) {
-                why = QStringLiteral("CountedZeroes ends with a 0 that has no number of zero channels after it");
+        if (awaitingZeroes_) {
+            awaitingZeroes_ = false;
+            if (v < 1) {
+                why = QStringLiteral("'%1' after a 0 is not a positive number of zero channels").arg(Shown(token));
                 return false;
             }
-            int32_t zeroes = 0;
-            if (!ParseCount(tokens[t], true, zeroes, why))
-                return false;
-            if (zeroes < 1) {
-                why = QStringLiteral("'%1' after a 0 is not a positive number of zero channels").arg(Shown(tokens[t]));
-                return false;
-            }
-            add = size_t(zeroes);
+            add = size_t(v);
+            v = 0;
+        } else if (countedZeroes_ && v == 0) {
+            awaitingZeroes_ = true;
+            return true;
         }
-        if (counts.size() + std::min(add, MaxChannels + 1) > MaxChannels) {
+        if (counts_.size() + std::min(add, MaxChannels + 1) > MaxChannels) {
             why = QStringLiteral("more than %1 channels").arg(MaxChannels);
             return false;
         }
-        counts.insert(counts.end(), add, v);
+        counts_.insert(counts_.end(), add, v);
+        return true;
     }
-    return true;
-}
+
+    bool countedZeroes_;
+    bool awaitingZeroes_ = false;
+    SpectrumCounts &counts_;
+    QString partial_;
+};
 
 } // namespace
 
 bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
 {
     counts.clear();
-    QXmlStreamReader xml(file);
+    if (!ShapeWithinLimits(file, problem))
+        return false;
+    // The document goes to the reader in pieces, so that it never holds a
+    // decoded copy of the whole file. The reader parses a token that a piece
+    // cut short again from its start: while no token comes out, the pieces
+    // double, which keeps a long comment or text linear in its length.
+    qsizetype piece = qsizetype(1) << 16;
+    qsizetype fed = 0;
+    bool progressed = true;
+    QXmlStreamReader xml;
+    auto next = [&] {
+        for (;;) {
+            const QXmlStreamReader::TokenType token = xml.readNext();
+            if (token != QXmlStreamReader::Invalid || xml.error() != QXmlStreamReader::PrematureEndOfDocumentError ||
+                fed >= file.size()) {
+                progressed = true;
+                return token;
+            }
+            if (!progressed)
+                piece *= 2;
+            progressed = false;
+            const qsizetype k = std::min(piece, file.size() - fed);
+            xml.addData(file.mid(fed, k));
+            fed += k;
+        }
+    };
     int measurements = 0, spectra = 0, channelData = 0;
     bool rootSeen = false;
     // Depth of the open RadMeasurement and Spectrum elements (0 = none).
     int depth = 0, measurementDepth = 0, spectrumDepth = 0;
-    while (!xml.atEnd()) {
-        const QXmlStreamReader::TokenType token = xml.readNext();
+    while (!xml.hasError()) {
+        const QXmlStreamReader::TokenType token = next();
+        if (token == QXmlStreamReader::EndDocument || token == QXmlStreamReader::Invalid)
+            break;
         if (token == QXmlStreamReader::EndElement) {
             if (depth == spectrumDepth)
                 spectrumDepth = 0;
@@ -103,27 +281,50 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             }
             spectrumDepth = depth;
         } else if (spectrumDepth && depth == spectrumDepth + 1 && name == QLatin1String("ChannelData")) {
+            const QString element = name.toString();
             if (++channelData > 1) {
-                problem = AtElement(line, name.toString(), QStringLiteral("a second ChannelData in the Spectrum"));
+                problem = AtElement(line, element, QStringLiteral("a second ChannelData in the Spectrum"));
                 return false;
             }
             const QString code = xml.attributes().value(QLatin1String("compressionCode")).toString();
             if (!code.isEmpty() && code != QLatin1String("None") && code != QLatin1String("CountedZeroes")) {
-                problem = AtElement(line, name.toString(),
+                problem = AtElement(line, element,
                                     QStringLiteral("compressionCode '%1' is neither None nor CountedZeroes").arg(Shown(code.toUtf8())));
                 return false;
             }
-            const QString text = xml.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
-            --depth; // readElementText consumed the end element
+            // The element's text, piece by piece; comments and processing
+            // instructions inside are passed over, an element is an error.
+            ChannelDataCounts collector(code == QLatin1String("CountedZeroes"), counts);
+            QString why;
+            bool ended = false;
+            while (!ended && !xml.hasError()) {
+                switch (next()) {
+                case QXmlStreamReader::Characters:
+                case QXmlStreamReader::EntityReference:
+                    if (!collector.Add(xml.text(), why)) {
+                        problem = AtElement(line, element, why);
+                        return false;
+                    }
+                    break;
+                case QXmlStreamReader::StartElement:
+                    xml.raiseError(QStringLiteral("Expected character data."));
+                    break;
+                case QXmlStreamReader::EndElement:
+                    ended = true;
+                    break;
+                default:
+                    break;
+                }
+            }
+            --depth; // the end element is consumed
             if (xml.hasError())
                 break;
-            QString why;
-            if (!ChannelDataCounts(text.toUtf8(), code == QLatin1String("CountedZeroes"), counts, why)) {
-                problem = AtElement(line, name.toString(), why);
+            if (!collector.Finish(why)) {
+                problem = AtElement(line, element, why);
                 return false;
             }
             if (!IsSpectrumChannelCount(counts.size())) {
-                problem = AtElement(line, name.toString(),
+                problem = AtElement(line, element,
                                     ChannelCountProblem(QStringLiteral("%1 channels").arg(counts.size())));
                 return false;
             }

@@ -95,7 +95,7 @@ TEST_F(SettingsFile, DefaultsWrittenAtExitAreTheDocumentedBytes)
         EXPECT_EQ(b[off], 0) << "reserved byte " << off;
 }
 
-TEST_F(SettingsFile, RoundTripKeepsReservedBytesAndTruncatesLongFiles)
+TEST_F(SettingsFile, RoundTripKeepsReservedBytesAndLeavesOtherFilesAlone)
 {
     SettingsRecord r = DefaultSettings();
     r.Marker[0] = 321;
@@ -113,10 +113,33 @@ TEST_F(SettingsFile, RoundTripKeepsReservedBytesAndTruncatesLongFiles)
     std::string err;
     ASSERT_EQ(LoadSettings(p, err), LoadResult::FromFile);
     EXPECT_EQ(std::memcmp(&Settings, raw, 152), 0) << "a valid record is used byte for byte";
-    ASSERT_TRUE(SaveSettings(p, err));
+    // A longer file is some other file given as the settings: kept whole.
+    EXPECT_FALSE(SaveSettings(p, err));
+    EXPECT_EQ(err, "Файл настроек " + p + " не заменён: это не запись настроек (размер файла 252, а записи 152 байта)");
+    EXPECT_EQ(ReadAll(p), file);
+
+    // One record, reached through a symbolic link: the record is written to
+    // the link's target and the link stays.
+    WriteAll(p, raw, 152);
+    const std::string link = dir.file("link.cfg");
+    ASSERT_EQ(::symlink(SettingsFileName, link.c_str()), 0);
+    ASSERT_EQ(LoadSettings(link, err), LoadResult::FromFile);
+    ASSERT_TRUE(SaveSettings(link, err)) << err;
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
     const auto b = ReadAll(p);
     ASSERT_EQ(b.size(), 152u);
     EXPECT_EQ(std::memcmp(b.data(), raw, 152), 0);
+
+    // A FIFO is refused at the start without waiting on it, and stays one.
+    const std::string fifo = dir.file("fifo.cfg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_EQ(LoadSettings(fifo, err), LoadResult::IoError);
+    EXPECT_EQ(err, "Ошибка ввода-вывода: файл настроек " + fifo + " не является обычным файлом");
+    EXPECT_FALSE(SaveSettings(fifo, err));
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(SettingsFile, ShortFileIsAnInputErrorAndStaysUntouched)
@@ -197,6 +220,34 @@ TEST_F(SettingsFile, WritableFileInAFolderThatMayNotBeWrittenIsWrittenInPlace)
     ASSERT_EQ(b.size(), 152u);
     EXPECT_EQ(At<int32_t>(b, 24), 800);
     EXPECT_EQ(std::system(("test $(ls -A '" + dir.path + "' | wc -l) -eq 1").c_str()), 0);
+}
+
+// In place, the new record goes over the old one before anything is cut:
+// a write that fails at once (a file-size limit of 0) leaves the old record.
+TEST_F(SettingsFile, FailedWriteInPlaceKeepsTheOldRecord)
+{
+    const std::string p = dir.file(SettingsFileName);
+    SettingsRecord old = DefaultSettings();
+    old.VertScale = 400;
+    WriteAll(p, &old, sizeof old);
+    ASSERT_EQ(chmod(p.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
+    Settings = DefaultSettings();
+    Settings.VertScale = 800;
+    const int rc = AsOrdinaryUser([&p] {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit none {0, 0};
+        std::string err;
+        return setrlimit(RLIMIT_FSIZE, &none) == 0 && !SaveSettings(p, err) &&
+                       err.find("Ошибка записи файла настроек") != std::string::npos
+                   ? 0
+                   : 1;
+    });
+    ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+    EXPECT_EQ(rc, 0);
+    const auto b = ReadAll(p);
+    ASSERT_EQ(b.size(), 152u);
+    EXPECT_EQ(At<int32_t>(b, 24), 400);
 }
 
 TEST_F(SettingsFile, FailedWriteIsReportedAndOldFileKept)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +83,36 @@ TEST_F(Device, PoissonRateInClockTimeOnlyForRunningInputsWithinTheirPreset)
     EXPECT_NEAR(double(Total(1)), mean1, 5 * std::sqrt(mean1));
     EXPECT_EQ(Total(2), 0);
     EXPECT_NEAR(double(Total(3)), mean3, 5 * std::sqrt(mean3));
+}
+
+// A tick after a long pause, or the first one after the program was closed,
+// credits the pulses due in one pass over the channels: ten days at a
+// million pulses a second split over 1024 channels, and the closed time of
+// an exposure up to its preset.
+TEST_F(Device, PausesAndClosedTimeCreditedInOnePassUpToThePreset)
+{
+    Settings.InputCount = 2;
+    Settings.ChannelCount = 1024;
+    Settings.DigitalShift = 24; // channels 0..23 get nothing
+    const double rate = 1e6;
+    Settings.Running[0] = 1; // started 100 s ago, closed for the last 80 s
+    Settings.StartTime[0] = fakeNow - 100 * kSecond;
+    Settings.ExposurePreset[0] = 50 * kSecond;
+    device::Simulator sim(std::vector<double>(1024, 1.0), rate, 4321);
+    sim.Begin(80 * kSecond);
+    Settings.ActOnAllInputs = 0;
+    Settings.ActionInput = 2;
+    Settings.ExposurePreset[1] = 100;
+    StartAcquisition();
+    fakeNow += 10;
+    ExposureTick();
+    sim.Step();
+    EXPECT_EQ(Settings.Running[0], 0) << "input 1 reached its preset";
+    const double mean1 = rate * 30 * 1000 / 1024; // 50 s preset - 20 s before the close
+    EXPECT_NEAR(double(Total(1)), mean1, 6 * std::sqrt(mean1));
+    const double perChannel = rate * 10 * 86400 / 1024;
+    for (int32_t c = 0; c < 1024; ++c)
+        ASSERT_NEAR(double(ReadChannel(c, 2)), c < 24 ? 0.0 : perChannel, 7 * std::sqrt(perChannel)) << c;
 }
 
 // Batched pulses give exactly what WriteChannel(c, n, ReadChannel(c, n) + 1)
@@ -199,20 +230,87 @@ TEST_F(Device, SecondProcessWritesIntoTheSharedMemory)
     ::unlink(path.c_str());
 }
 
+// Another process cuts the mapped file short: the pages gone read as zeros,
+// the others keep their counts, and the data memory leaves the file.
+TEST_F(Device, SharedMemoryCutShortReadsZerosAndLeavesTheFile)
+{
+    const std::string path = TempPath("ryv_cut_");
+    ::unlink(path.c_str());
+    std::string error;
+    ASSERT_TRUE(device::MapDataMemory(path, error)) << error;
+    volatile uint8_t *memory = DataMemory;
+    constexpr int kept = 100, gone = DataMemorySize - 100; // either side of the cut
+    memory[kept] = 0x11;
+    memory[gone] = 0x22;
+    EXPECT_FALSE(device::DataMemoryCutShort());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(::truncate(path.c_str(), DataMemorySize / 2) == 0 ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(memory[gone], 0);
+    EXPECT_EQ(memory[kept], 0x11);
+    EXPECT_TRUE(device::DataMemoryCutShort());
+    memory[gone] = 0x33;
+    memory[kept] = 0x44;
+    EXPECT_EQ(memory[gone], 0x33) << "the program's own memory now";
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, DataMemorySize / 2) << "the file is not written any more";
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    uint8_t b = 0;
+    EXPECT_EQ(::pread(fd, &b, 1, kept), 1);
+    EXPECT_EQ(b, 0x11);
+    ::close(fd);
+    ::unlink(path.c_str());
+}
+
 TEST_F(Device, SharedMemoryFileOfAnotherSizeIsRefusedAndLeftAlone)
 {
     const std::string path = TempPath("ryv_short_");
-    FILE *f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs("12345", f);
-    std::fclose(f);
+    for (const std::string &content : {std::string("12345"), std::string(DataMemorySize + 1, 'x')}) {
+        FILE *f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs(content.c_str(), f);
+        std::fclose(f);
+        std::string error;
+        EXPECT_FALSE(device::MapDataMemory(path, error));
+        EXPECT_EQ(error, "--memory " + path + ": the file holds " + std::to_string(content.size()) + " bytes, not 65536");
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, off_t(content.size()));
+    }
+    // A write-protected file stays so, also for root; a link to nothing is
+    // named as such.
+    ASSERT_EQ(::truncate(path.c_str(), DataMemorySize), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     std::string error;
     EXPECT_FALSE(device::MapDataMemory(path, error));
-    EXPECT_EQ(error, "--memory " + path + ": the file holds 5 bytes, not 65536");
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 5);
+    EXPECT_TRUE(error == "--memory " + path + ": the file is write-protected" ||
+                (::getuid() != 0 && error == "--memory " + path + ": Permission denied"))
+        << error;
     ::unlink(path.c_str());
+    ASSERT_EQ(::symlink("nowhere", path.c_str()), 0);
+    EXPECT_FALSE(device::MapDataMemory(path, error));
+    EXPECT_EQ(error, "--memory " + path + ": a symbolic link to a file that does not exist");
+    ::unlink(path.c_str());
+
+    // A full disk is refused when the file is made, and nothing is left.
+    const std::string small = TempPath("ryv_small_");
+    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+    if (::getuid() != 0 || std::system(("mount -t tmpfs -o size=32k tmpfs '" + small + "' 2>/dev/null").c_str()) != 0) {
+        ::rmdir(small.c_str());
+        GTEST_SKIP() << "a full disk needs root and a tmpfs mount";
+    }
+    const bool mapped = device::MapDataMemory(small + "/m1", error);
+    const bool left = ::access((small + "/m1").c_str(), F_OK) == 0;
+    std::system(("umount '" + small + "'").c_str());
+    ::rmdir(small.c_str());
+    EXPECT_FALSE(mapped);
+    EXPECT_EQ(error, "--memory " + small + "/m1: No space left on device");
+    EXPECT_FALSE(left);
 }
 
 // The program itself: exit code, stderr and the files in its start folder.
@@ -224,7 +322,7 @@ struct Outcome {
 Outcome RunProgram(const std::string &dir, const std::string &args)
 {
     const std::string cmd = "cd '" + dir + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" RYV_DEMO_EXE "' " +
-                            args + " 2>stderr.txt >/dev/null; echo $? >code.txt; ls | grep -v -e stderr.txt -e code.txt";
+                            args + " 2>stderr.txt >/dev/null; echo $? >code.txt; ls | grep -av -e stderr.txt -e code.txt";
     Outcome o{};
     FILE *p = ::popen(cmd.c_str(), "r");
     char buf[256];
@@ -264,6 +362,10 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
         {"--convert in.txt", "ryv_demo: --convert: give the input file and the output file (--convert IN OUT).\n"},
         {"--convert --simulate in.txt out.spe", "ryv_demo: --convert: not with --simulate.\n"},
         {"--convert nosuch.spe out.txt", nullptr},
+        {"--simulate --rate 5 --rate 6", "ryv_demo: --rate: given more than once.\n"},
+        {"--simulate=cs137 --simulate=am241", "ryv_demo: --simulate: given more than once.\n"},
+        {"--simulate --rate ' 5'", "ryv_demo: --rate: ' 5' is not a number from 1 to 1000000.\n"},
+        {"--simulate --seed '7 '", "ryv_demo: --seed: '7 ' is not a whole number from 0 to 18446744073709551615.\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
@@ -292,6 +394,15 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
     const Outcome conv = RunProgram(dir, "--convert in.dat out.csv");
     EXPECT_EQ(conv.code, 0) << conv.err;
     EXPECT_EQ(conv.files, "in.dat\nout.csv\n");
+    // Names that are not UTF-8 are the files' own bytes.
+    ASSERT_EQ(::rename((dir + "/in.dat").c_str(), (dir + "/in\xFF.dat").c_str()), 0);
+    const Outcome bytes = RunProgram(dir, "--convert \"$(printf 'in\\377.dat')\" \"$(printf 'out\\376.csv')\"");
+    EXPECT_EQ(bytes.code, 0) << bytes.err;
+    EXPECT_EQ(bytes.files, "in\xFF.dat\nout.csv\nout\xFE.csv\n");
+    const Outcome source = RunProgram(dir, "--simulate=\"$(printf 'out\\376.csv')\"");
+    EXPECT_EQ(source.code, 2);
+    EXPECT_EQ(source.err, "ryv_demo: --simulate=out\xFE.csv: 7098 bytes; a binary spectrum has 4 bytes for each of "
+                          "1024, 4096 or 16384 channels.\n");
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 

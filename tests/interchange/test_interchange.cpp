@@ -15,7 +15,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -264,6 +269,11 @@ TEST_F(Interchange, MalformedInputChangesNothing)
                   "</Spectrum></RadMeasurement></RadInstrumentData>",
          "line 1, element ChannelData: count 1.5 is not a whole number"},
         {"k.n42", "<N42InstrumentData/>", "line 1, element N42InstrumentData: the document is not RadInstrumentData"},
+        {"k1.n42", "<RadInstrumentData>\n<x" + Repeat(" a=''", 65) + "/>",
+         "line 2: an element with more than 64 attributes"},
+        {"k2.n42", "<RadInstrumentData>" + Repeat("\n<x>", 64), "line 65: elements nested more than 64 deep"},
+        {"k3.n42", "<RadInstrumentData>\n<!--" + QByteArray(5 << 20, 'c') + " -->",
+         "line 2: a single text, comment or tag of more than 4194304 bytes"},
         {"l.csv", "chan,cnt\n0,1\n", "line 1: header 'chan,cnt' is neither 'channel,counts' nor 'channel,energy_keV,counts'"},
         {"m.csv", "channel,counts\n0,5\n2,6\n", "line 3: channel '2' where 1 was expected"},
         {"n.csv", "channel,counts\r\n" + Repeat("0,1\r\n", 2), "line 3: channel '0' where 1 was expected"},
@@ -309,6 +319,73 @@ TEST_F(Interchange, MalformedInputChangesNothing)
     EXPECT_EQ(Convert("src.dat", "locked.spe"), 2);
     EXPECT_EQ(error_, P("locked.spe") + ": cannot be written: the file is write-protected");
     EXPECT_EQ(Get("locked.spe"), QByteArray("kept\n"));
+}
+
+// Files that are not regular files are refused at once, a full disk leaves
+// the old output as it was, and names are the bytes the file system holds.
+TEST_F(Interchange, FifosFullDisksAndNamesThatAreNotUtf8)
+{
+    Put("src.dat", BinaryOf(Pattern(1024)));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(P("f.txt")).constData(), 0644), 0);
+    EXPECT_EQ(Convert("f.txt", "out.spe"), 2);
+    EXPECT_EQ(error_, P("f.txt") + ": cannot be opened: not a regular file");
+    EXPECT_EQ(Convert("src.dat", "out.spe", "f.txt"), 2);
+    EXPECT_EQ(error_, P("f.txt") + ": settings file cannot be opened: not a regular file");
+    EXPECT_FALSE(QFile::exists(P("out.spe")));
+
+    // 0xFF and 0xFE are no UTF-8: the files are found and made by their bytes.
+    const QByteArray dir = QFile::encodeName(dir_.path());
+    const QByteArray in = dir + "/in\xFF.dat", out = dir + "/out\xFE.csv";
+    ASSERT_EQ(::rename(QFile::encodeName(P("src.dat")).constData(), in.constData()), 0);
+    EXPECT_EQ(ConvertSpectrumFile(PathFromBytes(in), PathFromBytes(out), {}, error_), 0) << error_.toStdString();
+    EXPECT_EQ(::access(out.constData(), F_OK), 0);
+    EXPECT_EQ(PathBytes(PathFromBytes("a\xC3\xA9\xFF\xC3\xF0\x9F\x98\x80z")), QByteArray("a\xC3\xA9\xFF\xC3\xF0\x9F\x98\x80z"));
+
+    // A full disk: a 16 KiB file system already holding the old output.
+    const QString small = P("small");
+    ASSERT_TRUE(QDir().mkdir(small));
+    if (::getuid() != 0 || ::system(("mount -t tmpfs -o size=16k tmpfs '" + small.toStdString() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "a full disk needs root and a tmpfs mount";
+    const QByteArray old = "old contents\n";
+    Put("small/out.spe", old);
+    Put("small/filler", QByteArray(8192, 'x'));
+    ASSERT_EQ(::rename(in.constData(), QFile::encodeName(P("src.dat")).constData()), 0);
+    const int rc = Convert("src.dat", "small/out.spe");
+    const QByteArray kept = Get("small/out.spe");
+    const QStringList left = QDir(small).entryList(QDir::Files);
+    ::system(("umount '" + small.toStdString() + "'").c_str());
+    EXPECT_EQ(rc, 2);
+    EXPECT_EQ(error_, P("small/out.spe") + ": cannot be written: No space left on device");
+    EXPECT_EQ(kept, old);
+    EXPECT_EQ(left, QStringList({"filler", "out.spe"})) << "no temporary file left";
+}
+
+// A 64 MiB input needs no more than three times its size plus 50 MiB.
+TEST_F(Interchange, LargeInputsReadInLittleMoreMemoryThanTheirSize)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer's shadow memory and quarantine are no measure of the reader's";
+#endif
+    constexpr qsizetype size = 64 << 20;
+    const struct {
+        const char *name;
+        QByteArray head;
+    } inputs[] = {{"big.spe", "$DATA:\n0 1023\n"}, {"big.csv", "channel,counts\n0,1\n"}};
+    for (const auto &input : inputs) {
+        Put(QLatin1String(input.name), input.head + QByteArray(size - input.head.size(), '\n'));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            QString error;
+            ::_exit(ConvertSpectrumFile(P(QLatin1String(input.name)), P("out.dat"), {}, error) == 2 ? 0 : 1);
+        }
+        int status = 0;
+        struct rusage usage {};
+        ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << input.name;
+        EXPECT_LT(usage.ru_maxrss, (3 * size + (50 << 20)) / 1024) << input.name << ": peak KiB";
+        QFile::remove(P(QLatin1String(input.name)));
+    }
 }
 
 // Text spectra written by Linux tools end their lines in LF alone.
