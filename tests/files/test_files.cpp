@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -710,6 +711,29 @@ TEST_F(SpectrumFilesTest, DataThatDoesNotReachTheDiskIsAFailedSave)
     const SpectrumFileResult b = SaveSpectrum(Path("s.spe"), 1);
     EXPECT_EQ(b.box, SpectrumFileBox::None);
     EXPECT_EQ(b.generalError, "Input/output error");
+
+    // A save that fails (here the disk full when the data is written back)
+    // leaves the old file as it was and nothing beside it; one that succeeds
+    // keeps the old file's permissions and a link to it a link.
+    SetSpectrumFileSyncHook(FullSync);
+    WriteFile(Path("old.txt"), "old spectrum");
+    ASSERT_EQ(chmod(Path("old.txt").c_str(), 0640), 0);
+    ASSERT_EQ(symlink("old.txt", Path("link.spe").c_str()), 0);
+    EXPECT_EQ(SaveSpectrum(Path("old.txt"), 1).box, SpectrumFileBox::WriteError);
+    EXPECT_EQ(SaveSpectrum(Path("link.spe"), 1).generalError, "No space left on device");
+    EXPECT_EQ(FileBytes(Path("old.txt")), "old spectrum");
+    SetSpectrumFileSyncHook(nullptr);
+    ASSERT_TRUE(SaveSpectrum(Path("link.spe"), 1).Succeeded());
+    EXPECT_TRUE(std::filesystem::is_symlink(Path("link.spe")));
+    EXPECT_EQ(FileBytes(Path("old.txt")).size(), size_t(Settings.ChannelCount) * 4);
+    struct stat st;
+    ASSERT_EQ(stat(Path("old.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(dir_))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"link.spe", "old.txt"}));
 
     // A file system that cannot synchronise does not fail the save.
     SetSpectrumFileSyncHook(UnsupportedSync);
