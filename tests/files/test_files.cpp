@@ -517,6 +517,27 @@ TEST(CountFieldConversion, RejectedForms)
     }
 }
 
+// Whether a text goes on after the lines wanted (the converter refuses a
+// text of more lines than a spectrum has): an LF after the last line's CR
+// and Ctrl-Z do not start another line, anything else does.
+TEST(TextSpectrumDecoder, TellsWhetherMoreLinesFollow)
+{
+    const std::string two = Line(0, 5) + Line(1, -6);
+    for (const auto &[tail, more] : std::vector<std::pair<std::string, bool>>{
+             {"", false}, {"\x1a     2  ", false}, {"\n", true}, {" ", true}}) {
+        TextSpectrumDecoder d(2);
+        const std::string text = two + tail;
+        d.Feed({reinterpret_cast<const uint8_t *>(text.data()), text.size()});
+        d.Finish();
+        EXPECT_EQ(d.Counts(), (std::vector<int32_t>{5, -6})) << tail;
+        EXPECT_EQ(d.MoreLines(), more) << '"' << tail << '"';
+    }
+    TextSpectrumDecoder cr(1);
+    const std::string text = "     0           7\r\n";
+    cr.Feed({reinterpret_cast<const uint8_t *>(text.data()), text.size()});
+    EXPECT_FALSE(cr.MoreLines());
+}
+
 TEST_F(SpectrumFilesTest, ReadOnlyFilesAreReadAndLeftAsTheyWere)
 {
     for (const char *name : {"ro.txt", "ro.spe"}) {
