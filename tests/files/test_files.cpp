@@ -122,6 +122,15 @@ protected:
         ASSERT_TRUE(f.good());
     }
 
+    // Writes bytes as the file `name`, fills input 1 with OldCount and reads
+    // the file into it.
+    SpectrumFileResult ReadFresh(const std::string &name, const std::string &bytes) const
+    {
+        WriteFile(Path(name), bytes);
+        Fill(1, OldCount);
+        return ReadSpectrum(Path(name), 1);
+    }
+
     static std::string Le32(int32_t v)
     {
         const auto u = static_cast<uint32_t>(v);
@@ -317,9 +326,7 @@ TEST_F(SpectrumFilesTest, OtherCaseOrNoExtensionIsWrittenAndReadAsBinary)
         EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return Pattern(c); }), -1) << name;
     }
     // A text file under an upper-case name is taken as binary records.
-    WriteFile(Path("Lines.TXT"), Lines(1024, [](int32_t c) { return Line(c, 7); }));
-    Fill(1, OldCount);
-    EXPECT_TRUE(ReadSpectrum(Path("Lines.TXT"), 1).Succeeded());
+    EXPECT_TRUE(ReadFresh("Lines.TXT", Lines(1024, [](int32_t c) { return Line(c, 7); })).Succeeded());
     EXPECT_EQ(ReadChannel(0, 1), 0x20202020); // "    "
 }
 
@@ -387,17 +394,13 @@ TEST_F(SpectrumFilesTest, LastLineNeedsNoLineEnd)
 {
     std::string text = Lines(1024, [](int32_t c) { return Line(c, -c); });
     text.resize(text.size() - 2);
-    WriteFile(Path("noend.txt"), text);
-    Fill(1, OldCount);
-    EXPECT_TRUE(ReadSpectrum(Path("noend.txt"), 1).Succeeded());
+    EXPECT_TRUE(ReadFresh("noend.txt", text).Succeeded());
     EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return -c; }), -1);
 }
 
 TEST_F(SpectrumFilesTest, EmptyLineIsAConversionError)
 {
-    WriteFile(Path("e.txt"), Line(0, 10) + "\r\n" + Line(2, 30));
-    Fill(1, OldCount);
-    const SpectrumFileResult r = ReadSpectrum(Path("e.txt"), 1);
+    const SpectrumFileResult r = ReadFresh("e.txt", Line(0, 10) + "\r\n" + Line(2, 30));
     EXPECT_EQ(r.generalError, "'' is not a valid integer value");
     EXPECT_EQ(r.box, SpectrumFileBox::None);
     EXPECT_EQ(ReadChannel(0, 1), 10);
@@ -406,9 +409,7 @@ TEST_F(SpectrumFilesTest, EmptyLineIsAConversionError)
 
 TEST_F(SpectrumFilesTest, LeftAlignedCountIsAConversionError)
 {
-    WriteFile(Path("left.txt"), Line(0, 1111) + "     1  1234        \r\n" + Line(2, 3333));
-    Fill(1, OldCount);
-    const SpectrumFileResult r = ReadSpectrum(Path("left.txt"), 1);
+    const SpectrumFileResult r = ReadFresh("left.txt", Line(0, 1111) + "     1  1234        \r\n" + Line(2, 3333));
     EXPECT_EQ(r.box, SpectrumFileBox::None);
     EXPECT_EQ(r.generalError, "'1234        ' is not a valid integer value");
     EXPECT_EQ(ReadChannel(0, 1), 1111);
@@ -421,9 +422,7 @@ TEST_F(SpectrumFilesTest, LfAloneAndCrAloneEndALineLikeCrLf)
     std::string text;
     for (int32_t c = 0; c < 1024; ++c)
         text += Line(c, 100 + c).substr(0, c % 3 == 0 ? 20 : 21) + (c % 3 == 0 ? "\n" : c % 3 == 1 ? "" : "\n");
-    WriteFile(Path("lf.txt"), text);
-    Fill(1, OldCount);
-    const SpectrumFileResult r = ReadSpectrum(Path("lf.txt"), 1);
+    const SpectrumFileResult r = ReadFresh("lf.txt", text);
     EXPECT_TRUE(r.Succeeded()) << r.BoxText() << r.generalError;
     EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return 100 + c; }), -1);
 }
@@ -432,18 +431,14 @@ TEST_F(SpectrumFilesTest, CtrlZEndsTheReadableText)
 {
     std::string text = Lines(1024, [](int32_t c) { return Line(c, 100 + c); });
     text.insert(10 * 22, "\x1A");
-    WriteFile(Path("z.txt"), text);
-    Fill(1, OldCount);
-    SpectrumFileResult r = ReadSpectrum(Path("z.txt"), 1);
+    SpectrumFileResult r = ReadFresh("z.txt", text);
     EXPECT_EQ(r.generalError, "'' is not a valid integer value");
     EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return 100 + c; }, 0, 10), -1);
     EXPECT_EQ(FirstMismatch(1, OldCount, 10), -1);
 
     // Inside a count field: the digits before it still make the count.
     text = Line(0, 5) + "     1        12\x1A" "34\r\n" + Line(2, 7);
-    WriteFile(Path("z2.txt"), text);
-    Fill(1, OldCount);
-    r = ReadSpectrum(Path("z2.txt"), 1);
+    r = ReadFresh("z2.txt", text);
     EXPECT_EQ(r.generalError, "'' is not a valid integer value");
     EXPECT_EQ(ReadChannel(0, 1), 5);
     EXPECT_EQ(ReadChannel(1, 1), 12);
@@ -459,9 +454,7 @@ TEST_F(SpectrumFilesTest, HexadecimalAndOutOfRangeCountsInAFile)
         return size_t(c) < counts.size() ? "     " + std::to_string(c) + "  " + PadLeft(counts[size_t(c)], 12) + "\r\n"
                                          : Line(c, c);
     };
-    WriteFile(Path("hex.txt"), Lines(1024, lineOf));
-    Fill(1, OldCount);
-    SpectrumFileResult r = ReadSpectrum(Path("hex.txt"), 1);
+    SpectrumFileResult r = ReadFresh("hex.txt", Lines(1024, lineOf));
     EXPECT_TRUE(r.Succeeded()) << r.generalError;
     for (size_t i = 0; i < values.size(); ++i)
         EXPECT_EQ(ReadChannel(int32_t(i), 1), values[i]) << counts[i];
@@ -584,9 +577,7 @@ TEST_F(SpectrumFilesTest, LongerBinaryFileSurplusIgnored)
     std::string bytes;
     for (int32_t c = 0; c < 2000; ++c)
         bytes += Le32(-c);
-    WriteFile(Path("long.spe"), bytes);
-    Fill(1, OldCount);
-    EXPECT_TRUE(ReadSpectrum(Path("long.spe"), 1).Succeeded());
+    EXPECT_TRUE(ReadFresh("long.spe", bytes).Succeeded());
     EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return -c; }), -1);
 }
 
