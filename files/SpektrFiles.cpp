@@ -257,7 +257,7 @@ SpectrumFileResult SaveBytes(const std::string &path, const std::string &bytes, 
         return r;
     // A failed close is reported; it keeps the old file only where nothing
     // but the close could tell whether the data reached the disk.
-    const bool closed = r.generalError.empty() || !written;
+    const bool closed = r.generalError.empty();
     if (written && (closed || synced == SyncOutcome::Synced)) {
         if (::rename(t.tempPath.c_str(), t.finalPath.c_str()) == 0) {
             const size_t slash = t.finalPath.rfind('/');
