@@ -25,12 +25,6 @@ void ClearAnalysisError()
 
 namespace {
 
-void Fail(AnalysisError code)
-{
-    AnalysisState.AnalysisFailed = 1;
-    AnalysisState.AnalysisErrorCode = code;
-}
-
 // Number of channels ReadChannel serves for this input without complaint:
 // the channel range, or the print snapshot's length while it is served.
 int32_t ReadableChannels(int32_t input)
@@ -351,18 +345,20 @@ void DWIntegral(int32_t input, int32_t h[PlotColumns], int64_t &integral)
     integral = m1 <= m2 ? runSum(m1, m2) : runSum(m1, int64_t(n) - 1) + runSum(0, m2);
 }
 
-void Execution(int32_t input, ChannelRegion region, bool withFwhm, double &centroid)
+PeakFit Execution(int32_t input, ChannelRegion region, bool withFwhm)
 {
-    AnalysisState.AnalysisFailed = 0;
+    PeakFit fit;
+    auto fail = [&fit](AnalysisError code) {
+        fit.Error = code;
+        return fit;
+    };
     const int32_t L = region.First, R = region.Last;
     if (R <= L) {
-        Fail(MarkersOutOfOrder);
-        return;
+        return fail(MarkersOutOfOrder);
     }
     const int32_t n = ReadableChannels(input);
     if (L < 0 || R >= n) { // a region reaching outside the spectrum holds no usable data
-        Fail(NotEnoughData);
-        return;
+        return fail(NotEnoughData);
     }
 
     std::vector<int32_t> region_counts(static_cast<size_t>(R - L + 1));
@@ -381,13 +377,12 @@ void Execution(int32_t input, ChannelRegion region, bool withFwhm, double &centr
         s1 += double(i) * net;
     }
     if (!(s0 > 1.0)) {
-        Fail(NotEnoughData);
-        return;
+        return fail(NotEnoughData);
     }
     const double cen = s1 / s0;
     if (!withFwhm) {
-        centroid = cen;
-        return;
+        fit.Centroid = cen;
+        return fit;
     }
 
     // Half level between the count at the centroid channel and the
@@ -397,30 +392,26 @@ void Execution(int32_t input, ChannelRegion region, bool withFwhm, double &centr
     // peak), has no width to measure.
     const double rounded = RoundHalfEven(cen);
     if (!(rounded >= 0 && rounded <= double(n - 1))) {
-        Fail(NotEnoughData);
-        return;
+        return fail(NotEnoughData);
     }
     const auto c = static_cast<int32_t>(rounded);
     const int32_t countC = ReadChannel(c, input);
     const double half =
         (double(int64_t(countC) + countL) + double(int64_t(c - L) * rise) / run) / 2.0;
     if (double(countC) < half) {
-        Fail(NotEnoughData);
-        return;
+        return fail(NotEnoughData);
     }
     int32_t a = c, countA = countC;
     while (double(countA) >= half) {
         if (a == 0) {
-            Fail(NotEnoughData);
-            return;
+            return fail(NotEnoughData);
         }
         countA = ReadChannel(--a, input);
     }
     int32_t b = c, countB = countC;
     while (double(countB) >= half) {
         if (b == n - 1) {
-            Fail(NotEnoughData);
-            return;
+            return fail(NotEnoughData);
         }
         countB = ReadChannel(++b, input);
     }
@@ -432,14 +423,14 @@ void Execution(int32_t input, ChannelRegion region, bool withFwhm, double &centr
     const int64_t leftStep = int64_t(countA1) - countA;
     const int64_t rightStep = int64_t(countB1) - countB;
     if (leftStep <= 0 || rightStep <= 0) {
-        Fail(NotEnoughData);
-        return;
+        return fail(NotEnoughData);
     }
     const double t1 = (double(countA1) - half) / double(leftStep);
     const double t2 = (double(countB1) - half) / double(rightStep);
 
-    centroid = cen;
-    AnalysisState.FwhmChannels = double(int64_t(b) - a - 2) + t1 + t2;
+    fit.Centroid = cen;
+    fit.FwhmChannels = double(int64_t(b) - a - 2) + t1 + t2;
+    return fit;
 }
 
 // ---------------------------------------------------------------------------
@@ -466,77 +457,78 @@ void PrefillEnergy(double energy, int &keV, int &dkeV)
 
 double ComposeEnergy(int keV, int dkeV) { return keV + dkeV / 100.0; }
 
-bool MeasureCalibrationPoint(int32_t input, bool left, double E)
+AnalysisError MeasureCalibrationPoint(int32_t input, bool left, double E)
 {
-    if (left) {
-        AnalysisState.LeftPointPending = 0;
-        Settings.LeftPeakEnergy = E;
-        Execution(input, {Settings.LeftPeakFrom, Settings.LeftPeakTo}, false,
-                  Settings.LeftPeakCentroid);
-    } else {
-        AnalysisState.RightPointPending = 0;
-        Settings.RightPeakEnergy = E;
-        Execution(input, {Settings.RightPeakFrom, Settings.RightPeakTo}, false,
-                  Settings.RightPeakCentroid);
-    }
-    return AnalysisState.AnalysisFailed == 0;
+    (left ? Settings.LeftPeakEnergy : Settings.RightPeakEnergy) = E;
+    const ChannelRegion region = left ? ChannelRegion{Settings.LeftPeakFrom, Settings.LeftPeakTo}
+                                      : ChannelRegion{Settings.RightPeakFrom, Settings.RightPeakTo};
+    const PeakFit fit = Execution(input, region, false);
+    if (!fit.Failed())
+        (left ? Settings.LeftPeakCentroid : Settings.RightPeakCentroid) = fit.Centroid;
+    return fit.Error;
 }
 
 // ---------------------------------------------------------------------------
 // Peak measurement.
 
-PeakResult MeasurePeak(int32_t input, double E, bool withReference)
+PeakOutcome MeasurePeak(int32_t input, double E, bool withReference, const PeakMeasurement &previous)
 {
-    AnalysisStateRecord &st = AnalysisState;
-    st.MeasurePending = 0;
+    PeakOutcome out;
+    PeakMeasurement &st = out.Values;
+    st = previous;
     st.ReferenceEnergy = withReference ? E : 0.0;
-    Execution(input, {Settings.Marker[0], Settings.Marker[1]}, true, st.PeakCentroid);
+    const PeakFit fit = Execution(input, {Settings.Marker[0], Settings.Marker[1]}, true);
+    if (!fit.Failed()) {
+        st.PeakCentroid = fit.Centroid;
+        st.FwhmChannels = fit.FwhmChannels;
+    }
 
     const double e1 = Settings.LeftPeakEnergy, e2 = Settings.RightPeakEnergy;
     const double c1 = Settings.LeftPeakCentroid, c2 = Settings.RightPeakCentroid;
     // The calibration must rise from left to right; this outranks any
     // failure of the measurement itself.
-    if (!(c2 > c1) || !(e2 > e1))
-        Fail(CalibrationOutOfOrder);
-    if (st.AnalysisFailed)
-        return PeakResult::Failed;
+    out.Error = !(c2 > c1) || !(e2 > e1) ? CalibrationOutOfOrder : fit.Error;
+    if (out.Error != AnalysisNoError) {
+        out.Result = PeakResult::Failed;
+        return out;
+    }
 
     st.PeakEnergy = e1 + (st.PeakCentroid - c1) / (c2 - c1) * (e2 - e1);
     st.ResolutionKeV = (e2 - e1) / (c2 - c1) * st.FwhmChannels;
+    out.Result = PeakResult::ShowMessage;
     if (!withReference)
-        return PeakResult::ShowMessage;
-    if (st.ReferenceEnergy == 0.0)
-        return PeakResult::Silent;
+        return out;
+    if (st.ReferenceEnergy == 0.0) {
+        out.Result = PeakResult::Silent;
+        return out;
+    }
 
     st.EnergyDeviation = st.PeakEnergy - st.ReferenceEnergy;
     st.ChannelDeviation = (c2 - c1) * st.EnergyDeviation / (e2 - e1);
     // Execution succeeded, so ChannelCount is positive here.
     st.NonlinearityPercent = st.ChannelDeviation * 100.0 / Settings.ChannelCount;
-    return PeakResult::ShowMessage;
+    return out;
 }
 
 // ---------------------------------------------------------------------------
 // Differential nonlinearity.
 
-void DifNoLine(int32_t input)
+DnlResult DifNoLine(int32_t input)
 {
-    AnalysisStateRecord &st = AnalysisState;
-    st.AnalysisFailed = 0;
+    DnlResult st;
     double smallest = 2100000000.0;
-    st.DnlMaxPercent = -2100000000.0;
-    st.DnlMeanCount = 0;
-    st.DnlRmsPercent = 0;
+    st.MaxPercent = -2100000000.0;
+    auto fail = [&st](AnalysisError code) {
+        st.Error = code;
+        return st;
+    };
 
     const int32_t m1 = Settings.Marker[0], m2 = Settings.Marker[1];
-    if (m1 >= m2) {
-        Fail(MarkersOutOfOrder);
-        return;
-    }
+    if (m1 >= m2)
+        return fail(MarkersOutOfOrder);
     const int32_t n = ReadableChannels(input);
-    if (m1 < 0 || m2 >= n) { // markers reaching outside the spectrum
-        Fail(NotEnoughData);
-        return;
-    }
+    if (m1 < 0 || m2 >= n) // markers reaching outside the spectrum
+        return fail(NotEnoughData);
 
     std::vector<int32_t> counts(static_cast<size_t>(m2 - m1 + 1));
     ReadChannelRange(m1, m2 - m1 + 1, input, counts.data());
@@ -549,17 +541,16 @@ void DifNoLine(int32_t input)
         const double deviation = double(count) - line;
         if (deviation < smallest)
             smallest = deviation;
-        else if (deviation > st.DnlMaxPercent)
-            st.DnlMaxPercent = deviation;
-        st.DnlMeanCount += count;
-        st.DnlRmsPercent += deviation * deviation;
+        else if (deviation > st.MaxPercent)
+            st.MaxPercent = deviation;
+        st.MeanCount += count;
+        st.RmsPercent += deviation * deviation;
     }
-    if (!(st.DnlMeanCount > 1.0)) {
-        Fail(NotEnoughData);
-        return;
-    }
-    const double mean = st.DnlMeanCount / run;
-    st.DnlMeanCount = mean;
-    st.DnlMaxPercent = (st.DnlMaxPercent - smallest) / mean * 100.0;
-    st.DnlRmsPercent = std::sqrt(st.DnlRmsPercent / run) / mean * 100.0;
+    if (!(st.MeanCount > 1.0))
+        return fail(NotEnoughData);
+    const double mean = st.MeanCount / run;
+    st.MeanCount = mean;
+    st.MaxPercent = (st.MaxPercent - smallest) / mean * 100.0;
+    st.RmsPercent = std::sqrt(st.RmsPercent / run) / mean * 100.0;
+    return st;
 }

@@ -26,31 +26,33 @@ enum AnalysisError : uint16_t {
     CalibrationOutOfOrder = 3,
 };
 
-// The process-wide analysis results and error state, shared by all spectrum
-// windows. Everything starts at 0 and is not persisted.
-struct AnalysisStateRecord {
-    uint8_t AnalysisFailed = 0;      // 1 after a failed step, until cleared
-    uint16_t AnalysisErrorCode = 0;  // one of AnalysisError
-    double FwhmChannels = 0;         // FWHM of the last Execution asked for it
-
-    // Which command opened the energy entry panel.
-    uint8_t MeasurePending = 0;
-    uint8_t LeftPointPending = 0;
-    uint8_t RightPointPending = 0;
-
-    // Peak measurement.
+// What the peak measurement leaves for its message; a measurement starts
+// from the values of the one before and changes what it measures.
+struct PeakMeasurement {
     double ReferenceEnergy = 0;      // keV, 0 = none
     double PeakCentroid = 0;         // channels
+    double FwhmChannels = 0;         // channels
     double PeakEnergy = 0;           // keV
     double ResolutionKeV = 0;        // FWHM in keV
     double EnergyDeviation = 0;      // keV
     double ChannelDeviation = 0;     // channels
     double NonlinearityPercent = 0;  // % of ChannelCount
+};
 
-    // Differential nonlinearity.
-    double DnlMeanCount = 0;         // mean count per channel
-    double DnlRmsPercent = 0;        // RMS deviation, % of the mean
-    double DnlMaxPercent = 0;        // largest minus smallest deviation, % of the mean
+// The spectrum windows' process-wide analysis record, shared by all of them:
+// the error of the last failed step until it has been reported, which
+// command opened the energy entry panel, and the last peak measurement.
+// The analysis functions below do not touch it: they return their results,
+// and the windows keep here what must outlive a command. Everything starts
+// at 0 and is not persisted.
+struct AnalysisStateRecord : PeakMeasurement {
+    uint8_t AnalysisFailed = 0;      // 1 after a failed step, until cleared
+    uint16_t AnalysisErrorCode = 0;  // one of AnalysisError
+
+    // Which command opened the energy entry panel.
+    uint8_t MeasurePending = 0;
+    uint8_t LeftPointPending = 0;
+    uint8_t RightPointPending = 0;
 };
 
 extern AnalysisStateRecord AnalysisState;
@@ -90,14 +92,21 @@ void DW(int32_t input, int32_t h[PlotColumns]);
 // DW and Integral of one input together, the channels in view read once.
 void DWIntegral(int32_t input, int32_t h[PlotColumns], int64_t &integral);
 
+// What Execution measured: on success the centroid and, when asked for,
+// the full width at half maximum; on failure only the error.
+struct PeakFit {
+    AnalysisError Error = AnalysisNoError;
+    double Centroid = 0;
+    double FwhmChannels = 0;
+    bool Failed() const { return Error != AnalysisNoError; }
+};
+
 // Centroid of the net counts above the straight line through the region's
-// end channels, and with withFwhm the full width at half maximum into
-// AnalysisState.FwhmChannels. Clears AnalysisFailed first. On failure sets
-// AnalysisFailed and AnalysisErrorCode (1: region empty or backwards; 2: no
-// net peak, the region leaves the channel range, or the half-level edges
-// cannot be found inside the channel range) and leaves centroid and
-// FwhmChannels as they were.
-void Execution(int32_t input, ChannelRegion region, bool withFwhm, double &centroid);
+// end channels, and with withFwhm the full width at half maximum. Fails with
+// 1 when the region is empty or backwards, 2 when there is no net peak, the
+// region leaves the channel range, or the half-level edges cannot be found
+// inside the channel range.
+PeakFit Execution(int32_t input, ChannelRegion region, bool withFwhm);
 
 // ---------------------------------------------------------------------------
 // Energy calibration.
@@ -113,46 +122,61 @@ void PrefillEnergy(double energy, int &keV, int &dkeV);
 // The energy entered in the two fields: keV + dkeV / 100.
 double ComposeEnergy(int keV, int dkeV);
 
-// The calibration-point branch of the energy entry's OK: clears the point's
-// pending flag, stores E as its energy and measures the centroid of its
-// stored region into its centroid field. Returns false when the measurement
-// failed (AnalysisFailed set; the caller shows the error).
-bool MeasureCalibrationPoint(int32_t input, bool left, double E);
+// The calibration-point branch of the energy entry's OK: stores E as the
+// point's energy and measures the centroid of its stored region into its
+// centroid field (left unchanged when the measurement fails). Returns the
+// measurement's error, for the caller to show.
+AnalysisError MeasureCalibrationPoint(int32_t input, bool left, double E);
 
 // ---------------------------------------------------------------------------
 // Peak measurement.
 
 enum class PeakResult {
-    Failed,      // AnalysisFailed is set: hide the panel, show the error
+    Failed,      // hide the panel, show the error
     Silent,      // reference energy 0 after OK: results stored, no message
-    ShowMessage  // show PeakMessage(withReference, ...)
+    ShowMessage  // show PeakMessage(..., withReference, ...)
+};
+
+struct PeakOutcome {
+    PeakResult Result = PeakResult::Failed;
+    AnalysisError Error = AnalysisNoError; // why, when Result is Failed
+    PeakMeasurement Values;                // the previous values with this measurement's
 };
 
 // The measurement branch of the energy entry's OK (withReference, E the
 // entered energy) or Cancel (without reference; E is ignored): measures the
-// peak between the markers and converts it through the calibration.
-PeakResult MeasurePeak(int32_t input, double E, bool withReference);
+// peak between the markers and converts it through the calibration. A
+// failed measurement still stores the reference energy, and a calibration
+// that does not rise fails after the centroid and FWHM were stored.
+PeakOutcome MeasurePeak(int32_t input, double E, bool withReference, const PeakMeasurement &previous);
 
 inline constexpr const char *PeakMessageCaption = "Измерение пика";
 
 // The peak measurement's result text; lines are separated by "\r". With
 // reference: three lines, the first with ReferenceEnergy; without: two, the
 // first with PeakEnergy.
-std::string PeakMessage(bool withReference, char decimalSeparator);
+std::string PeakMessage(const PeakMeasurement &m, bool withReference, char decimalSeparator);
 
 // ---------------------------------------------------------------------------
 // Differential nonlinearity.
 
 // Mean count, RMS and spread of the deviations from the straight line
-// through the counts at the two markers. Sets error code 1 when
+// through the counts at the two markers. Fails with 1 when
 // Marker[1] >= Marker[2], 2 when the sum of the counts is not above 1 or the
-// markers leave the channel range.
-void DifNoLine(int32_t input);
+// markers leave the channel range; the values are then where the
+// computation stopped (MaxPercent starts at -2100000000, the others at 0).
+struct DnlResult {
+    AnalysisError Error = AnalysisNoError;
+    double MeanCount = 0;   // mean count per channel
+    double RmsPercent = 0;  // RMS deviation, % of the mean
+    double MaxPercent = 0;  // largest minus smallest deviation, % of the mean
+};
+DnlResult DifNoLine(int32_t input);
 
 inline constexpr const char *DnlMessageCaption = "Измерение дифференциальной нелинейности";
 
 // The nonlinearity result text (four lines separated by "\r").
-std::string DnlMessage(char decimalSeparator);
+std::string DnlMessage(const DnlResult &r, char decimalSeparator);
 
 // ---------------------------------------------------------------------------
 // Number formatting for the messages.

@@ -96,9 +96,8 @@ std::string FormatFloat(double x, int decimals, int maxSignificant, char sep)
     return s;
 }
 
-std::string PeakMessage(bool withReference, char decimalSeparator)
+std::string PeakMessage(const PeakMeasurement &st, bool withReference, char decimalSeparator)
 {
-    const AnalysisStateRecord &st = AnalysisState;
     const char sep = decimalSeparator;
     const double energy = withReference ? st.ReferenceEnergy : st.PeakEnergy;
     std::string text = "Энергия:  " + FormatF2(energy, sep) + "keV =" +
@@ -112,11 +111,10 @@ std::string PeakMessage(bool withReference, char decimalSeparator)
     return text;
 }
 
-std::string DnlMessage(char decimalSeparator)
+std::string DnlMessage(const DnlResult &st, char decimalSeparator)
 {
-    const AnalysisStateRecord &st = AnalysisState;
     return "Дифференциальная нелинейность\rпри наборе " +
-           FormatF0(st.DnlMeanCount, decimalSeparator) + " в канале:" + "\rСКЗ=" +
-           FormatF3(st.DnlRmsPercent, decimalSeparator) + " %" + "\rmax=" +
-           FormatF3(st.DnlMaxPercent, decimalSeparator) + " %";
+           FormatF0(st.MeanCount, decimalSeparator) + " в канале:" + "\rСКЗ=" +
+           FormatF3(st.RmsPercent, decimalSeparator) + " %" + "\rmax=" +
+           FormatF3(st.MaxPercent, decimalSeparator) + " %";
 }

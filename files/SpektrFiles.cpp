@@ -1,11 +1,15 @@
-// Spectrum files: text and binary formats over POSIX file calls.
+// Spectrum files: the window's read and save of the text and binary
+// formats over POSIX file calls.
 
 #include "files/SpektrFiles.h"
+
+#include "files/SpectrumCodec.h"
 
 #include "core/Uryv.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -77,6 +81,78 @@ int CreateForWriting(const std::string &path)
     return fd;
 }
 
+// Where a save writes: a new file beside the one it replaces, renamed over
+// it once every record is written, so that a failed save leaves the old
+// file as it was; or, where no file can be created beside it (a folder
+// without write permission) or the name is a link to nothing, the file
+// itself, truncated, as before.
+struct SaveTarget {
+    int fd = -1;
+    std::string finalPath; // the file replaced, links followed
+    std::string tempPath;  // empty when writing in place
+};
+
+std::string TempNameBeside(const std::string &path, unsigned attempt)
+{
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%d.%u.tmp", static_cast<int>(::getpid()), attempt);
+    return dir + "." + name + suffix;
+}
+
+bool OpenSaveTarget(const std::string &path, SaveTarget &t)
+{
+    if (ReplaceRefusalOf(path) != ReplaceRefusal::None)
+        return false;
+    struct stat old;
+    const bool existed = ::stat(path.c_str(), &old) == 0;
+    struct stat link;
+    if (!existed && ::lstat(path.c_str(), &link) == 0) {
+        // A link to nothing: the save creates what it points to.
+        t.fd = CreateForWriting(path);
+        return t.fd >= 0;
+    }
+    t.finalPath = path;
+    if (existed) {
+        // The old file must be one this user may write, as for a save in
+        // place; the new one takes the place of what the links lead to.
+        const int probe = OpenRetrying(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (probe < 0)
+            return false;
+        const bool regular = ::fstat(probe, &old) == 0 && S_ISREG(old.st_mode) && HasWriteBit(old);
+        ::close(probe);
+        if (!regular)
+            return false;
+        if (char *real = ::realpath(path.c_str(), nullptr)) {
+            t.finalPath = real;
+            std::free(real);
+        }
+    }
+    for (unsigned attempt = 0; attempt < 100 && t.fd < 0; ++attempt) {
+        t.tempPath = TempNameBeside(t.finalPath, attempt);
+        t.fd = OpenRetrying(t.tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (t.fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (t.fd < 0) {
+        t.tempPath.clear();
+        t.fd = CreateForWriting(path);
+        return t.fd >= 0;
+    }
+    if (existed) {
+        // The new file keeps the old one's permissions and, where allowed,
+        // its owner.
+        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+            ::fchown(t.fd, old.st_uid, old.st_gid) != 0) {
+            // Not allowed: the file becomes this user's, as a new one would.
+        }
+        ::fchmod(t.fd, old.st_mode & 07777);
+    }
+    return true;
+}
+
 // Writes all of data; false with errno set at the first failure (bytes
 // written before it stay in the file).
 bool WriteAll(int fd, const uint8_t *data, size_t size)
@@ -119,15 +195,18 @@ size_t ReadUpTo(int fd, uint8_t *data, size_t size, bool &failed)
 
 // Brings what was written to the storage device, so that a failure that the
 // file system only notices on write-back is still reported as a failed save.
-// Devices and pipes, which cannot be synchronised, count as written.
-bool SyncWritten(int fd)
+// Devices and pipes, and file systems that cannot synchronise, count as
+// written (Unsupported).
+enum class SyncOutcome { Synced, Unsupported, Failed };
+
+SyncOutcome SyncWritten(int fd)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return true;
+        return SyncOutcome::Unsupported;
     if (SysSync(fd) == 0)
-        return true;
-    return errno == EINVAL || errno == EROFS;
+        return SyncOutcome::Synced;
+    return errno == EINVAL || errno == EROFS ? SyncOutcome::Unsupported : SyncOutcome::Failed;
 }
 
 // Closes fd; a failure goes to the general error report unless an earlier
@@ -145,91 +224,71 @@ std::string NotAnIntegerMessage(const std::string &field)
     return format.substr(0, at) + field + format.substr(at + 2);
 }
 
-void AppendTextLine(std::string &out, int32_t channel, int32_t value)
+// Writes the encoded spectrum to path through a SaveTarget. A failure of
+// the text format is the write error box, one of the binary format the
+// general error report of the failing call.
+SpectrumFileResult SaveBytes(const std::string &path, const std::string &bytes, bool text)
 {
-    char line[48];
-    const int n = std::snprintf(line, sizeof line, "%6d  %12d\r\n", static_cast<int>(channel),
-                                static_cast<int>(value));
-    out.append(line, static_cast<size_t>(n));
+    SpectrumFileResult r;
+    r.op = SpectrumFileOp::Save;
+    SaveTarget t;
+    if (!OpenSaveTarget(path, t)) {
+        // Reported alike in both formats: a silent failure would let the
+        // operator believe the spectrum was saved.
+        r.box = SpectrumFileBox::OpenError;
+        return r;
+    }
+    SyncOutcome synced = SyncOutcome::Failed;
+    bool written = WriteAll(t.fd, reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+    if (written) {
+        synced = SyncWritten(t.fd);
+        written = synced != SyncOutcome::Failed;
+    }
+    auto fail = [&] {
+        if (text)
+            r.box = SpectrumFileBox::WriteError;
+        else if (r.generalError.empty())
+            r.generalError = ErrorText(errno);
+    };
+    if (!written)
+        fail();
+    CloseReporting(t.fd, r);
+    if (t.tempPath.empty())
+        return r;
+    // A failed close is reported; it keeps the old file only where nothing
+    // but the close could tell whether the data reached the disk.
+    const bool closed = r.generalError.empty();
+    if (written && (closed || synced == SyncOutcome::Synced)) {
+        if (::rename(t.tempPath.c_str(), t.finalPath.c_str()) == 0) {
+            const size_t slash = t.finalPath.rfind('/');
+            const std::string dir = slash == std::string::npos ? "." : t.finalPath.substr(0, slash + 1);
+            const int dfd = OpenRetrying(dir.c_str(), O_RDONLY | O_DIRECTORY);
+            if (dfd >= 0) {
+                ::fsync(dfd);
+                ::close(dfd);
+            }
+            return r;
+        }
+        fail();
+    }
+    ::unlink(t.tempPath.c_str());
+    return r;
 }
 
-// Sequential reader of a text file: a line ends at CR, at LF, or at CR LF
-// taken together, Ctrl-Z ends the readable text, and an input error is
-// remembered and ends the text as well.
-class TextReader {
-public:
-    explicit TextReader(int fd) : fd_(fd), buf_(65536) {}
+std::vector<int32_t> ChannelsOf(int32_t input)
+{
+    const int32_t count = CurrentChannelCount();
+    std::vector<int32_t> counts(static_cast<size_t>(count));
+    for (int32_t c = 0; c < count; ++c)
+        counts[static_cast<size_t>(c)] = ReadChannel(c, input);
+    return counts;
+}
 
-    bool Failed() const { return failed_; }
-
-    // Up to max characters, stopping before the line end or the end of text.
-    std::string Take(size_t max)
-    {
-        std::string s;
-        int ch;
-        while (s.size() < max && (ch = Peek()) >= 0 && ch != '\r' && ch != '\n') {
-            s.push_back(static_cast<char>(ch));
-            ++pos_;
-        }
-        return s;
-    }
-
-    // Skips the rest of the line together with its line end.
-    void SkipLine()
-    {
-        int ch;
-        while ((ch = Peek()) >= 0 && ch != '\r' && ch != '\n')
-            ++pos_;
-        if (ch == '\n') {
-            ++pos_;
-        } else if (ch == '\r') {
-            ++pos_;
-            if (Peek() == '\n')
-                ++pos_;
-        }
-    }
-
-private:
-    static constexpr uint8_t CtrlZ = 0x1A;
-
-    // Next character without taking it, or -1 at the end of the text.
-    int Peek()
-    {
-        if (pos_ == len_ && !Fill())
-            return -1;
-        if (buf_[pos_] == CtrlZ) {
-            end_ = true;
-            len_ = pos_;
-            return -1;
-        }
-        return buf_[pos_];
-    }
-
-    bool Fill()
-    {
-        if (end_)
-            return false;
-        pos_ = len_ = 0;
-        for (;;) {
-            const ssize_t n = ::read(fd_, buf_.data(), buf_.size());
-            if (n > 0) {
-                len_ = static_cast<size_t>(n);
-                return true;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                failed_ = true;
-            end_ = true;
-            return false;
-        }
-    }
-
-    int fd_;
-    std::vector<uint8_t> buf_;
-    size_t pos_ = 0, len_ = 0;
-    bool end_ = false, failed_ = false;
-};
+void StoreChannels(const std::vector<int32_t> &counts, int32_t input)
+{
+    for (size_t c = 0; c < counts.size(); ++c)
+        WriteChannel(static_cast<int32_t>(c), input, counts[c]);
+}
 
 } // namespace
 
@@ -262,129 +321,18 @@ bool IsTextSpectrumPath(const std::string &path)
     return path.compare(dot, std::string::npos, ".txt") == 0;
 }
 
-bool ConvertCountField(const std::string &field, int32_t &value)
-{
-    const size_t n = field.size();
-    size_t i = 0;
-    while (i < n && field[i] == ' ')
-        ++i;
-    if (i == n)
-        return false;
-
-    bool hex = false;
-    if (field[i] == '$' || field[i] == 'x' || field[i] == 'X') {
-        hex = true;
-        i += 1;
-    } else if (field[i] == '0' && i + 1 < n && (field[i + 1] == 'x' || field[i + 1] == 'X')) {
-        hex = true;
-        i += 2;
-    }
-
-    if (hex) {
-        if (i == n)
-            return false;
-        uint64_t v = 0;
-        for (; i < n; ++i) {
-            const char ch = field[i];
-            int d;
-            if (ch >= '0' && ch <= '9')
-                d = ch - '0';
-            else if (ch >= 'a' && ch <= 'f')
-                d = ch - 'a' + 10;
-            else if (ch >= 'A' && ch <= 'F')
-                d = ch - 'A' + 10;
-            else
-                return false;
-            v = v * 16 + static_cast<uint64_t>(d);
-            if (v > 0xFFFFFFFFu)
-                return false;
-        }
-        value = static_cast<int32_t>(static_cast<uint32_t>(v));
-        return true;
-    }
-
-    bool negative = false;
-    if (field[i] == '+' || field[i] == '-') {
-        negative = field[i] == '-';
-        ++i;
-    }
-    if (i == n)
-        return false;
-    int64_t v = 0;
-    for (; i < n; ++i) {
-        const char ch = field[i];
-        if (ch < '0' || ch > '9')
-            return false;
-        v = v * 10 + (ch - '0');
-        if (v > 2147483648LL)
-            return false;
-    }
-    if (negative)
-        v = -v;
-    if (v > INT32_MAX)
-        return false;
-    value = static_cast<int32_t>(v);
-    return true;
-}
-
 SpectrumFileResult SaveTextSpectrum(const std::string &path, int32_t input)
 {
-    SpectrumFileResult r;
-    r.op = SpectrumFileOp::Save;
-    const int fd = CreateForWriting(path);
-    if (fd < 0) {
-        r.box = SpectrumFileBox::OpenError;
-        return r;
-    }
-
-    // Lines are collected into chunks; every chunk is written even after an
-    // earlier one failed, and a failure is reported once at the end.
-    constexpr size_t ChunkSize = 64 * 1024;
-    bool failed = false;
-    std::string chunk;
-    chunk.reserve(ChunkSize);
-    const int32_t count = CurrentChannelCount();
-    for (int32_t c = 0; c < count; ++c) {
-        AppendTextLine(chunk, c, ReadChannel(c, input));
-        if (chunk.size() + 22 > ChunkSize || c == count - 1) {
-            if (!WriteAll(fd, reinterpret_cast<const uint8_t *>(chunk.data()), chunk.size()))
-                failed = true;
-            chunk.clear();
-        }
-    }
-    if (!SyncWritten(fd))
-        failed = true;
-    if (failed)
-        r.box = SpectrumFileBox::WriteError;
-    CloseReporting(fd, r);
-    return r;
+    std::string bytes;
+    EncodeTextSpectrum(ChannelsOf(input), bytes);
+    return SaveBytes(path, bytes, true);
 }
 
 SpectrumFileResult SaveBinarySpectrum(const std::string &path, int32_t input)
 {
-    SpectrumFileResult r;
-    r.op = SpectrumFileOp::Save;
-    const int fd = CreateForWriting(path);
-    if (fd < 0) {
-        // Reported like the text format: a silent failure would let the
-        // operator believe the spectrum was saved.
-        r.box = SpectrumFileBox::OpenError;
-        return r;
-    }
-
-    const int32_t count = CurrentChannelCount();
-    std::vector<uint8_t> records(static_cast<size_t>(count) * 4);
-    for (int32_t c = 0; c < count; ++c) {
-        const auto v = static_cast<uint32_t>(ReadChannel(c, input));
-        for (int k = 0; k < 4; ++k)
-            records[static_cast<size_t>(c) * 4 + static_cast<size_t>(k)] =
-                static_cast<uint8_t>(v >> (8 * k));
-    }
-    // The first failing write ends the save; what was written stays.
-    if (!WriteAll(fd, records.data(), records.size()) || !SyncWritten(fd))
-        r.generalError = ErrorText(errno);
-    CloseReporting(fd, r);
-    return r;
+    std::string bytes;
+    EncodeBinarySpectrum(ChannelsOf(input), bytes);
+    return SaveBytes(path, bytes, false);
 }
 
 SpectrumFileResult ReadTextSpectrum(const std::string &path, int32_t input)
@@ -397,26 +345,28 @@ SpectrumFileResult ReadTextSpectrum(const std::string &path, int32_t input)
         return r;
     }
 
-    TextReader in(fd);
+    // Only as much of the file is read as the channels need.
     const int32_t count = CurrentChannelCount();
-    for (int32_t c = 0; c < count; ++c) {
-        in.Take(6); // channel number, not examined: the line's position decides
-        in.Take(2); // separator
-        const std::string field = in.Take(12);
-        // After an input error the fields may be cut short: store nothing
-        // more rather than a wrong count.
-        if (in.Failed())
+    TextSpectrumDecoder decoder(static_cast<size_t>(count));
+    std::vector<uint8_t> buf(65536);
+    bool failed = false;
+    while (!decoder.Done()) {
+        const size_t got = ReadUpTo(fd, buf.data(), buf.size(), failed);
+        decoder.Feed({buf.data(), got});
+        if (failed)
             break;
-        int32_t v;
-        if (!ConvertCountField(field, v)) {
-            r.generalError = NotAnIntegerMessage(field);
-            break;
-        }
-        WriteChannel(c, input, v);
-        in.SkipLine();
+        if (got < buf.size())
+            decoder.Finish();
     }
-    if (in.Failed())
+    // After an input error the line being read may be cut short: the lines
+    // before it are stored, nothing of it.
+    StoreChannels(decoder.Counts(), input);
+    if (failed)
         r.box = SpectrumFileBox::ReadError;
+    else if (decoder.Failed())
+        r.generalError = NotAnIntegerMessage(decoder.BadField());
+    else if (decoder.Counts().size() < static_cast<size_t>(count))
+        r.generalError = NotAnIntegerMessage(""); // the text ended: the fields are empty
     CloseReporting(fd, r);
     return r;
 }
@@ -431,24 +381,15 @@ SpectrumFileResult ReadBinarySpectrum(const std::string &path, int32_t input)
         return r;
     }
 
-    const int32_t count = CurrentChannelCount();
-    std::vector<uint8_t> records(static_cast<size_t>(count) * 4);
+    const auto count = static_cast<size_t>(CurrentChannelCount());
+    std::vector<uint8_t> records(count * 4);
     bool failed = false;
     const size_t got = ReadUpTo(fd, records.data(), records.size(), failed);
     // A channel without a whole record in the file keeps its count; the
-    // failure is reported once, after every channel was visited.
-    bool incomplete = false;
-    for (int32_t c = 0; c < count; ++c) {
-        const size_t at = static_cast<size_t>(c) * 4;
-        if (at + 4 > got) {
-            incomplete = true;
-            continue;
-        }
-        const uint32_t v = uint32_t(records[at]) | uint32_t(records[at + 1]) << 8 |
-                           uint32_t(records[at + 2]) << 16 | uint32_t(records[at + 3]) << 24;
-        WriteChannel(c, input, static_cast<int32_t>(v));
-    }
-    if (incomplete || failed)
+    // failure is reported once.
+    const std::vector<int32_t> counts = DecodeBinarySpectrum({records.data(), got}, count);
+    StoreChannels(counts, input);
+    if (counts.size() < count || failed)
         r.box = SpectrumFileBox::ReadError;
     CloseReporting(fd, r);
     return r;

@@ -6,11 +6,14 @@
 // BoxText()/BoxCaption(), then the general error report with `generalError`
 // (if not empty). Counts go through ReadChannel/WriteChannel of core.
 //
-// Text format (extension exactly ".txt"): one line per channel,
-//   6-column right-aligned channel, 2 spaces, 12-column right-aligned count,
-//   CR LF; 22 * ChannelCount bytes.
-// Binary format (any other name): ChannelCount little-endian int32 counts.
+// The text format (extension exactly ".txt") and the binary format (any
+// other name) are encoded and decoded by files/SpectrumCodec. A save writes
+// a new file beside the old one and renames it over the old one only when
+// every record is written, so that a failed save leaves the old file as it
+// was.
 #pragma once
+
+#include "files/SpectrumCodec.h"
 
 #include <cstdint>
 #include <string>
@@ -57,9 +60,10 @@ struct SpectrumFileResult {
 bool IsTextSpectrumPath(const std::string &path);
 
 // Save channels 0..ChannelCount-1 of input (ReadChannel) to path, in the
-// format its extension selects. An existing file is truncated; a name that
-// is not a regular file, or a file without any write permission bit, fails
-// with OpenError.
+// format its extension selects. An existing file is replaced, keeping its
+// permissions (a link keeps pointing to the new file); a name that is not a
+// regular file, or a file without any write permission bit or that this
+// user may not write, fails with OpenError.
 SpectrumFileResult SaveSpectrum(const std::string &path, int32_t input);
 
 // Whether a save may replace what stands at path: a new name or a regular
@@ -78,13 +82,6 @@ SpectrumFileResult SaveTextSpectrum(const std::string &path, int32_t input);
 SpectrumFileResult SaveBinarySpectrum(const std::string &path, int32_t input);
 SpectrumFileResult ReadTextSpectrum(const std::string &path, int32_t input);
 SpectrumFileResult ReadBinarySpectrum(const std::string &path, int32_t input);
-
-// Conversion of a count field: leading spaces, then an optional sign and
-// decimal digits within the signed 32-bit range, or, without a sign, a
-// hexadecimal number after "$", "x", "X", "0x" or "0X" up to FFFFFFFF,
-// taken as its 32 bits. Nothing may follow. False when the text is not such
-// a number (value is then left untouched).
-bool ConvertCountField(const std::string &field, int32_t &value);
 
 // Test seams: replace close(2) and fsync(2) for the file operations (to
 // provoke failures that a real file system rarely gives); nullptr restores

@@ -1,10 +1,11 @@
 // Readers and writers of the line-based interchange formats: the program's
-// text and binary formats, IAEA SPE and CSV; the extension dispatch and the
-// calibration taken from the settings record.
+// text and binary formats (through their codec in files/), IAEA SPE and CSV;
+// the extension dispatch and the calibration taken from the settings record.
 
 #include "interchange/InterchangeParsing.h"
 #include "interchange/Interchange.h"
 
+#include "files/SpectrumCodec.h"
 #include "files/SpektrFiles.h"
 #include "core/Uryv.h"
 
@@ -212,46 +213,23 @@ QByteArray ShortestDouble(double v)
 }
 
 // ---------------------------------------------------------------------------
-// The program's text format: lines end at CR (an LF right after it belongs
-// to the line end) and Ctrl-Z ends the text, as the program's reader has it.
-// Columns 1-6 hold the channel (not examined: the line's position decides),
-// 7-8 a separator and 9-20 the count field.
+// The program's text and binary formats: the codec of files/, with the
+// converter's rules on the channel count and its messages.
 
 bool ReadTextCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
 {
-    QByteArrayView text(file);
-    const qsizetype ctrlZ = text.indexOf('\x1A');
-    if (ctrlZ >= 0)
-        text = text.first(ctrlZ);
-    counts.clear();
-    size_t line = 0;
-    while (!text.isEmpty()) {
-        // LF, CR LF and CR each end a line, as in the program's own reader.
-        qsizetype cr = -1;
-        for (qsizetype i = 0; i < text.size(); ++i)
-            if (text[i] == '\r' || text[i] == '\n') {
-                cr = i;
-                break;
-            }
-        const QByteArrayView content = cr < 0 ? text : text.first(cr);
-        if (line >= MaxChannels) {
-            problem = AtLine(line, QStringLiteral("more than %1 channel lines").arg(MaxChannels));
-            return false;
-        }
-        const std::string field = content.size() > 8 ? content.sliced(8).first(std::min<qsizetype>(12, content.size() - 8)).toByteArray().toStdString() : std::string();
-        int32_t v;
-        if (!ConvertCountField(field, v)) {
-            problem = AtLine(line, QStringLiteral("count field '%1' is not a valid integer value").arg(Shown(QByteArrayView(field))));
-            return false;
-        }
-        counts.push_back(v);
-        ++line;
-        if (cr < 0)
-            break;
-        const bool crlf = text[cr] == '\r';
-        text = text.sliced(cr + 1);
-        if (crlf && text.startsWith('\n'))
-            text = text.sliced(1);
+    TextSpectrumDecoder decoder(MaxChannels);
+    decoder.Feed({reinterpret_cast<const uint8_t *>(file.constData()), size_t(file.size())});
+    decoder.Finish();
+    counts = decoder.Counts();
+    if (decoder.MoreLines()) {
+        problem = AtLine(MaxChannels, QStringLiteral("more than %1 channel lines").arg(MaxChannels));
+        return false;
+    }
+    if (decoder.Failed()) {
+        problem = AtLine(counts.size(), QStringLiteral("count field '%1' is not a valid integer value")
+                                            .arg(Shown(QByteArrayView(decoder.BadField()))));
+        return false;
     }
     if (!IsSpectrumChannelCount(counts.size())) {
         problem = ChannelCountProblem(QStringLiteral("%1 channel lines").arg(counts.size()));
@@ -262,18 +240,10 @@ bool ReadTextCounts(const QByteArray &file, SpectrumCounts &counts, QString &pro
 
 QByteArray WriteTextCounts(const SpectrumCounts &counts)
 {
-    QByteArray out;
-    out.reserve(qsizetype(counts.size()) * 22);
-    char line[48];
-    for (size_t c = 0; c < counts.size(); ++c) {
-        const int n = std::snprintf(line, sizeof line, "%6d  %12d\r\n", int(c), int(counts[c]));
-        out.append(line, n);
-    }
-    return out;
+    std::string out;
+    EncodeTextSpectrum(counts, out);
+    return QByteArray::fromStdString(out);
 }
-
-// ---------------------------------------------------------------------------
-// The program's binary format: little-endian int32 counts, nothing else.
 
 bool ReadBinaryCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
 {
@@ -283,23 +253,15 @@ bool ReadBinaryCounts(const QByteArray &file, SpectrumCounts &counts, QString &p
                       .arg(size);
         return false;
     }
-    counts.resize(size / 4);
-    const auto *p = reinterpret_cast<const uint8_t *>(file.constData());
-    for (size_t c = 0; c < counts.size(); ++c, p += 4)
-        counts[c] = static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                                         uint32_t(p[3]) << 24);
+    counts = DecodeBinarySpectrum({reinterpret_cast<const uint8_t *>(file.constData()), size}, size / 4);
     return true;
 }
 
 QByteArray WriteBinaryCounts(const SpectrumCounts &counts)
 {
-    QByteArray out(qsizetype(counts.size()) * 4, '\0');
-    for (size_t c = 0; c < counts.size(); ++c) {
-        const auto v = static_cast<uint32_t>(counts[c]);
-        for (int k = 0; k < 4; ++k)
-            out[qsizetype(c * 4 + k)] = char(v >> (8 * k));
-    }
-    return out;
+    std::string out;
+    EncodeBinarySpectrum(counts, out);
+    return QByteArray::fromStdString(out);
 }
 
 // ---------------------------------------------------------------------------

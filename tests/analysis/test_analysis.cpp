@@ -270,12 +270,16 @@ TEST_F(AnalysisTest, DWViewPastEitherEndReadsMissingChannelsAsZero)
 TEST_F(AnalysisTest, ExecutionTriangleOnFlatBackground)
 {
     Put(0, {10, 10, 20, 30, 40, 30, 20, 10, 10});
-    double centroid = -1;
-    Execution(1, {0, 8}, true, centroid);
-    EXPECT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, 0);
-    EXPECT_DOUBLE_EQ(centroid, 4.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.FwhmChannels, 3.0);
+    const PeakFit fit = Execution(1, {0, 8}, true);
+    EXPECT_EQ(fit.Error, AnalysisNoError);
+    EXPECT_DOUBLE_EQ(fit.Centroid, 4.0);
+    EXPECT_DOUBLE_EQ(fit.FwhmChannels, 3.0);
+    // Without the width asked for, only the centroid is measured; the
+    // analysis record is not touched either way.
+    const PeakFit plain = Execution(1, {0, 8}, false);
+    EXPECT_DOUBLE_EQ(plain.Centroid, 4.0);
+    EXPECT_EQ(plain.FwhmChannels, 0.0);
+    EXPECT_EQ(AnalysisState.FwhmChannels, 0.0);
 }
 
 TEST_F(AnalysisTest, ExecutionAsymmetricFlanksOnASlopedBackground)
@@ -284,77 +288,32 @@ TEST_F(AnalysisTest, ExecutionAsymmetricFlanksOnASlopedBackground)
     // 100 + 2 (i - 100): centroid channel 104, half level 123, crossings at
     // 103 - 0.25 and 105 + 5/6.
     Put(100, {100, 102, 114, 126, 138, 128, 122, 114, 116});
-    double centroid = 0;
-    Execution(1, {100, 108}, true, centroid);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_NEAR(centroid, (102 * 10 + 103 * 20 + 104 * 30 + 105 * 18 + 106 * 10) / 88.0, 1e-12);
-    EXPECT_NEAR(AnalysisState.FwhmChannels, 2.0 + 0.25 + 5.0 / 6.0, 1e-12);
-}
-
-TEST_F(AnalysisTest, ExecutionWithoutFwhmLeavesTheWidthAlone)
-{
-    Put(0, {10, 10, 20, 30, 40, 30, 20, 10, 10});
-    AnalysisState.FwhmChannels = 7.5;
-    double centroid = 0;
-    Execution(1, {0, 8}, false, centroid);
-    EXPECT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(centroid, 4.0);
-    EXPECT_EQ(AnalysisState.FwhmChannels, 7.5);
+    const PeakFit fit = Execution(1, {100, 108}, true);
+    ASSERT_FALSE(fit.Failed());
+    EXPECT_NEAR(fit.Centroid, (102 * 10 + 103 * 20 + 104 * 30 + 105 * 18 + 106 * 10) / 88.0, 1e-12);
+    EXPECT_NEAR(fit.FwhmChannels, 2.0 + 0.25 + 5.0 / 6.0, 1e-12);
 }
 
 TEST_F(AnalysisTest, ExecutionRegionBackwardsOrEmptyIsCode1)
 {
     Put(0, {10, 10, 20, 30, 40, 30, 20, 10, 10});
-    AnalysisState.FwhmChannels = 7.5;
-    for (ChannelRegion r : {ChannelRegion{100, 100}, ChannelRegion{200, 100}, ChannelRegion{8, 0}}) {
-        double centroid = 123.0;
-        Execution(1, r, true, centroid);
-        EXPECT_EQ(AnalysisState.AnalysisFailed, 1);
-        EXPECT_EQ(AnalysisState.AnalysisErrorCode, MarkersOutOfOrder);
-        EXPECT_EQ(centroid, 123.0);
-        EXPECT_EQ(AnalysisState.FwhmChannels, 7.5);
-        ClearAnalysisError();
-    }
+    for (ChannelRegion r : {ChannelRegion{100, 100}, ChannelRegion{200, 100}, ChannelRegion{8, 0}})
+        EXPECT_EQ(Execution(1, r, true).Error, MarkersOutOfOrder);
 }
 
 TEST_F(AnalysisTest, ExecutionWithoutNetCountsIsCode2)
 {
-    AnalysisState.FwhmChannels = 7.5;
-    double centroid = 123.0;
-
     Fill(0, 100, 50); // flat
-    Execution(1, {10, 20}, true, centroid);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData);
-    ClearAnalysisError();
+    EXPECT_EQ(Execution(1, {10, 20}, true).Error, NotEnoughData);
 
     for (int32_t c = 200; c <= 220; ++c) // exactly on the straight line
         WriteChannel(c, 1, 100 + 3 * (c - 200));
-    Execution(1, {200, 220}, true, centroid);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData);
-    ClearAnalysisError();
+    EXPECT_EQ(Execution(1, {200, 220}, true).Error, NotEnoughData);
 
-    Execution(1, {300, 320}, true, centroid); // all zero
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData);
-    ClearAnalysisError();
+    EXPECT_EQ(Execution(1, {300, 320}, true).Error, NotEnoughData); // all zero
 
     Put(400, {0, 1, 0}); // a net area of exactly 1 is not enough
-    Execution(1, {400, 402}, true, centroid);
-    EXPECT_EQ(AnalysisState.AnalysisFailed, 1);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData);
-
-    EXPECT_EQ(centroid, 123.0);
-    EXPECT_EQ(AnalysisState.FwhmChannels, 7.5);
-}
-
-TEST_F(AnalysisTest, ExecutionClearsAnEarlierFailureFlagOnSuccess)
-{
-    AnalysisState.AnalysisFailed = 1;
-    AnalysisState.AnalysisErrorCode = NotEnoughData;
-    Put(0, {10, 10, 20, 30, 40, 30, 20, 10, 10});
-    double centroid = 0;
-    Execution(1, {0, 8}, true, centroid);
-    EXPECT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData); // only the error report clears it
+    EXPECT_EQ(Execution(1, {400, 402}, true).Error, NotEnoughData);
 }
 
 TEST_F(AnalysisTest, ExecutionExactHalfCentroidRoundsToEven)
@@ -362,18 +321,17 @@ TEST_F(AnalysisTest, ExecutionExactHalfCentroidRoundsToEven)
     // Centroid 10.5 with channel 10 much higher than 11: channel 10 is taken,
     // half level 20, crossings at 9.5 and 10 + 2/3.
     Put(8, {0, 0, 40, 10, 10, 0, 0});
-    double centroid = 0;
-    Execution(1, {8, 14}, true, centroid);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(centroid, 10.5);
-    EXPECT_NEAR(AnalysisState.FwhmChannels, 0.5 + 2.0 / 3.0, 1e-12); // channel 11 would give 3.375
+    PeakFit fit = Execution(1, {8, 14}, true);
+    ASSERT_FALSE(fit.Failed());
+    EXPECT_DOUBLE_EQ(fit.Centroid, 10.5);
+    EXPECT_NEAR(fit.FwhmChannels, 0.5 + 2.0 / 3.0, 1e-12); // channel 11 would give 3.375
 
     // Centroid 11.5: channel 12 is taken.
     Put(8, {0, 0, 10, 10, 40, 0, 0});
-    Execution(1, {8, 14}, true, centroid);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(centroid, 11.5);
-    EXPECT_NEAR(AnalysisState.FwhmChannels, 2.0 / 3.0 + 0.5, 1e-12); // channel 11 would give 3.375
+    fit = Execution(1, {8, 14}, true);
+    ASSERT_FALSE(fit.Failed());
+    EXPECT_DOUBLE_EQ(fit.Centroid, 11.5);
+    EXPECT_NEAR(fit.FwhmChannels, 2.0 / 3.0 + 0.5, 1e-12); // channel 11 would give 3.375
 }
 
 TEST_F(AnalysisTest, ExecutionBackgroundProductBeyond32Bits)
@@ -383,10 +341,9 @@ TEST_F(AnalysisTest, ExecutionBackgroundProductBeyond32Bits)
     for (int32_t c = 0; c <= 1000; ++c)
         WriteChannel(c, 1, 2000000 * c);
     WriteChannel(500, 1, 1000001000);
-    double centroid = 0;
-    Execution(1, {0, 1000}, false, centroid);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(centroid, 500.0);
+    const PeakFit fit = Execution(1, {0, 1000}, false);
+    ASSERT_FALSE(fit.Failed());
+    EXPECT_DOUBLE_EQ(fit.Centroid, 500.0);
 }
 
 TEST_F(AnalysisTest, ExecutionHalfLevelSumBeyond32Bits)
@@ -396,88 +353,69 @@ TEST_F(AnalysisTest, ExecutionHalfLevelSumBeyond32Bits)
     const int32_t tri[9] = {0, 0, 10, 20, 30, 20, 10, 0, 0};
     for (int32_t c = 0; c < 9; ++c)
         WriteChannel(c, 1, 2000000000 + tri[c] * 1000000);
-    double centroid = 0;
-    Execution(1, {0, 8}, true, centroid);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(centroid, 4.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.FwhmChannels, 3.0);
+    const PeakFit fit = Execution(1, {0, 8}, true);
+    ASSERT_FALSE(fit.Failed());
+    EXPECT_DOUBLE_EQ(fit.Centroid, 4.0);
+    EXPECT_DOUBLE_EQ(fit.FwhmChannels, 3.0);
 }
 
 TEST_F(AnalysisTest, ExecutionNegativeHalfLevelStillFindsTheEdges)
 {
     Put(100, {-100, -50, -20, -50, -100});
-    double centroid = 0;
-    Execution(1, {100, 104}, true, centroid);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(centroid, 102.0);
+    const PeakFit fit = Execution(1, {100, 104}, true);
+    ASSERT_FALSE(fit.Failed());
+    EXPECT_DOUBLE_EQ(fit.Centroid, 102.0);
     // Half level -60: crossings a fifth of a channel outside 101 and 103.
-    EXPECT_NEAR(AnalysisState.FwhmChannels, 2.4, 1e-12);
+    EXPECT_NEAR(fit.FwhmChannels, 2.4, 1e-12);
 }
 
 TEST_F(AnalysisTest, ExecutionDegenerateEdgeSearchesFailWithoutLeavingTheRange)
 {
-    double centroid = 55.0;
-    AnalysisState.FwhmChannels = 7.5;
-    auto expectCode2 = [&](const char *what) {
-        EXPECT_EQ(AnalysisState.AnalysisFailed, 1) << what;
-        EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData) << what;
-        EXPECT_EQ(centroid, 55.0) << what;
-        EXPECT_EQ(AnalysisState.FwhmChannels, 7.5) << what;
+    auto expectCode2 = [&](ChannelRegion r, const char *what) {
+        EXPECT_EQ(Execution(1, r, true).Error, NotEnoughData) << what;
         EXPECT_EQ(OutOfRangeChannelAccesses, 0u) << what;
-        ClearAnalysisError();
     };
 
     // A steep falling background from channel 0: the left flank never drops
     // below the half level (825) before channel 0.
     Put(0, {1000, 950, 900, 850, 500, 375, 250, 125, 0});
-    Execution(1, {0, 8}, true, centroid);
-    expectCode2("left search reaches channel 0");
+    expectCode2({0, 8}, "left search reaches channel 0");
 
     // The mirror image at the top end of the spectrum.
     Put(1015, {0, 125, 250, 375, 500, 850, 900, 950, 1000});
-    Execution(1, {1015, 1023}, true, centroid);
-    expectCode2("right search reaches the last channel");
+    expectCode2({1015, 1023}, "right search reaches the last channel");
 
     // Net counts that put the centroid at channel -1.
     Put(0, {1000, 950, 900, 850, 400, 300, 200, 100, 0});
-    double c0 = 0;
-    Execution(1, {0, 8}, false, c0);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(c0, -1.0); // the centroid alone is still reported
-    Execution(1, {0, 8}, true, centroid);
-    expectCode2("centroid channel below 0");
+    PeakFit c0 = Execution(1, {0, 8}, false);
+    ASSERT_FALSE(c0.Failed());
+    EXPECT_DOUBLE_EQ(c0.Centroid, -1.0); // the centroid alone is still reported
+    expectCode2({0, 8}, "centroid channel below 0");
 
     // A centroid that falls into a dip: the count there lies below its own
     // half level (centroid 7, count 1000, half level 1150).
     Fill(0, 15, 1000);
     Fill(16, 30, 0);
-    Execution(1, {10, 20}, false, c0);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(c0, 7.0);
-    Execution(1, {10, 20}, true, centroid);
-    expectCode2("centroid in a dip, flat around it");
+    c0 = Execution(1, {10, 20}, false);
+    ASSERT_FALSE(c0.Failed());
+    EXPECT_DOUBLE_EQ(c0.Centroid, 7.0);
+    expectCode2({10, 20}, "centroid in a dip, flat around it");
     // Higher neighbours give non-zero denominators, but a dip has no width
     // (the plain formula would give -3 channels).
     Put(6, {1100, 1000, 1100});
-    Execution(1, {10, 20}, true, centroid);
-    expectCode2("centroid in a dip between higher neighbours");
+    expectCode2({10, 20}, "centroid in a dip between higher neighbours");
 }
 
 TEST_F(AnalysisTest, ExecutionRegionReachingOutsideTheSpectrumIsCode2)
 {
     Fill(0, 1023, 5);
     Put(1019, {50});
-    double centroid = 55.0;
     for (ChannelRegion r : {ChannelRegion{-5, 5}, ChannelRegion{1020, 1030},
-                            ChannelRegion{Int32Min, Int32Max}}) {
-        Execution(1, r, true, centroid);
-        EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData);
-        ClearAnalysisError();
-    }
-    EXPECT_EQ(centroid, 55.0);
-    Execution(1, {1015, 1023}, false, centroid); // the last channel itself is fine
-    EXPECT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_NEAR(centroid, 1019.0, 1e-12);
+                            ChannelRegion{Int32Min, Int32Max}})
+        EXPECT_EQ(Execution(1, r, true).Error, NotEnoughData);
+    const PeakFit fit = Execution(1, {1015, 1023}, false); // the last channel itself is fine
+    EXPECT_FALSE(fit.Failed());
+    EXPECT_NEAR(fit.Centroid, 1019.0, 1e-12);
 }
 
 // ---------------------------------------------------------------------------
@@ -504,11 +442,10 @@ TEST_F(AnalysisTest, ResetAnalysisStateZeroesEverything)
     AnalysisState.FwhmChannels = 3;
     AnalysisState.MeasurePending = 1;
     AnalysisState.PeakEnergy = 661.66;
-    AnalysisState.DnlMaxPercent = -2.1e9;
+    AnalysisState.AnalysisErrorCode = 2;
     ResetAnalysisState();
-    const AnalysisStateRecord zero{};
-    EXPECT_EQ(AnalysisState.FwhmChannels, zero.FwhmChannels);
+    EXPECT_EQ(AnalysisState.FwhmChannels, 0.0);
     EXPECT_EQ(AnalysisState.MeasurePending, 0);
     EXPECT_EQ(AnalysisState.PeakEnergy, 0.0);
-    EXPECT_EQ(AnalysisState.DnlMaxPercent, 0.0);
+    EXPECT_EQ(AnalysisState.AnalysisErrorCode, 0);
 }

@@ -153,27 +153,17 @@ TEST_F(AnalysisTest, CalibrationPointStoresEnergyAndCentroid)
 {
     PutTriangle(11); // apex at channel 15, inside the default left region 10..20
     Settings.LeftPeakCentroid = 99.0;
-    AnalysisState.LeftPointPending = 1;
-    AnalysisState.RightPointPending = 1;
-    AnalysisState.FwhmChannels = 7.5;
 
-    EXPECT_TRUE(MeasureCalibrationPoint(1, true, 661.66));
-    EXPECT_EQ(AnalysisState.LeftPointPending, 0);
-    EXPECT_EQ(AnalysisState.RightPointPending, 1);
+    EXPECT_EQ(MeasureCalibrationPoint(1, true, 661.66), AnalysisNoError);
     EXPECT_EQ(Settings.LeftPeakEnergy, 661.66);
     EXPECT_DOUBLE_EQ(Settings.LeftPeakCentroid, 15.0);
-    EXPECT_EQ(AnalysisState.FwhmChannels, 7.5); // no width for a calibration point
     EXPECT_EQ(Settings.RightPeakEnergy, 1005.0);
 }
 
 TEST_F(AnalysisTest, CalibrationPointOnAFlatRegionKeepsTheOldCentroid)
 {
     Fill(990, 1020, 40);
-    AnalysisState.RightPointPending = 1;
-    EXPECT_FALSE(MeasureCalibrationPoint(1, false, 1332.5));
-    EXPECT_EQ(AnalysisState.AnalysisFailed, 1);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData);
-    EXPECT_EQ(AnalysisState.RightPointPending, 0);
+    EXPECT_EQ(MeasureCalibrationPoint(1, false, 1332.5), NotEnoughData);
     EXPECT_EQ(Settings.RightPeakEnergy, 1332.5); // the energy is stored all the same
     EXPECT_EQ(Settings.RightPeakCentroid, 1005.0);
 }
@@ -183,8 +173,7 @@ TEST_F(AnalysisTest, CalibrationPointWithRegionBackwardsIsCode1)
     Settings.LeftPeakFrom = 20;
     Settings.LeftPeakTo = 20;
     PutTriangle(11);
-    EXPECT_FALSE(MeasureCalibrationPoint(1, true, 30.0));
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, MarkersOutOfOrder);
+    EXPECT_EQ(MeasureCalibrationPoint(1, true, 30.0), MarkersOutOfOrder);
     EXPECT_EQ(Settings.LeftPeakCentroid, 15.0);
 }
 
@@ -194,68 +183,89 @@ TEST_F(AnalysisTest, CalibrationPointMeasuresTheWindowsOwnInput)
     Fill(990, 1010, 5, 1); // flat in input 1
     Settings.RightPeakFrom = 990;
     Settings.RightPeakTo = 1010;
-    EXPECT_TRUE(MeasureCalibrationPoint(2, false, 999.0));
+    EXPECT_EQ(MeasureCalibrationPoint(2, false, 999.0), AnalysisNoError);
     EXPECT_DOUBLE_EQ(Settings.RightPeakCentroid, 999.0);
-    EXPECT_FALSE(MeasureCalibrationPoint(1, false, 999.0));
+    EXPECT_EQ(MeasureCalibrationPoint(1, false, 999.0), NotEnoughData);
 }
+
+// The peak measurement and the nonlinearity as the window runs them: each
+// peak measurement starts from the values the one before left.
+class MeasurementTest : public AnalysisTest {
+protected:
+    PeakResult Measure(double E, bool withReference)
+    {
+        const PeakOutcome o = MeasurePeak(1, E, withReference, m);
+        m = o.Values;
+        error = o.Error;
+        return o.Result;
+    }
+
+    void Dnl()
+    {
+        d = DifNoLine(1);
+        error = d.Error;
+    }
+
+    PeakMeasurement m;
+    DnlResult d;
+    AnalysisError error = AnalysisNoError;
+};
 
 // ---------------------------------------------------------------------------
 // Peak measurement
 
-TEST_F(AnalysisTest, PeakWithReferenceGivesThreeLines)
+TEST_F(MeasurementTest, PeakWithReferenceGivesThreeLines)
 {
     PutTriangle(0);
     Markers(0, 8);
-    AnalysisState.MeasurePending = 1;
-    ASSERT_EQ(MeasurePeak(1, ComposeEnergy(5, 0), true), PeakResult::ShowMessage);
-    EXPECT_EQ(AnalysisState.MeasurePending, 0);
-    EXPECT_EQ(AnalysisState.ReferenceEnergy, 5.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.PeakCentroid, 4.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.PeakEnergy, 4.0); // default calibration: E(c) = c
-    EXPECT_DOUBLE_EQ(AnalysisState.ResolutionKeV, 3.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.EnergyDeviation, -1.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.ChannelDeviation, -1.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.NonlinearityPercent, -0.09765625);
-    EXPECT_EQ(PeakMessage(true, '.'), "Энергия:  5.00keV =4.00 кан." + Cr +
+    ASSERT_EQ(Measure(ComposeEnergy(5, 0), true), PeakResult::ShowMessage);
+    EXPECT_EQ(m.ReferenceEnergy, 5.0);
+    EXPECT_DOUBLE_EQ(m.PeakCentroid, 4.0);
+    EXPECT_DOUBLE_EQ(m.PeakEnergy, 4.0); // default calibration: E(c) = c
+    EXPECT_DOUBLE_EQ(m.ResolutionKeV, 3.0);
+    EXPECT_DOUBLE_EQ(m.EnergyDeviation, -1.0);
+    EXPECT_DOUBLE_EQ(m.ChannelDeviation, -1.0);
+    EXPECT_DOUBLE_EQ(m.NonlinearityPercent, -0.09765625);
+    EXPECT_EQ(PeakMessage(m, true, '.'), "Энергия:  5.00keV =4.00 кан." + Cr +
                                           "Разрешение: 3.00keV =3.00 кан." + Cr +
                                           "Нелинейность: -1.00keV =-1.00 кан.=-0.0977 %");
-    EXPECT_EQ(PeakMessage(true, ','), "Энергия:  5,00keV =4,00 кан." + Cr +
+    EXPECT_EQ(PeakMessage(m, true, ','), "Энергия:  5,00keV =4,00 кан." + Cr +
                                           "Разрешение: 3,00keV =3,00 кан." + Cr +
                                           "Нелинейность: -1,00keV =-1,00 кан.=-0,0977 %");
     EXPECT_STREQ(PeakMessageCaption, "Измерение пика");
 }
 
-TEST_F(AnalysisTest, PeakWithoutReferenceGivesTwoLinesAndKeepsTheDeviations)
+TEST_F(MeasurementTest, PeakWithoutReferenceGivesTwoLinesAndKeepsTheDeviations)
 {
     PutTriangle(0);
     Markers(0, 8);
-    AnalysisState.ReferenceEnergy = 5.0;
-    AnalysisState.EnergyDeviation = 7.0;
-    AnalysisState.ChannelDeviation = 8.0;
-    AnalysisState.NonlinearityPercent = 9.0;
-    ASSERT_EQ(MeasurePeak(1, 123.0, false), PeakResult::ShowMessage);
-    EXPECT_EQ(AnalysisState.ReferenceEnergy, 0.0);
-    EXPECT_EQ(AnalysisState.EnergyDeviation, 7.0);
-    EXPECT_EQ(AnalysisState.ChannelDeviation, 8.0);
-    EXPECT_EQ(AnalysisState.NonlinearityPercent, 9.0);
-    EXPECT_EQ(PeakMessage(false, '.'),
+    m.ReferenceEnergy = 5.0;
+    m.EnergyDeviation = 7.0;
+    m.ChannelDeviation = 8.0;
+    m.NonlinearityPercent = 9.0;
+    ASSERT_EQ(Measure(123.0, false), PeakResult::ShowMessage);
+    EXPECT_EQ(m.ReferenceEnergy, 0.0);
+    EXPECT_EQ(m.EnergyDeviation, 7.0);
+    EXPECT_EQ(m.ChannelDeviation, 8.0);
+    EXPECT_EQ(m.NonlinearityPercent, 9.0);
+    EXPECT_EQ(PeakMessage(m, false, '.'),
               "Энергия:  4.00keV =4.00 кан." + Cr + "Разрешение: 3.00keV =3.00 кан.");
 }
 
-TEST_F(AnalysisTest, PeakWithReferenceZeroIsSilent)
+TEST_F(MeasurementTest, PeakWithReferenceZeroIsSilent)
 {
     PutTriangle(100);
     Markers(100, 108);
-    AnalysisState.EnergyDeviation = 7.0;
-    ASSERT_EQ(MeasurePeak(1, ComposeEnergy(0, 0), true), PeakResult::Silent);
-    EXPECT_DOUBLE_EQ(AnalysisState.PeakCentroid, 104.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.FwhmChannels, 3.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.PeakEnergy, 104.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.ResolutionKeV, 3.0);
-    EXPECT_EQ(AnalysisState.EnergyDeviation, 7.0);
+    m.EnergyDeviation = 7.0;
+    ASSERT_EQ(Measure(ComposeEnergy(0, 0), true), PeakResult::Silent);
+    EXPECT_DOUBLE_EQ(m.PeakCentroid, 104.0);
+    EXPECT_DOUBLE_EQ(m.FwhmChannels, 3.0);
+    EXPECT_DOUBLE_EQ(m.PeakEnergy, 104.0);
+    EXPECT_DOUBLE_EQ(m.ResolutionKeV, 3.0);
+    EXPECT_EQ(m.EnergyDeviation, 7.0);
 }
 
-TEST_F(AnalysisTest, PeakThroughACalibrationOfTwoKeVPerChannel)
+TEST_F(MeasurementTest, PeakThroughACalibrationOfTwoKeVPerChannel)
 {
     Settings.InputCount = 1;
     Settings.ChannelCount = 4096;
@@ -266,204 +276,190 @@ TEST_F(AnalysisTest, PeakThroughACalibrationOfTwoKeVPerChannel)
     PutTriangle(296); // apex 300: E = 100 + 200 / 500 * 1000 = 500 keV
     Markers(296, 304);
 
-    ASSERT_EQ(MeasurePeak(1, 510.0, true), PeakResult::ShowMessage);
-    EXPECT_DOUBLE_EQ(AnalysisState.PeakEnergy, 500.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.ResolutionKeV, 6.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.ChannelDeviation, -5.0);
+    ASSERT_EQ(Measure(510.0, true), PeakResult::ShowMessage);
+    EXPECT_DOUBLE_EQ(m.PeakEnergy, 500.0);
+    EXPECT_DOUBLE_EQ(m.ResolutionKeV, 6.0);
+    EXPECT_DOUBLE_EQ(m.ChannelDeviation, -5.0);
     // Percent of ChannelCount (4096), not of the calibrated span.
-    EXPECT_EQ(PeakMessage(true, '.'), "Энергия:  510.00keV =300.00 кан." + Cr +
+    EXPECT_EQ(PeakMessage(m, true, '.'), "Энергия:  510.00keV =300.00 кан." + Cr +
                                           "Разрешение: 6.00keV =3.00 кан." + Cr +
                                           "Нелинейность: -10.00keV =-5.00 кан.=-0.1221 %");
 
-    ASSERT_EQ(MeasurePeak(1, 490.0, true), PeakResult::ShowMessage);
-    EXPECT_EQ(PeakMessage(true, '.'), "Энергия:  490.00keV =300.00 кан." + Cr +
+    ASSERT_EQ(Measure(490.0, true), PeakResult::ShowMessage);
+    EXPECT_EQ(PeakMessage(m, true, '.'), "Энергия:  490.00keV =300.00 кан." + Cr +
                                           "Разрешение: 6.00keV =3.00 кан." + Cr +
                                           "Нелинейность: 10.00keV =5.00 кан.=0.1221 %");
 }
 
-TEST_F(AnalysisTest, PeakFailuresKeepTheEarlierResults)
+TEST_F(MeasurementTest, PeakFailuresKeepTheEarlierResults)
 {
     PutTriangle(0);
-    AnalysisState.PeakCentroid = 11.0;
-    AnalysisState.PeakEnergy = 12.0;
-    AnalysisState.ResolutionKeV = 13.0;
-    AnalysisState.FwhmChannels = 14.0;
+    m.PeakCentroid = 11.0;
+    m.PeakEnergy = 12.0;
+    m.ResolutionKeV = 13.0;
+    m.FwhmChannels = 14.0;
 
     Markers(8, 0);
-    ASSERT_EQ(MeasurePeak(1, 5.0, true), PeakResult::Failed);
-    EXPECT_EQ(AnalysisState.AnalysisFailed, 1);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, MarkersOutOfOrder);
-    EXPECT_EQ(AnalysisState.ReferenceEnergy, 5.0); // stored before the measurement
-    EXPECT_EQ(AnalysisState.PeakCentroid, 11.0);
-    ClearAnalysisError();
+    ASSERT_EQ(Measure(5.0, true), PeakResult::Failed);
+    EXPECT_EQ(error, MarkersOutOfOrder);
+    EXPECT_EQ(m.ReferenceEnergy, 5.0); // stored before the measurement
+    EXPECT_EQ(m.PeakCentroid, 11.0);
 
     Markers(300, 310); // all zero
-    ASSERT_EQ(MeasurePeak(1, 5.0, false), PeakResult::Failed);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData);
-    EXPECT_EQ(AnalysisState.ReferenceEnergy, 0.0);
-    EXPECT_EQ(AnalysisState.PeakEnergy, 12.0);
-    EXPECT_EQ(AnalysisState.ResolutionKeV, 13.0);
-    EXPECT_EQ(AnalysisState.FwhmChannels, 14.0);
+    ASSERT_EQ(Measure(5.0, false), PeakResult::Failed);
+    EXPECT_EQ(error, NotEnoughData);
+    EXPECT_EQ(m.ReferenceEnergy, 0.0);
+    EXPECT_EQ(m.PeakEnergy, 12.0);
+    EXPECT_EQ(m.ResolutionKeV, 13.0);
+    EXPECT_EQ(m.FwhmChannels, 14.0);
 }
 
-TEST_F(AnalysisTest, PeakWithCalibrationOutOfOrderIsCode3WhateverTheMarkers)
+TEST_F(MeasurementTest, PeakWithCalibrationOutOfOrderIsCode3WhateverTheMarkers)
 {
     PutTriangle(0);
     Settings.LeftPeakEnergy = 100.0;
     Settings.RightPeakEnergy = 100.0;
-    AnalysisState.PeakEnergy = 12.0;
+    m.PeakEnergy = 12.0;
 
     Markers(0, 8); // a good peak: it is measured, but not converted
-    ASSERT_EQ(MeasurePeak(1, 5.0, true), PeakResult::Failed);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, CalibrationOutOfOrder);
-    EXPECT_DOUBLE_EQ(AnalysisState.PeakCentroid, 4.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.FwhmChannels, 3.0);
-    EXPECT_EQ(AnalysisState.PeakEnergy, 12.0);
-    ClearAnalysisError();
+    ASSERT_EQ(Measure(5.0, true), PeakResult::Failed);
+    EXPECT_EQ(error, CalibrationOutOfOrder);
+    EXPECT_DOUBLE_EQ(m.PeakCentroid, 4.0);
+    EXPECT_DOUBLE_EQ(m.FwhmChannels, 3.0);
+    EXPECT_EQ(m.PeakEnergy, 12.0);
 
     Markers(8, 0); // code 3 replaces code 1
-    ASSERT_EQ(MeasurePeak(1, 5.0, true), PeakResult::Failed);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, CalibrationOutOfOrder);
-    ClearAnalysisError();
+    ASSERT_EQ(Measure(5.0, true), PeakResult::Failed);
+    EXPECT_EQ(error, CalibrationOutOfOrder);
 
     Markers(300, 310); // and code 2
-    ASSERT_EQ(MeasurePeak(1, 5.0, false), PeakResult::Failed);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, CalibrationOutOfOrder);
-    ClearAnalysisError();
+    ASSERT_EQ(Measure(5.0, false), PeakResult::Failed);
+    EXPECT_EQ(error, CalibrationOutOfOrder);
 
     Settings.RightPeakEnergy = 1005.0; // energies in order, centroids reversed
     Settings.LeftPeakCentroid = 1005.0;
     Settings.RightPeakCentroid = 15.0;
     Markers(0, 8);
-    ASSERT_EQ(MeasurePeak(1, 5.0, true), PeakResult::Failed);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, CalibrationOutOfOrder);
-    ClearAnalysisError();
+    ASSERT_EQ(Measure(5.0, true), PeakResult::Failed);
+    EXPECT_EQ(error, CalibrationOutOfOrder);
 
     Settings.LeftPeakCentroid = std::numeric_limits<double>::quiet_NaN();
     Settings.RightPeakCentroid = 1005.0;
-    ASSERT_EQ(MeasurePeak(1, 5.0, true), PeakResult::Failed);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, CalibrationOutOfOrder);
-    EXPECT_EQ(AnalysisErrorText(AnalysisState.AnalysisErrorCode),
+    ASSERT_EQ(Measure(5.0, true), PeakResult::Failed);
+    EXPECT_EQ(error, CalibrationOutOfOrder);
+    EXPECT_EQ(AnalysisErrorText(error),
               std::string("Левая точка должна быть левее правой!"));
 }
 
 // ---------------------------------------------------------------------------
 // Differential nonlinearity
 
-TEST_F(AnalysisTest, DnlOneHighChannel)
+TEST_F(MeasurementTest, DnlOneHighChannel)
 {
     Fill(10, 20, 100);
     Put(15, {110});
     Markers(10, 20);
-    DifNoLine(1);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(AnalysisState.DnlMeanCount, 111.0);
-    EXPECT_DOUBLE_EQ(AnalysisState.DnlMaxPercent, 10.0 / 111 * 100);
-    EXPECT_DOUBLE_EQ(AnalysisState.DnlRmsPercent, std::sqrt(10.0) / 111 * 100);
-    EXPECT_EQ(DnlMessage('.'), "Дифференциальная нелинейность\rпри наборе 111 в канале:" + Cr +
+    Dnl();
+    ASSERT_EQ(error, AnalysisNoError);
+    EXPECT_DOUBLE_EQ(d.MeanCount, 111.0);
+    EXPECT_DOUBLE_EQ(d.MaxPercent, 10.0 / 111 * 100);
+    EXPECT_DOUBLE_EQ(d.RmsPercent, std::sqrt(10.0) / 111 * 100);
+    EXPECT_EQ(DnlMessage(d, '.'), "Дифференциальная нелинейность\rпри наборе 111 в канале:" + Cr +
                                    "СКЗ=2.849 %" + Cr + "max=9.009 %");
-    EXPECT_EQ(DnlMessage(','), "Дифференциальная нелинейность\rпри наборе 111 в канале:" + Cr +
+    EXPECT_EQ(DnlMessage(d, ','), "Дифференциальная нелинейность\rпри наборе 111 в канале:" + Cr +
                                    "СКЗ=2,849 %" + Cr + "max=9,009 %");
     EXPECT_STREQ(DnlMessageCaption, "Измерение дифференциальной нелинейности");
 }
 
-TEST_F(AnalysisTest, DnlOneLowChannel)
+TEST_F(MeasurementTest, DnlOneLowChannel)
 {
     Fill(10, 20, 100);
     Put(15, {90});
     Markers(10, 20);
-    DifNoLine(1);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(AnalysisState.DnlMeanCount, 109.0);
-    EXPECT_EQ(DnlMessage('.'), "Дифференциальная нелинейность\rпри наборе 109 в канале:" + Cr +
+    Dnl();
+    ASSERT_EQ(error, AnalysisNoError);
+    EXPECT_DOUBLE_EQ(d.MeanCount, 109.0);
+    EXPECT_EQ(DnlMessage(d, '.'), "Дифференциальная нелинейность\rпри наборе 109 в канале:" + Cr +
                                    "СКЗ=2.901 %" + Cr + "max=9.174 %");
 }
 
-TEST_F(AnalysisTest, DnlStraightLineAndAdjacentMarkersGiveZero)
+TEST_F(MeasurementTest, DnlStraightLineAndAdjacentMarkersGiveZero)
 {
     for (int32_t c = 0; c <= 10; ++c)
         WriteChannel(200 + c, 1, 100 + 2 * c);
     Markers(200, 210);
-    DifNoLine(1);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(AnalysisState.DnlMeanCount, 121.0); // 1210 / 10
-    EXPECT_EQ(DnlMessage('.'), "Дифференциальная нелинейность\rпри наборе 121 в канале:" + Cr +
+    Dnl();
+    ASSERT_EQ(error, AnalysisNoError);
+    EXPECT_DOUBLE_EQ(d.MeanCount, 121.0); // 1210 / 10
+    EXPECT_EQ(DnlMessage(d, '.'), "Дифференциальная нелинейность\rпри наборе 121 в канале:" + Cr +
                                    "СКЗ=0.000 %" + Cr + "max=0.000 %");
 
     Put(300, {50, 70});
     Markers(300, 301);
-    DifNoLine(1);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_DOUBLE_EQ(AnalysisState.DnlMeanCount, 120.0);
-    EXPECT_EQ(AnalysisState.DnlRmsPercent, 0.0);
-    EXPECT_EQ(AnalysisState.DnlMaxPercent, 0.0);
+    Dnl();
+    ASSERT_EQ(error, AnalysisNoError);
+    EXPECT_DOUBLE_EQ(d.MeanCount, 120.0);
+    EXPECT_EQ(d.RmsPercent, 0.0);
+    EXPECT_EQ(d.MaxPercent, 0.0);
 }
 
-TEST_F(AnalysisTest, DnlMarkersOutOfOrderIsCode1AfterResettingTheFigures)
+TEST_F(MeasurementTest, DnlMarkersOutOfOrderIsCode1AfterResettingTheFigures)
 {
     Fill(0, 100, 100);
     for (auto [m1, m2] : {std::pair{50, 50}, std::pair{60, 50}}) {
-        AnalysisState.DnlMeanCount = 5;
-        AnalysisState.DnlRmsPercent = 6;
-        AnalysisState.DnlMaxPercent = 7;
         Markers(m1, m2);
-        DifNoLine(1);
-        EXPECT_EQ(AnalysisState.AnalysisFailed, 1);
-        EXPECT_EQ(AnalysisState.AnalysisErrorCode, MarkersOutOfOrder);
-        EXPECT_EQ(AnalysisState.DnlMeanCount, 0.0);
-        EXPECT_EQ(AnalysisState.DnlRmsPercent, 0.0);
-        EXPECT_EQ(AnalysisState.DnlMaxPercent, -2100000000.0);
-        ClearAnalysisError();
+        Dnl();
+        EXPECT_EQ(error, MarkersOutOfOrder);
+        EXPECT_EQ(d.MeanCount, 0.0);
+        EXPECT_EQ(d.RmsPercent, 0.0);
+        EXPECT_EQ(d.MaxPercent, -2100000000.0);
     }
 }
 
-TEST_F(AnalysisTest, DnlWithoutCountsIsCode2)
+TEST_F(MeasurementTest, DnlWithoutCountsIsCode2)
 {
     Markers(100, 200); // all zero
-    DifNoLine(1);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData);
-    ClearAnalysisError();
+    Dnl();
+    EXPECT_EQ(error, NotEnoughData);
 
     Put(300, {1, 0});
     Markers(300, 301); // a sum of exactly 1 is not enough
-    DifNoLine(1);
-    EXPECT_EQ(AnalysisState.AnalysisFailed, 1);
-    EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData);
+    Dnl();
+    EXPECT_EQ(error, NotEnoughData);
 }
 
-TEST_F(AnalysisTest, DnlMarkersOutsideTheSpectrumAreCode2)
+TEST_F(MeasurementTest, DnlMarkersOutsideTheSpectrumAreCode2)
 {
     Fill(0, 1023, 100);
     for (auto [m1, m2] : {std::pair{-3, 10}, std::pair{1000, 1024}, std::pair{1020, 5000}}) {
         Markers(m1, m2);
-        DifNoLine(1);
-        EXPECT_EQ(AnalysisState.AnalysisErrorCode, NotEnoughData) << m1 << ".." << m2;
-        ClearAnalysisError();
+        Dnl();
+        EXPECT_EQ(error, NotEnoughData) << m1 << ".." << m2;
     }
     Markers(0, 1023);
-    DifNoLine(1);
-    EXPECT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_EQ(DnlMessage('.'), "Дифференциальная нелинейность\rпри наборе 100 в канале:" + Cr +
+    Dnl();
+    EXPECT_EQ(error, AnalysisNoError);
+    EXPECT_EQ(DnlMessage(d, '.'), "Дифференциальная нелинейность\rпри наборе 100 в канале:" + Cr +
                                    "СКЗ=0.000 %" + Cr + "max=0.000 %"); // 102400 / 1023 = 100.1
 }
 
-TEST_F(AnalysisTest, DnlLineProductBeyond32BitsAndLargeMeans)
+TEST_F(MeasurementTest, DnlLineProductBeyond32BitsAndLargeMeans)
 {
     // A line from 0 to 2,000,000,000 over 1000 channels: (count(M2) -
     // count(M1)) * (i - M1) reaches 2e12, and every count lies on the line.
     for (int32_t c = 0; c <= 1000; ++c)
         WriteChannel(c, 1, 2000000 * c);
     Markers(0, 1000);
-    DifNoLine(1);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_EQ(AnalysisState.DnlMaxPercent, 0.0);
-    EXPECT_EQ(DnlMessage('.'), "Дифференциальная нелинейность\rпри наборе 1001000000 в канале:" +
+    Dnl();
+    ASSERT_EQ(error, AnalysisNoError);
+    EXPECT_EQ(d.MaxPercent, 0.0);
+    EXPECT_EQ(DnlMessage(d, '.'), "Дифференциальная нелинейность\rпри наборе 1001000000 в канале:" +
                                    Cr + "СКЗ=0.000 %" + Cr + "max=0.000 %");
 
     UseLargeSpectrum(); // a sum wider than 32 bits
     Fill(2000, 2010, 2000000000);
     Markers(2000, 2010);
-    DifNoLine(1);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-    EXPECT_EQ(FormatF0(AnalysisState.DnlMeanCount, '.'), "2200000000");
+    Dnl();
+    ASSERT_EQ(error, AnalysisNoError);
+    EXPECT_EQ(FormatF0(d.MeanCount, '.'), "2200000000");
 }

@@ -177,12 +177,11 @@ TEST_F(Device, CaesiumPhotopeakMeasuredByTheAnalysis)
             device::AddPulses(1, pulses.data(), pulses.size());
             const double fwhm = device::PeakFwhmKeV(661.66, device::ShapingFactor(shaping)) * 1024 / 1600;
             const int32_t half = static_cast<int32_t>(1.8 * fwhm);
-            double centroid = 0;
-            Execution(1, {static_cast<int32_t>(model) + shift - half, static_cast<int32_t>(model) + shift + half}, true,
-                      centroid);
-            ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
-            EXPECT_NEAR(centroid, model + shift, 0.01 * model);
-            EXPECT_NEAR(AnalysisState.FwhmChannels, fwhm, 0.05 * fwhm);
+            const PeakFit fit =
+                Execution(1, {static_cast<int32_t>(model) + shift - half, static_cast<int32_t>(model) + shift + half}, true);
+            ASSERT_FALSE(fit.Failed());
+            EXPECT_NEAR(fit.Centroid, model + shift, 0.01 * model);
+            EXPECT_NEAR(fit.FwhmChannels, fwhm, 0.05 * fwhm);
             if (shift == 0)
                 continue;
             // Pulses moved below channel 0 are lost, not piled up there.

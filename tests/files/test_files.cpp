@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -119,6 +120,15 @@ protected:
         std::ofstream f(path, std::ios::binary | std::ios::trunc);
         f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         ASSERT_TRUE(f.good());
+    }
+
+    // Writes bytes as the file `name`, fills input 1 with OldCount and reads
+    // the file into it.
+    SpectrumFileResult ReadFresh(const std::string &name, const std::string &bytes) const
+    {
+        WriteFile(Path(name), bytes);
+        Fill(1, OldCount);
+        return ReadSpectrum(Path(name), 1);
     }
 
     static std::string Le32(int32_t v)
@@ -316,9 +326,7 @@ TEST_F(SpectrumFilesTest, OtherCaseOrNoExtensionIsWrittenAndReadAsBinary)
         EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return Pattern(c); }), -1) << name;
     }
     // A text file under an upper-case name is taken as binary records.
-    WriteFile(Path("Lines.TXT"), Lines(1024, [](int32_t c) { return Line(c, 7); }));
-    Fill(1, OldCount);
-    EXPECT_TRUE(ReadSpectrum(Path("Lines.TXT"), 1).Succeeded());
+    EXPECT_TRUE(ReadFresh("Lines.TXT", Lines(1024, [](int32_t c) { return Line(c, 7); })).Succeeded());
     EXPECT_EQ(ReadChannel(0, 1), 0x20202020); // "    "
 }
 
@@ -386,17 +394,13 @@ TEST_F(SpectrumFilesTest, LastLineNeedsNoLineEnd)
 {
     std::string text = Lines(1024, [](int32_t c) { return Line(c, -c); });
     text.resize(text.size() - 2);
-    WriteFile(Path("noend.txt"), text);
-    Fill(1, OldCount);
-    EXPECT_TRUE(ReadSpectrum(Path("noend.txt"), 1).Succeeded());
+    EXPECT_TRUE(ReadFresh("noend.txt", text).Succeeded());
     EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return -c; }), -1);
 }
 
 TEST_F(SpectrumFilesTest, EmptyLineIsAConversionError)
 {
-    WriteFile(Path("e.txt"), Line(0, 10) + "\r\n" + Line(2, 30));
-    Fill(1, OldCount);
-    const SpectrumFileResult r = ReadSpectrum(Path("e.txt"), 1);
+    const SpectrumFileResult r = ReadFresh("e.txt", Line(0, 10) + "\r\n" + Line(2, 30));
     EXPECT_EQ(r.generalError, "'' is not a valid integer value");
     EXPECT_EQ(r.box, SpectrumFileBox::None);
     EXPECT_EQ(ReadChannel(0, 1), 10);
@@ -405,9 +409,7 @@ TEST_F(SpectrumFilesTest, EmptyLineIsAConversionError)
 
 TEST_F(SpectrumFilesTest, LeftAlignedCountIsAConversionError)
 {
-    WriteFile(Path("left.txt"), Line(0, 1111) + "     1  1234        \r\n" + Line(2, 3333));
-    Fill(1, OldCount);
-    const SpectrumFileResult r = ReadSpectrum(Path("left.txt"), 1);
+    const SpectrumFileResult r = ReadFresh("left.txt", Line(0, 1111) + "     1  1234        \r\n" + Line(2, 3333));
     EXPECT_EQ(r.box, SpectrumFileBox::None);
     EXPECT_EQ(r.generalError, "'1234        ' is not a valid integer value");
     EXPECT_EQ(ReadChannel(0, 1), 1111);
@@ -420,9 +422,7 @@ TEST_F(SpectrumFilesTest, LfAloneAndCrAloneEndALineLikeCrLf)
     std::string text;
     for (int32_t c = 0; c < 1024; ++c)
         text += Line(c, 100 + c).substr(0, c % 3 == 0 ? 20 : 21) + (c % 3 == 0 ? "\n" : c % 3 == 1 ? "" : "\n");
-    WriteFile(Path("lf.txt"), text);
-    Fill(1, OldCount);
-    const SpectrumFileResult r = ReadSpectrum(Path("lf.txt"), 1);
+    const SpectrumFileResult r = ReadFresh("lf.txt", text);
     EXPECT_TRUE(r.Succeeded()) << r.BoxText() << r.generalError;
     EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return 100 + c; }), -1);
 }
@@ -431,18 +431,14 @@ TEST_F(SpectrumFilesTest, CtrlZEndsTheReadableText)
 {
     std::string text = Lines(1024, [](int32_t c) { return Line(c, 100 + c); });
     text.insert(10 * 22, "\x1A");
-    WriteFile(Path("z.txt"), text);
-    Fill(1, OldCount);
-    SpectrumFileResult r = ReadSpectrum(Path("z.txt"), 1);
+    SpectrumFileResult r = ReadFresh("z.txt", text);
     EXPECT_EQ(r.generalError, "'' is not a valid integer value");
     EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return 100 + c; }, 0, 10), -1);
     EXPECT_EQ(FirstMismatch(1, OldCount, 10), -1);
 
     // Inside a count field: the digits before it still make the count.
     text = Line(0, 5) + "     1        12\x1A" "34\r\n" + Line(2, 7);
-    WriteFile(Path("z2.txt"), text);
-    Fill(1, OldCount);
-    r = ReadSpectrum(Path("z2.txt"), 1);
+    r = ReadFresh("z2.txt", text);
     EXPECT_EQ(r.generalError, "'' is not a valid integer value");
     EXPECT_EQ(ReadChannel(0, 1), 5);
     EXPECT_EQ(ReadChannel(1, 1), 12);
@@ -458,9 +454,7 @@ TEST_F(SpectrumFilesTest, HexadecimalAndOutOfRangeCountsInAFile)
         return size_t(c) < counts.size() ? "     " + std::to_string(c) + "  " + PadLeft(counts[size_t(c)], 12) + "\r\n"
                                          : Line(c, c);
     };
-    WriteFile(Path("hex.txt"), Lines(1024, lineOf));
-    Fill(1, OldCount);
-    SpectrumFileResult r = ReadSpectrum(Path("hex.txt"), 1);
+    SpectrumFileResult r = ReadFresh("hex.txt", Lines(1024, lineOf));
     EXPECT_TRUE(r.Succeeded()) << r.generalError;
     for (size_t i = 0; i < values.size(); ++i)
         EXPECT_EQ(ReadChannel(int32_t(i), 1), values[i]) << counts[i];
@@ -516,6 +510,27 @@ TEST(CountFieldConversion, RejectedForms)
     }
 }
 
+// Whether a text goes on after the lines wanted (the converter refuses a
+// text of more lines than a spectrum has): an LF after the last line's CR
+// and Ctrl-Z do not start another line, anything else does.
+TEST(TextSpectrumDecoder, TellsWhetherMoreLinesFollow)
+{
+    const std::string two = Line(0, 5) + Line(1, -6);
+    for (const auto &[tail, more] : std::vector<std::pair<std::string, bool>>{
+             {"", false}, {"\x1a     2  ", false}, {"\n", true}, {" ", true}}) {
+        TextSpectrumDecoder d(2);
+        const std::string text = two + tail;
+        d.Feed({reinterpret_cast<const uint8_t *>(text.data()), text.size()});
+        d.Finish();
+        EXPECT_EQ(d.Counts(), (std::vector<int32_t>{5, -6})) << tail;
+        EXPECT_EQ(d.MoreLines(), more) << '"' << tail << '"';
+    }
+    TextSpectrumDecoder cr(1);
+    const std::string text = "     0           7\r\n";
+    cr.Feed({reinterpret_cast<const uint8_t *>(text.data()), text.size()});
+    EXPECT_FALSE(cr.MoreLines());
+}
+
 TEST_F(SpectrumFilesTest, ReadOnlyFilesAreReadAndLeftAsTheyWere)
 {
     for (const char *name : {"ro.txt", "ro.spe"}) {
@@ -562,9 +577,7 @@ TEST_F(SpectrumFilesTest, LongerBinaryFileSurplusIgnored)
     std::string bytes;
     for (int32_t c = 0; c < 2000; ++c)
         bytes += Le32(-c);
-    WriteFile(Path("long.spe"), bytes);
-    Fill(1, OldCount);
-    EXPECT_TRUE(ReadSpectrum(Path("long.spe"), 1).Succeeded());
+    EXPECT_TRUE(ReadFresh("long.spe", bytes).Succeeded());
     EXPECT_EQ(FirstMismatch(1, [](int32_t c) { return -c; }), -1);
 }
 
@@ -710,6 +723,29 @@ TEST_F(SpectrumFilesTest, DataThatDoesNotReachTheDiskIsAFailedSave)
     const SpectrumFileResult b = SaveSpectrum(Path("s.spe"), 1);
     EXPECT_EQ(b.box, SpectrumFileBox::None);
     EXPECT_EQ(b.generalError, "Input/output error");
+
+    // A save that fails (here the disk full when the data is written back)
+    // leaves the old file as it was and nothing beside it; one that succeeds
+    // keeps the old file's permissions and a link to it a link.
+    SetSpectrumFileSyncHook(FullSync);
+    WriteFile(Path("old.txt"), "old spectrum");
+    ASSERT_EQ(chmod(Path("old.txt").c_str(), 0640), 0);
+    ASSERT_EQ(symlink("old.txt", Path("link.spe").c_str()), 0);
+    EXPECT_EQ(SaveSpectrum(Path("old.txt"), 1).box, SpectrumFileBox::WriteError);
+    EXPECT_EQ(SaveSpectrum(Path("link.spe"), 1).generalError, "No space left on device");
+    EXPECT_EQ(FileBytes(Path("old.txt")), "old spectrum");
+    SetSpectrumFileSyncHook(nullptr);
+    ASSERT_TRUE(SaveSpectrum(Path("link.spe"), 1).Succeeded());
+    EXPECT_TRUE(std::filesystem::is_symlink(Path("link.spe")));
+    EXPECT_EQ(FileBytes(Path("old.txt")).size(), size_t(Settings.ChannelCount) * 4);
+    struct stat st;
+    ASSERT_EQ(stat(Path("old.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(dir_))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"link.spe", "old.txt"}));
 
     // A file system that cannot synchronise does not fail the save.
     SetSpectrumFileSyncHook(UnsupportedSync);

@@ -51,6 +51,18 @@ Failures CheckReader(SpectrumFormat format, const char *what, const uint8_t *dat
 
 } // namespace
 
+bool ConverterReads(bool text, const uint8_t *data, size_t size, std::vector<int32_t> &counts)
+{
+    const QByteArray file(reinterpret_cast<const char *>(data), qsizetype(size));
+    QString problem;
+    return text ? ReadTextCounts(file, counts, problem) : ReadBinaryCounts(file, counts, problem);
+}
+
+std::string ConverterWrites(bool text, const std::vector<int32_t> &counts)
+{
+    return (text ? WriteTextCounts(counts) : WriteBinaryCounts(counts)).toStdString();
+}
+
 Failures CheckSpeInput(const uint8_t *data, size_t size)
 {
     return CheckReader(SpectrumFormat::Spe, "SPE", data, size);

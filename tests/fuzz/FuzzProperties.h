@@ -1,5 +1,7 @@
 // Properties checked on hostile input: a settings file, a text spectrum file,
 // a binary spectrum file and the SPE and N42 files the converter reads. The
+// readers are compared with each other and with round trips through the
+// writers. The
 // same checks run inside the libFuzzer targets (clang, sanitizers) and in the
 // GoogleTest regression executable, which replays the seed corpus and every
 // saved finding.
@@ -54,34 +56,11 @@ ReaderConfig ConfigFromPrefix(uint8_t b0, uint8_t b1);
 // The prefix byte that selects exactly this layout with interface 0 or 3.
 uint8_t PrefixForLayout(int32_t interfaceKind, int32_t inputCount, int32_t channelCount);
 
-// Reference conversion of a count field, written from the file format's
-// rules independently of the reader: leading spaces; then an optional sign
-// and decimal digits within int32, or unsigned hex after $, x, X, 0x or 0X
-// up to FFFFFFFF; nothing after.
-bool ReferenceCount(const std::string &field, int32_t &value);
-
-// Reference reading of a text spectrum: the count fields of the first
-// `channels` lines, up to and including the first one that does not convert.
-struct TextParse {
-    std::vector<int32_t> Values;  // channels 0..Values.size()-1 convert
-    bool ConversionError = false; // line Values.size() failed to convert
-    std::string BadField;         // that line's count field
-};
-TextParse ReferenceTextParse(const uint8_t *data, size_t size, int32_t channels);
-
-// The text line the writer must produce for a channel and count, CR LF
-// included.
-std::string ReferenceTextLine(int32_t channel, int32_t count);
-
-// Whether every (input, channel, plane) of the layout has a byte of its own.
-bool LayoutOverlapFree(int32_t interfaceKind, int32_t inputCount, int32_t channelCount);
-
-// Reference tick search of the vertical scale, bounded: false where the
-// search as the scale drawing runs it would never end.
-struct RefTicks {
-    int32_t e = 0, s = 0, m = 0, n = 0;
-};
-bool ReferenceTickSearch(int32_t vertScale, RefTicks &t);
+// The converter's reading of a text (text true) or binary spectrum file:
+// false when it refuses the file. Its writing of counts in the same format.
+// Defined in FuzzInterchange.cpp (needs Qt Core).
+bool ConverterReads(bool text, const uint8_t *data, size_t size, std::vector<int32_t> &counts);
+std::string ConverterWrites(bool text, const std::vector<int32_t> &counts);
 
 // Empty when r satisfies every invariant the windows rely on (doubles must
 // be finite as well); otherwise the first broken one.

@@ -1,10 +1,11 @@
 // Regression tests of the fuzz targets: the seed corpus and every saved
-// finding replayed through the targets' property checks, the reference
-// helpers those checks rely on, and the findings themselves.
+// finding replayed through the targets' property checks, and the findings
+// themselves.
 
 #include "tests/fuzz/FuzzProperties.h"
 
 #include "analysis/Analysis.h"
+#include "files/SpectrumCodec.h"
 #include "files/SpektrFiles.h"
 #include "core/Uryv.h"
 
@@ -126,9 +127,11 @@ int FailingClose(int fd)
 
 TEST(FuzzChecks, NoticeAReportThatAWholeFileDoesNotDeserve)
 {
-    std::string text;
+    std::vector<int32_t> counts(1024);
     for (int c = 0; c < 1024; ++c)
-        text += ReferenceTextLine(c, c * 3);
+        counts[size_t(c)] = c * 3;
+    std::string text;
+    EncodeTextSpectrum(counts, text);
     std::string binary(4096, '\0');
     const auto textInput = WithPrefix(PrefixForLayout(0, 1, 1024), 0, text);
     const auto binaryInput = WithPrefix(PrefixForLayout(0, 1, 1024), 0, binary);
@@ -181,144 +184,6 @@ TEST(FuzzChecks, HostileFieldsAreBroughtInsideTheInvariants)
     EXPECT_EQ(Settings.Marker[0], 0);
     EXPECT_EQ(Settings.Marker[1], 4095);
     EXPECT_EQ(Settings.Reserved74[2], 0x77);
-}
-
-// ---------------------------------------------------------------------------
-// The reference helpers agree with the formats and tables they stand for.
-
-TEST(FuzzReference, CountFieldRules)
-{
-    struct Case {
-        const char *field;
-        bool ok;
-        int32_t value;
-    };
-    const Case cases[] = {
-        {"        1234", true, 1234},
-        {"-5", true, -5},
-        {"+5", true, 5},
-        {"-2147483648", true, INT32_MIN},
-        {"2147483647", true, INT32_MAX},
-        {"2147483648", false, 0},
-        {"-2147483649", false, 0},
-        {"$FF", true, 255},
-        {"  x1F", true, 31},
-        {"X1f", true, 31},
-        {"0x7FFFFFFF", true, INT32_MAX},
-        {"0XFFFFFFFF", true, -1},
-        {"$80000000", true, INT32_MIN},
-        {"$100000000", false, 0},
-        {"$", false, 0},
-        {"0x", false, 0},
-        {"-$5", false, 0},
-        {"+-5", false, 0},
-        {"- 5", false, 0},
-        {"1234        ", false, 0},
-        {"", false, 0},
-        {"            ", false, 0},
-        {"12a", false, 0},
-        {"\t12", false, 0},
-        {"000000000042", true, 42},
-    };
-    for (const Case &c : cases) {
-        int32_t ref = 777, real = 777;
-        EXPECT_EQ(ReferenceCount(c.field, ref), c.ok) << "'" << c.field << "'";
-        EXPECT_EQ(ConvertCountField(c.field, real), c.ok) << "'" << c.field << "'";
-        if (c.ok) {
-            EXPECT_EQ(ref, c.value) << "'" << c.field << "'";
-            EXPECT_EQ(real, c.value) << "'" << c.field << "'";
-        } else {
-            EXPECT_EQ(real, 777) << "a failed conversion changed the value for '" << c.field << "'";
-        }
-    }
-}
-
-TEST(FuzzReference, TextLinesAndTheirParsing)
-{
-    EXPECT_EQ(ReferenceTextLine(5, 1234), "     5          1234\r\n");
-    EXPECT_EQ(ReferenceTextLine(0, -1), "     0            -1\r\n");
-
-    // LF alone, CR alone and CR LF each end one line.
-    const std::string lf = "     0            17\n     1            18\r     2            19\r\n";
-    TextParse p = ReferenceTextParse(reinterpret_cast<const uint8_t *>(lf.data()), lf.size(), 3);
-    EXPECT_EQ(p.Values, (std::vector<int32_t>{17, 18, 19}));
-    EXPECT_FALSE(p.ConversionError);
-
-    // A count from column 8 loses its first digit to the separator.
-    const std::string col8 = "     0 98765\r\n";
-    p = ReferenceTextParse(reinterpret_cast<const uint8_t *>(col8.data()), col8.size(), 1);
-    ASSERT_EQ(p.Values.size(), 1u);
-    EXPECT_EQ(p.Values[0], 8765);
-    EXPECT_FALSE(p.ConversionError);
-
-    // Ctrl-Z ends the text: the field before it is cut short there.
-    const std::string z = "     0          12\x1a" "34\r\n";
-    p = ReferenceTextParse(reinterpret_cast<const uint8_t *>(z.data()), z.size(), 2);
-    ASSERT_EQ(p.Values.size(), 1u);
-    EXPECT_EQ(p.Values[0], 12);
-    EXPECT_TRUE(p.ConversionError);
-}
-
-TEST(FuzzReference, OverlapFreeLayoutsAreTheNineOfTheTable)
-{
-    const int32_t counts[] = {1024, 4096, 16384};
-    std::vector<std::string> free;
-    for (int32_t iface : {0, 1, 2, 3})
-        for (int32_t inputs = 1; inputs <= 3; ++inputs)
-            for (int32_t ch : counts)
-                if (LayoutOverlapFree(iface, inputs, ch))
-                    free.push_back(std::to_string(iface) + "/" + std::to_string(inputs) + "/" +
-                                   std::to_string(ch));
-    const std::vector<std::string> expect = {
-        "0/1/1024", "0/1/4096", "0/1/16384", "0/2/1024", "0/3/1024", "1/1/1024", "1/1/4096",
-        "1/1/16384", "1/2/1024", "1/3/1024", "2/1/1024", "2/1/4096", "2/1/16384", "2/2/1024",
-        "2/3/1024", "3/1/1024", "3/1/4096", "3/2/1024", "3/3/1024"};
-    EXPECT_EQ(free, expect);
-}
-
-TEST(FuzzReference, ConfigurationPrefixCoversTheEighteenLayouts)
-{
-    std::vector<std::tuple<int32_t, int32_t, int32_t>> seen;
-    for (int b0 = 0; b0 < 256; ++b0) {
-        const ReaderConfig c = ConfigFromPrefix(uint8_t(b0), 0);
-        EXPECT_TRUE(c.InterfaceKind >= 0 && c.InterfaceKind <= 3);
-        EXPECT_EQ(c.Input, 1);
-        if (c.InterfaceKind == 0 || c.InterfaceKind == 3)
-            seen.emplace_back(c.InterfaceKind, c.InputCount, c.ChannelCount);
-    }
-    std::sort(seen.begin(), seen.end());
-    seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
-    EXPECT_EQ(seen.size(), 18u);
-    for (const auto &[iface, inputs, ch] : seen) {
-        const ReaderConfig c = ConfigFromPrefix(PrefixForLayout(iface, inputs, ch), 2);
-        EXPECT_EQ(c.InterfaceKind, iface);
-        EXPECT_EQ(c.InputCount, inputs);
-        EXPECT_EQ(c.ChannelCount, ch);
-        EXPECT_EQ(c.Input, 1 + 2 % inputs);
-    }
-}
-
-TEST(FuzzReference, TickSearchOfTheScaleTable)
-{
-    struct Row {
-        int32_t scale, e, s, m, n;
-    };
-    const Row rows[] = {{25, 1, 2, 1, 2},   {50, 1, 5, 2, 2},    {100, 1, 10, 3, 3},
-                        {200, 2, 2, 1, 2},  {400, 2, 4, 2, 2},   {800, 2, 8, 4, 2},
-                        {1600, 2, 16, 5, 3}, {3200, 3, 3, 1, 2}, {6400, 3, 6, 3, 2},
-                        {12800, 3, 12, 4, 3}};
-    for (const Row &r : rows) {
-        RefTicks t;
-        ASSERT_TRUE(ReferenceTickSearch(r.scale, t)) << r.scale;
-        EXPECT_EQ(t.e, r.e) << r.scale;
-        EXPECT_EQ(t.s, r.s) << r.scale;
-        EXPECT_EQ(t.m, r.m) << r.scale;
-        EXPECT_EQ(t.n, r.n) << r.scale;
-    }
-    RefTicks t;
-    for (int32_t never : {0, 19, 180, 199, 1800, 1999, 1900000000})
-        EXPECT_FALSE(ReferenceTickSearch(never, t)) << never;
-    EXPECT_TRUE(ReferenceTickSearch(INT32_MAX, t));
 }
 
 // ---------------------------------------------------------------------------

@@ -86,10 +86,9 @@ protected:
 
     static double Centroid(int32_t first, int32_t last, bool withFwhm = false)
     {
-        double centroid = -1.0;
-        Execution(1, ChannelRegion{first, last}, withFwhm, centroid);
-        EXPECT_EQ(AnalysisState.AnalysisFailed, 0) << first << ".." << last;
-        return centroid;
+        const PeakFit fit = Execution(1, ChannelRegion{first, last}, withFwhm);
+        EXPECT_FALSE(fit.Failed()) << first << ".." << last;
+        return fit.Centroid;
     }
 };
 
@@ -132,8 +131,8 @@ TEST_F(SampleSpectra, TwoPointCalibrationFindsTheTrueChannels)
     Settings.RightPeakFrom = 550;  // 585.70 -/+ 4 sigma
     Settings.RightPeakTo = 622;
 
-    ASSERT_TRUE(MeasureCalibrationPoint(1, true, ComposeEnergy(661, 66)));
-    ASSERT_TRUE(MeasureCalibrationPoint(1, false, ComposeEnergy(1460, 82)));
+    ASSERT_EQ(MeasureCalibrationPoint(1, true, ComposeEnergy(661, 66)), AnalysisNoError);
+    ASSERT_EQ(MeasureCalibrationPoint(1, false, ComposeEnergy(1460, 82)), AnalysisNoError);
     EXPECT_DOUBLE_EQ(Settings.LeftPeakEnergy, CsEnergy);
     EXPECT_DOUBLE_EQ(Settings.RightPeakEnergy, KEnergy);
     EXPECT_NEAR(Settings.LeftPeakCentroid, CsChannel, CentroidTolerance);
@@ -156,30 +155,32 @@ TEST_F(SampleSpectra, PeakMeasurementAfterCalibration)
     Settings.LeftPeakTo = 289;
     Settings.RightPeakFrom = 550;
     Settings.RightPeakTo = 622;
-    ASSERT_TRUE(MeasureCalibrationPoint(1, true, CsEnergy));
-    ASSERT_TRUE(MeasureCalibrationPoint(1, false, KEnergy));
+    ASSERT_EQ(MeasureCalibrationPoint(1, true, CsEnergy), AnalysisNoError);
+    ASSERT_EQ(MeasureCalibrationPoint(1, false, KEnergy), AnalysisNoError);
     const double gain = (KEnergy - CsEnergy) / (KChannel - CsChannel);
 
     const struct {
         int32_t first, last;
         double channel, sigma, energy;
     } peaks[] = {{247, 283, CsChannel, 6.0, CsEnergy}, {559, 613, KChannel, 9.0, KEnergy}};
+    PeakOutcome peak;
     for (const auto &p : peaks) {
         SCOPED_TRACE(p.energy);
         Markers(p.first, p.last);
-        ASSERT_EQ(MeasurePeak(1, p.energy, true), PeakResult::ShowMessage);
-        EXPECT_NEAR(AnalysisState.PeakCentroid, p.channel, CentroidTolerance);
-        EXPECT_NEAR(AnalysisState.FwhmChannels, FwhmPerSigma * p.sigma, FwhmTolerance);
+        peak = MeasurePeak(1, p.energy, true, peak.Values);
+        ASSERT_EQ(peak.Result, PeakResult::ShowMessage);
+        EXPECT_NEAR(peak.Values.PeakCentroid, p.channel, CentroidTolerance);
+        EXPECT_NEAR(peak.Values.FwhmChannels, FwhmPerSigma * p.sigma, FwhmTolerance);
         // The energy of the peak against the one typed: off by less than the
         // centroid tolerance, in keV and in channels.
-        EXPECT_NEAR(AnalysisState.PeakEnergy, p.energy, 2 * CentroidTolerance * gain);
-        EXPECT_NEAR(AnalysisState.EnergyDeviation, AnalysisState.PeakEnergy - p.energy, 1e-9);
-        EXPECT_NEAR(AnalysisState.ChannelDeviation, 0.0, 2 * CentroidTolerance);
-        EXPECT_NEAR(AnalysisState.NonlinearityPercent, AnalysisState.ChannelDeviation * 100.0 / 1024, 1e-12);
-        EXPECT_NEAR(AnalysisState.ResolutionKeV, FwhmPerSigma * p.sigma * gain, FwhmTolerance * gain);
+        EXPECT_NEAR(peak.Values.PeakEnergy, p.energy, 2 * CentroidTolerance * gain);
+        EXPECT_NEAR(peak.Values.EnergyDeviation, peak.Values.PeakEnergy - p.energy, 1e-9);
+        EXPECT_NEAR(peak.Values.ChannelDeviation, 0.0, 2 * CentroidTolerance);
+        EXPECT_NEAR(peak.Values.NonlinearityPercent, peak.Values.ChannelDeviation * 100.0 / 1024, 1e-12);
+        EXPECT_NEAR(peak.Values.ResolutionKeV, FwhmPerSigma * p.sigma * gain, FwhmTolerance * gain);
     }
     // The message shows the same figures, with two decimals.
-    const std::string text = PeakMessage(true, '.');
+    const std::string text = PeakMessage(peak.Values, true, '.');
     EXPECT_EQ(text.rfind("Энергия:  1460.82keV =585.", 0), 0u) << text;
 }
 
@@ -205,9 +206,10 @@ TEST_F(SampleSpectra, CloseDoubletIsResolved)
     // The peak measurement with the default calibration (energy = channel)
     // gives the channel of the left half back as its energy.
     Markers(2020, 2051);
-    ASSERT_EQ(MeasurePeak(1, 0.0, false), PeakResult::ShowMessage);
-    EXPECT_NEAR(AnalysisState.PeakEnergy, DoubletLeft, DoubletHalfTolerance);
-    EXPECT_NEAR(AnalysisState.FwhmChannels, FwhmPerSigma * 5.0, 1.0);
+    const PeakOutcome peak = MeasurePeak(1, 0.0, false, {});
+    ASSERT_EQ(peak.Result, PeakResult::ShowMessage);
+    EXPECT_NEAR(peak.Values.PeakEnergy, DoubletLeft, DoubletHalfTolerance);
+    EXPECT_NEAR(peak.Values.FwhmChannels, FwhmPerSigma * 5.0, 1.0);
 }
 
 // The flat sample holds 10000 counts per channel with Poisson noise (1 %).
@@ -219,14 +221,14 @@ TEST_F(SampleSpectra, FlatSampleShowsOnlyCountingStatistics)
 {
     ASSERT_NO_FATAL_FAILURE(Load("flat_1024.txt", 1024));
     Markers(10, 1010);
-    DifNoLine(1);
-    ASSERT_EQ(AnalysisState.AnalysisFailed, 0);
+    const DnlResult dnl = DifNoLine(1);
+    ASSERT_EQ(dnl.Error, AnalysisNoError);
     // The sum of 1001 channels divided by 1000.
-    EXPECT_NEAR(AnalysisState.DnlMeanCount, FlatLevel * 1001 / 1000, FlatLevel * 0.005);
-    EXPECT_GT(AnalysisState.DnlRmsPercent, 0.8);
-    EXPECT_LT(AnalysisState.DnlRmsPercent, 2.0);
-    EXPECT_GT(AnalysisState.DnlMaxPercent, 0.0);
-    EXPECT_LT(AnalysisState.DnlMaxPercent, 10.0);
+    EXPECT_NEAR(dnl.MeanCount, FlatLevel * 1001 / 1000, FlatLevel * 0.005);
+    EXPECT_GT(dnl.RmsPercent, 0.8);
+    EXPECT_LT(dnl.RmsPercent, 2.0);
+    EXPECT_GT(dnl.MaxPercent, 0.0);
+    EXPECT_LT(dnl.MaxPercent, 10.0);
 }
 
 } // namespace

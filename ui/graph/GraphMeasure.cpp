@@ -43,6 +43,26 @@ int EnteredValue(QSpinBox *spin)
     return qBound(spin->minimum(), v, spin->maximum());
 }
 
+// Keeps the error of a failed step for Erri; true when there is one.
+bool KeepError(AnalysisError error)
+{
+    if (error == AnalysisNoError)
+        return false;
+    AnalysisState.AnalysisFailed = 1;
+    AnalysisState.AnalysisErrorCode = error;
+    return true;
+}
+
+// The peak measurement from the last one's values, which it replaces.
+PeakOutcome MeasurePeakAndKeep(int32_t input, double E, bool withReference)
+{
+    AnalysisState.MeasurePending = 0;
+    const PeakOutcome peak = MeasurePeak(input, E, withReference, AnalysisState);
+    static_cast<PeakMeasurement &>(AnalysisState) = peak.Values;
+    KeepError(peak.Error);
+    return peak;
+}
+
 // Fills the two entry fields from a stored energy and shows the panel.
 void OpenEnergyEntry(TFGraph *g, const QString &prompt, double energy)
 {
@@ -77,12 +97,12 @@ void TFGraph::NMeasPeakClick()
 
 void TFGraph::NDifNonLinClick()
 {
-    DifNoLine(InputNumber);
-    if (AnalysisState.AnalysisFailed) {
+    const DnlResult dnl = DifNoLine(InputNumber);
+    if (KeepError(dnl.Error)) {
         Erri();
         return;
     }
-    ShowResult(DnlMessageCaption, WithDecimalSeparator([](char sep) { return DnlMessage(sep); }));
+    ShowResult(DnlMessageCaption, WithDecimalSeparator([&dnl](char sep) { return DnlMessage(dnl, sep); }));
 }
 
 void TFGraph::BEnergOKClick()
@@ -91,7 +111,8 @@ void TFGraph::BEnergOKClick()
 
     // Peak measurement first; a failure hides the panel before the message.
     if (AnalysisState.MeasurePending) {
-        switch (MeasurePeak(InputNumber, E, true)) {
+        const PeakOutcome peak = MeasurePeakAndKeep(InputNumber, E, true);
+        switch (peak.Result) {
         case PeakResult::Failed:
             PEnergSet->hide();
             Erri();
@@ -99,27 +120,35 @@ void TFGraph::BEnergOKClick()
         case PeakResult::Silent:
             break;
         case PeakResult::ShowMessage:
-            ShowResult(PeakMessageCaption, WithDecimalSeparator([](char sep) { return PeakMessage(true, sep); }));
+            ShowResult(PeakMessageCaption, WithDecimalSeparator([&peak](char sep) { return PeakMessage(peak.Values, true, sep); }));
             break;
         }
     }
     // Calibration points: the energy is stored even when the centroid
     // cannot be measured; the panel stays visible during the message.
-    if (AnalysisState.LeftPointPending && !MeasureCalibrationPoint(InputNumber, true, E))
-        Erri();
-    if (AnalysisState.RightPointPending && !MeasureCalibrationPoint(InputNumber, false, E))
-        Erri();
+    if (AnalysisState.LeftPointPending) {
+        AnalysisState.LeftPointPending = 0;
+        if (KeepError(MeasureCalibrationPoint(InputNumber, true, E)))
+            Erri();
+    }
+    if (AnalysisState.RightPointPending) {
+        AnalysisState.RightPointPending = 0;
+        if (KeepError(MeasureCalibrationPoint(InputNumber, false, E)))
+            Erri();
+    }
     PEnergSet->hide();
 }
 
 void TFGraph::BEnergCancelClick()
 {
     if (AnalysisState.MeasurePending) {
-        if (MeasurePeak(InputNumber, 0.0, false) == PeakResult::Failed) {
+        const PeakOutcome peak = MeasurePeakAndKeep(InputNumber, 0.0, false);
+        if (peak.Result == PeakResult::Failed) {
             PEnergSet->hide();
             Erri();
         } else {
-            ShowResult(PeakMessageCaption, WithDecimalSeparator([](char sep) { return PeakMessage(false, sep); }));
+            ShowResult(PeakMessageCaption,
+                       WithDecimalSeparator([&peak](char sep) { return PeakMessage(peak.Values, false, sep); }));
         }
     }
     AnalysisState.LeftPointPending = 0;
