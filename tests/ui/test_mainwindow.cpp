@@ -411,6 +411,11 @@ private slots:
         Settings.ChannelCount = 16384;
         f.MIn1->trigger();
         QCOMPARE(Settings.ChannelCount, 16384);
+        // the menu then offers 4K only and leaves the type items as they were
+        f.NTypePar->setEnabled(false);
+        Open(f.MDevice);
+        QVERIFY(f.M4K->isChecked() && f.M4K->isEnabled() && !f.M16K->isEnabled());
+        QVERIFY(!f.NTypePar->isEnabled() && f.NTyprOther->isChecked());
 
         // PCI
         f.MPCI->trigger();
