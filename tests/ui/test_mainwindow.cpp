@@ -155,7 +155,7 @@ private slots:
         TFGraph *g = f->SpectrumWindows()[0];
         Settings.Running[0] = 1;
         g->TimerRisTimer();
-        QCOMPARE(g->LTime1->palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(Part<QLabel>(g, "LTime1")->palette().color(QPalette::Window), QColor(Qt::white));
         DisposeFrame(f);
     }
 
@@ -230,7 +230,7 @@ private slots:
     {
         TFRYV *f = FrameWithWindows(1);
         TFGraph *g = f->SpectrumWindows()[0];
-        QTest::keyClick(g->BGistogramm, Qt::Key_S, Qt::ControlModifier);
+        QTest::keyClick(Part<QPushButton>(g, "BGistogramm"), Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(Settings.Running[0], 1);
         QCOMPARE(Settings.Running[1], 1);
         DisposeFrame(f);
@@ -240,26 +240,26 @@ private slots:
     {
         TFRYV *f = FrameWithWindows(1);
         TFGraph *g = f->SpectrumWindows()[0];
-        g->PTimeSet->show();
+        Part<QWidget>(g, "PTimeSet")->show();
         // a key taken by a child editor, then keys to the window and its parents
-        g->SpinEditDay->selectAll();
-        QTest::keyClick(g->SpinEditDay, Qt::Key_5);
-        QCOMPARE(g->SpinEditDay->value(), 5); // typed once, not twice
+        Part<QSpinBox>(g, "SpinEditDay")->selectAll();
+        QTest::keyClick(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_5);
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 5); // typed once, not twice
         QTest::keyClick(g, Qt::Key_Insert);
         QCOMPARE(Settings.ShowHints, 0);
-        QTest::keyClick(g->BGistogramm, Qt::Key_Insert);
+        QTest::keyClick(Part<QPushButton>(g, "BGistogramm"), Qt::Key_Insert);
         QCOMPARE(Settings.ShowHints, 1);
         QTest::keyClick(g, Qt::Key_Insert);
         QCOMPARE(Settings.ShowHints, 0);
-        QTest::keyClick(g->SpinEditDay, Qt::Key_Insert);
+        QTest::keyClick(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_Insert);
         QCOMPARE(Settings.ShowHints, 1);
         // a plain key that is no shortcut still reaches the editor
-        QTest::keyClick(g->SpinEditDay, Qt::Key_Backspace);
-        QTest::keyClick(g->SpinEditDay, Qt::Key_7);
-        QCOMPARE(g->SpinEditDay->value(), 7);
+        QTest::keyClick(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_Backspace);
+        QTest::keyClick(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_7);
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 7);
         // and the window previews it: Page Down zooms in once, not twice
         Settings.ViewWidth = 1024;
-        QTest::keyClick(g->SpinEditDay, Qt::Key_PageDown);
+        QTest::keyClick(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_PageDown);
         QCOMPARE(Settings.ViewWidth, 512);
         QTest::keyClick(g, Qt::Key_PageDown);
         QCOMPARE(Settings.ViewWidth, 256);

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+using ui_test::Part;
+
 using Platform::BoxRequest;
 
 namespace {
@@ -51,11 +53,11 @@ class TestMeasure : public QObject {
 
     void Enter(TFGraph *w, int keV, int dkeV)
     {
-        w->SpinkeV->setValue(keV);
-        w->SpinDkeV->setValue(dkeV);
+        Part<QSpinBox>(w, "SpinkeV")->setValue(keV);
+        Part<QSpinBox>(w, "SpinDkeV")->setValue(dkeV);
     }
-    void ClickOK(TFGraph *w) { QTest::mouseClick(w->BEnergOK, Qt::LeftButton); }
-    void ClickCancel(TFGraph *w) { QTest::mouseClick(w->BEnergCancel, Qt::LeftButton); }
+    void ClickOK(TFGraph *w) { QTest::mouseClick(Part<QPushButton>(w, "BEnergOK"), Qt::LeftButton); }
+    void ClickCancel(TFGraph *w) { QTest::mouseClick(Part<QPushButton>(w, "BEnergCancel"), Qt::LeftButton); }
 
     static void CheckBox(const BoxRequest &b, const QString &caption, const QString &text)
     {
@@ -71,7 +73,7 @@ class TestMeasure : public QObject {
     {
         auto seen = std::make_shared<QList<bool>>();
         Platform::SetBoxAnswerer([w, seen](const BoxRequest &) {
-            seen->append(w->PEnergSet->isVisible());
+            seen->append(Part<QWidget>(w, "PEnergSet")->isVisible());
             return Platform::Answer::Ok;
         });
         return seen;
@@ -102,48 +104,48 @@ private slots:
         Settings.ParallelConversion = 1;
         Open(1);
         g->NShift->trigger();
-        QVERIFY(g->PShift->isVisible());
+        QVERIFY(Part<QWidget>(g, "PShift")->isVisible());
         Shortcut(g, Qt::Key_L);
-        QVERIFY(g->PEnergSet->isVisible());
+        QVERIFY(Part<QWidget>(g, "PEnergSet")->isVisible());
         // where both lie, the shift panel is the one on top
         QWidget *top = g->childAt(QPoint(200, 12));
-        QVERIFY(top == g->PShift || g->PShift->isAncestorOf(top));
-        QVERIFY(g->children().indexOf(g->PShift) > g->children().indexOf(g->PEnergSet));
+        QVERIFY(top == Part<QWidget>(g, "PShift") || Part<QWidget>(g, "PShift")->isAncestorOf(top));
+        QVERIFY(g->children().indexOf(Part<QWidget>(g, "PShift")) > g->children().indexOf(Part<QWidget>(g, "PEnergSet")));
     }
 
     void openingEntryPrefillsAndSetsItsFlag()
     {
         Open(1);
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(frame->MenuWindow(), g);
 
         Settings.LeftPeakEnergy = 661.66;
         Settings.RightPeakEnergy = 1005.0;
         Shortcut(g, Qt::Key_L);
-        QVERIFY(g->PEnergSet->isVisible());
-        QCOMPARE(g->LEnergText->text(), QStringLiteral("Введите энергию левого калибровочного пика"));
-        QCOMPARE(g->SpinkeV->value(), 661); // 661.66 is held as 661.6599...: the nearest hundredth
-        QCOMPARE(g->SpinDkeV->value(), 66);
+        QVERIFY(Part<QWidget>(g, "PEnergSet")->isVisible());
+        QCOMPARE(Part<QLabel>(g, "LEnergText")->text(), QStringLiteral("Введите энергию левого калибровочного пика"));
+        QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 661); // 661.66 is held as 661.6599...: the nearest hundredth
+        QCOMPARE(Part<QSpinBox>(g, "SpinDkeV")->value(), 66);
         QCOMPARE(AnalysisState.LeftPointPending, uint8_t(1));
         QCOMPARE(AnalysisState.RightPointPending, uint8_t(0));
         QCOMPARE(AnalysisState.MeasurePending, uint8_t(0));
 
         Shortcut(g, Qt::Key_R);
-        QCOMPARE(g->LEnergText->text(), QStringLiteral("Введите энергию правого калибровочного пика"));
-        QCOMPARE(g->SpinkeV->value(), 1005);
-        QCOMPARE(g->SpinDkeV->value(), 0);
+        QCOMPARE(Part<QLabel>(g, "LEnergText")->text(), QStringLiteral("Введите энергию правого калибровочного пика"));
+        QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 1005);
+        QCOMPARE(Part<QSpinBox>(g, "SpinDkeV")->value(), 0);
         QCOMPARE(AnalysisState.LeftPointPending, uint8_t(1));
         QCOMPARE(AnalysisState.RightPointPending, uint8_t(1));
 
         Settings.LeftPeakEnergy = 15.25;
         Shortcut(g, Qt::Key_L);
-        QCOMPARE(g->SpinkeV->value(), 15);
-        QCOMPARE(g->SpinDkeV->value(), 25);
+        QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 15);
+        QCOMPARE(Part<QSpinBox>(g, "SpinDkeV")->value(), 25);
 
         Settings.LeftPeakEnergy = 59.54;
         g->NLeftPoint->trigger();
-        QCOMPARE(g->SpinkeV->value(), 59);
-        QCOMPARE(g->SpinDkeV->value(), 54);
+        QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 59);
+        QCOMPARE(Part<QSpinBox>(g, "SpinDkeV")->value(), 54);
         QVERIFY(Platform::BoxLog().isEmpty());
     }
 
@@ -153,10 +155,10 @@ private slots:
         AnalysisState.ReferenceEnergy = 777.77; // the last reference is not offered
         Settings.LeftPeakEnergy = 15.25;
         Shortcut(g, Qt::Key_M);
-        QVERIFY(g->PEnergSet->isVisible());
-        QCOMPARE(g->LEnergText->text(), QStringLiteral("Введите энергию помеченного маркерами пика"));
-        QCOMPARE(g->SpinkeV->value(), 15);
-        QCOMPARE(g->SpinDkeV->value(), 25);
+        QVERIFY(Part<QWidget>(g, "PEnergSet")->isVisible());
+        QCOMPARE(Part<QLabel>(g, "LEnergText")->text(), QStringLiteral("Введите энергию помеченного маркерами пика"));
+        QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 15);
+        QCOMPARE(Part<QSpinBox>(g, "SpinDkeV")->value(), 25);
         QCOMPARE(AnalysisState.MeasurePending, uint8_t(1));
         QCOMPARE(AnalysisState.LeftPointPending, uint8_t(0));
         QCOMPARE(AnalysisState.RightPointPending, uint8_t(0));
@@ -181,7 +183,7 @@ private slots:
         CheckBox(boxes.log().at(0), kPeakCaption,
                  QStringLiteral("Энергия:  5.00keV =4.00 кан.\rРазрешение: 3.00keV =3.00 кан.\r"
                                 "Нелинейность: -1.00keV =-1.00 кан.=-0.0977 %"));
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(AnalysisState.MeasurePending, uint8_t(0));
         QCOMPARE(AnalysisState.ReferenceEnergy, 5.0);
         QCOMPARE(AnalysisState.PeakCentroid, 4.0);
@@ -229,7 +231,7 @@ private slots:
         QCOMPARE(boxes.log().size(), 1);
         CheckBox(boxes.log().at(0), kPeakCaption,
                  QStringLiteral("Энергия:  4.00keV =4.00 кан.\rРазрешение: 3.00keV =3.00 кан."));
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(AnalysisState.MeasurePending, uint8_t(0));
         QCOMPARE(AnalysisState.ReferenceEnergy, 0.0);
         QCOMPARE(AnalysisState.PeakEnergy, 4.0);
@@ -256,7 +258,7 @@ private slots:
         ClickOK(g);
 
         QVERIFY(boxes.log().isEmpty());
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(AnalysisState.PeakCentroid, 4.0);
         QCOMPARE(AnalysisState.FwhmChannels, 3.0);
         QCOMPARE(AnalysisState.PeakEnergy, 4.0);
@@ -282,7 +284,7 @@ private slots:
             QCOMPARE(boxes.log().size(), 1);
             CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
             QCOMPARE(*seen, QList<bool>{false});
-            QVERIFY(!g->PEnergSet->isVisible());
+            QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
             QCOMPARE(AnalysisState.AnalysisFailed, uint8_t(0));
             QCOMPARE(AnalysisState.AnalysisErrorCode, uint16_t(0));
             QCOMPARE(AnalysisState.ReferenceEnergy, 5.0);
@@ -298,7 +300,7 @@ private slots:
             ClickCancel(g);
             QCOMPARE(boxes.log().size(), 1);
             CheckBox(boxes.log().at(0), kErrorCaption, kMarkersOutOfOrder);
-            QVERIFY(!g->PEnergSet->isVisible());
+            QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
             QCOMPARE(AnalysisState.AnalysisErrorCode, uint16_t(0));
         }
     }
@@ -317,7 +319,7 @@ private slots:
             ui_test::Boxes boxes;
             const auto seen = WatchPanel(g);
             Shortcut(g, Qt::Key_M);
-            QCOMPARE(g->SpinkeV->value(), 100);
+            QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 100);
             Enter(g, 5, 0);
             ClickOK(g);
             QCOMPARE(boxes.log().size(), 1);
@@ -376,7 +378,7 @@ private slots:
         CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
         QCOMPARE(OutOfRangeChannelAccesses, outside);
         QCOMPARE(AnalysisState.PeakEnergy, 42.0);
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
     }
 
     void countsComeFromTheWindowsInput()
@@ -459,7 +461,7 @@ private slots:
         Enter(g, 661, 66);
         ClickOK(g);
         QVERIFY(boxes.log().isEmpty());
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QVERIFY(qAbs(Settings.LeftPeakEnergy - 661.66) < 1e-9);
         QCOMPARE(Settings.LeftPeakCentroid, 14.0);
         QCOMPARE(Settings.RightPeakEnergy, 1005.0);
@@ -473,12 +475,12 @@ private slots:
         Open(1);
         ui_test::Boxes boxes;
         Shortcut(g, Qt::Key_L);
-        g->SpinkeV->selectAll();
-        QTest::keyClicks(g->SpinkeV, QStringLiteral("1332"));
-        g->SpinDkeV->selectAll();
-        QTest::keyClicks(g->SpinDkeV, QStringLiteral("5"));
+        Part<QSpinBox>(g, "SpinkeV")->selectAll();
+        QTest::keyClicks(Part<QSpinBox>(g, "SpinkeV"), QStringLiteral("1332"));
+        Part<QSpinBox>(g, "SpinDkeV")->selectAll();
+        QTest::keyClicks(Part<QSpinBox>(g, "SpinDkeV"), QStringLiteral("5"));
         ClickOK(g);
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QVERIFY(qAbs(Settings.LeftPeakEnergy - 1332.05) < 1e-9);
         // The default region 10..20 holds no peak: the energy is stored anyway.
         QCOMPARE(boxes.log().size(), 1);
@@ -497,11 +499,11 @@ private slots:
         WriteTriangle(1, 998); // apex 1002
         Shortcut(g, Qt::Key_L);
         Shortcut(g, Qt::Key_R);
-        QVERIFY(g->PEnergSet->isVisible());
+        QVERIFY(Part<QWidget>(g, "PEnergSet")->isVisible());
         Enter(g, 123, 45);
         ClickOK(g);
         QVERIFY(boxes.log().isEmpty());
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QVERIFY(qAbs(Settings.LeftPeakEnergy - 123.45) < 1e-9);
         QCOMPARE(Settings.RightPeakEnergy, Settings.LeftPeakEnergy);
         QCOMPARE(Settings.LeftPeakCentroid, 14.0);
@@ -523,7 +525,7 @@ private slots:
         QCOMPARE(boxes.log().size(), 1);
         CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
         QCOMPARE(*seen, QList<bool>{true});
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(Settings.LeftPeakEnergy, 30.0);
         QCOMPARE(Settings.LeftPeakCentroid, 15.0);
         QCOMPARE(AnalysisState.AnalysisFailed, uint8_t(0));
@@ -553,7 +555,7 @@ private slots:
         Enter(g, 500, 0);
         ClickCancel(g);
         QVERIFY(boxes.log().isEmpty());
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(std::memcmp(&before, &Settings, sizeof Settings), 0);
         QCOMPARE(AnalysisState.LeftPointPending, uint8_t(0));
         QCOMPARE(AnalysisState.RightPointPending, uint8_t(0));
@@ -581,7 +583,7 @@ private slots:
         CheckBox(boxes.log().at(1), kErrorCaption, kNotEnoughData);
         QCOMPARE(AnalysisState.PeakEnergy, 4.0);
         QCOMPARE(Settings.LeftPeakEnergy, 5.0);
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
     }
 
     // ---------------------------------------------------------------------

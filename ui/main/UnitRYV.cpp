@@ -610,7 +610,7 @@ void TFRYV::closeEvent(QCloseEvent *e)
         e->ignore();
         return;
     }
-    SpectrumWindowsMayClose = true;
+    TFGraph::SpectrumWindowsMayClose = true;
     e->accept();
 }
 
