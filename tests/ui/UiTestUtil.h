@@ -74,6 +74,25 @@ inline void DisposeFrame(TFRYV *frame)
     TFGraph::SpectrumWindowsMayClose = false;
 }
 
+// A frame with `count` spectrum windows for one test case, disposed of when
+// the case ends, also when it fails halfway.
+struct OpenWindows {
+    TFRYV *frame;
+    explicit OpenWindows(int count) : frame(FrameWithWindows(count)) {}
+    ~OpenWindows() { DisposeFrame(frame); }
+    OpenWindows(const OpenWindows &) = delete;
+    OpenWindows &operator=(const OpenWindows &) = delete;
+    TFRYV *operator->() const { return frame; }
+    TFGraph *w(int i) const { return frame->SpectrumWindows().at(i); }
+    // Makes window i the active one, as a click on its title would.
+    TFGraph *Activate(int i) const
+    {
+        frame->MdiArea->setActiveSubWindow(frame->MdiArea->subWindowList().at(i));
+        QApplication::processEvents();
+        return w(i);
+    }
+};
+
 inline QRgb PlotPixel(TFGraph *g, int x, int y) { return g->Plot().Raster().pixel(x, y) | 0xFF000000u; }
 
 // A control of a window by its object name; the test stops when there is

@@ -22,24 +22,12 @@ const QString kLeftCaption = QStringLiteral("Левый калибровочны
 const QString kRightCaption = QStringLiteral("Правый калибровочный пик");
 
 // A frame that is disposed of at the end of the test, however it ends.
-struct Frame {
-    TFRYV *f;
-    explicit Frame(int windows) : f(FrameWithWindows(windows))
-    {
-        // Wholly on the screen, so that pointer moves without a button
-        // reach every point of the windows.
-        f->move(0, 0);
-        QApplication::processEvents();
-    }
-    ~Frame() { DisposeFrame(f); }
-    TFGraph *w(int i) const { return f->SpectrumWindows().at(i); }
-};
 
 // Empty spectra, every window redrawn by its refresh tick.
-void ClearAndTick(const Frame &fr)
+void ClearAndTick(const OpenWindows &fr)
 {
     std::memset(DataMemory, 0, sizeof DataMemory);
-    for (TFGraph *g : fr.f->SpectrumWindows())
+    for (TFGraph *g : fr->SpectrumWindows())
         g->TimerRisTimer();
 }
 
@@ -123,7 +111,7 @@ private slots:
     {
         Settings.Marker[0] = 200; // column 100 with 1024 channels shown
         Settings.Marker[1] = 900; // column 450
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
         QVERIFY(MarkerDrawnAt(g, 100));
@@ -156,7 +144,7 @@ private slots:
     void pressElsewhereThenMoveIntoZonePicksMarkerUp()
     {
         Settings.Marker[0] = 200;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
 
@@ -195,7 +183,7 @@ private slots:
     {
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 200;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
 
@@ -215,7 +203,7 @@ private slots:
         Settings.ViewFirst = 256;
         Settings.ViewWidth = 512;
         Settings.Marker[0] = 300; // column 44
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
         QVERIFY(MarkerDrawnAt(g, 44));
@@ -242,7 +230,7 @@ private slots:
     void markerDraggedInOneWindowShowsInTheOtherAfterItsTick()
     {
         Settings.Marker[0] = 200;
-        Frame fr(2);
+        OpenWindows fr(2);
         TFGraph *g1 = fr.w(0);
         TFGraph *g2 = fr.w(1);
         QCOMPARE(g1->windowTitle(), QStringLiteral("Вход 1"));
@@ -286,7 +274,7 @@ private slots:
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 900;
         Boxes boxes;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
 
@@ -329,7 +317,7 @@ private slots:
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 900;
         Boxes boxes;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
 
@@ -355,7 +343,7 @@ private slots:
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 900;
         Boxes boxes;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
 
@@ -388,7 +376,7 @@ private slots:
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 900;
         Boxes boxes;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
 
@@ -442,7 +430,7 @@ private slots:
         Settings.Marker[0] = 900; // column 450
         Settings.Marker[1] = 200; // column 100
         Boxes boxes;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
 
@@ -469,7 +457,7 @@ private slots:
     {
         Settings.Marker[0] = 0;
         Settings.Marker[1] = 1023;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
         QCOMPARE(Part<QWidget>(g, "PMark1")->cursor().shape(), Qt::DragMoveCursor);
@@ -522,7 +510,7 @@ private slots:
     void panelStepsShowTheCountAtTheMarker()
     {
         Settings.Marker[0] = 99;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
         WriteChannel(100, 1, 1234567);
@@ -535,7 +523,7 @@ private slots:
 
     void stripFeedbackAndHint()
     {
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         const QString vert = QStringLiteral("Изменение масштаба по вертикали.");
         const QString hor = QStringLiteral("Изменение масштаба по горизонтали.");
@@ -567,7 +555,7 @@ private slots:
     void verticalStripHalves()
     {
         Settings.ViewWidth = 512; // one channel per column
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
         WriteChannel(250, 1, 10);
@@ -631,7 +619,7 @@ private slots:
     {
         Settings.ChannelCount = 4096;
         Settings.ViewWidth = 4096;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
         const QPoint left(200, 410), right(450, 410);
@@ -708,7 +696,7 @@ private slots:
 
     void keysZoomAndPage()
     {
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
         QWidget *target = g->Plot().Image();
@@ -773,7 +761,7 @@ private slots:
         Settings.InputCount = 1;
         Settings.ChannelCount = 16384;
         Settings.ViewWidth = 512;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         Key(g->Plot().Image(), Qt::Key_PageUp);
         QCOMPARE(int(Settings.ViewWidth), 16384);
@@ -795,7 +783,7 @@ private slots:
     void keysChangeTheVerticalScale()
     {
         Settings.ViewWidth = 512;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
         WriteChannel(250, 1, 10);
@@ -841,7 +829,7 @@ private slots:
 
     void keysMoveMarkersByTheirRules()
     {
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
         QWidget *target = g->Plot().Image();
@@ -941,7 +929,7 @@ private slots:
     void otherKeysChangeNothingAndKeysReachTheFocusedControl()
     {
         Settings.Marker[0] = 200;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         ClearAndTick(fr);
         const QImage before = g->Plot().Raster().copy();

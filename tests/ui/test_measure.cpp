@@ -30,23 +30,29 @@ void WriteTriangle(int32_t input, int32_t first = 0)
         WriteChannel(first + i, input, counts[i]);
 }
 
+// The triangle with the markers on its first and last channel.
+void TriangleBetweenMarkers(int32_t input, int32_t first = 0)
+{
+    WriteTriangle(input, first);
+    Settings.Marker[0] = first;
+    Settings.Marker[1] = first + 8;
+}
+
 } // namespace
 
 class TestMeasure : public QObject {
     Q_OBJECT
 
-    TFRYV *frame = nullptr;
+    std::unique_ptr<ui_test::OpenWindows> frame;
     TFGraph *g = nullptr;
 
     // Opens a frame with `n` spectrum windows, empty spectra and the first
     // window active.
     void Open(int n)
     {
-        frame = ui_test::FrameWithWindows(n);
+        frame = std::make_unique<ui_test::OpenWindows>(n);
         std::memset(DataMemory, 0, sizeof DataMemory);
-        g = frame->SpectrumWindows().at(0);
-        frame->MdiArea->setActiveSubWindow(frame->MdiArea->subWindowList().at(0));
-        QApplication::processEvents();
+        g = frame->Activate(0);
     }
 
     void Shortcut(TFGraph *w, Qt::Key key) { QTest::keyClick(w, key, Qt::ControlModifier); }
@@ -89,9 +95,7 @@ private slots:
     void cleanup()
     {
         Platform::SetBoxAnswerer(nullptr);
-        if (frame)
-            ui_test::DisposeFrame(frame);
-        frame = nullptr;
+        frame.reset();
         g = nullptr;
         QLocale::setDefault(QLocale::c());
     }
@@ -117,7 +121,7 @@ private slots:
     {
         Open(1);
         QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
-        QCOMPARE(frame->MenuWindow(), g);
+        QCOMPARE((*frame)->MenuWindow(), g);
 
         Settings.LeftPeakEnergy = 661.66;
         Settings.RightPeakEnergy = 1005.0;
@@ -171,9 +175,7 @@ private slots:
     {
         Open(1);
         ui_test::Boxes boxes;
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
 
         g->NMeasPeak->trigger();
         Enter(g, 5, 0);
@@ -199,9 +201,7 @@ private slots:
         Open(1);
         ui_test::Boxes boxes;
         Settings.ChannelCount = 4096; // the percent is of the whole channel range
-        WriteTriangle(1, 100);
-        Settings.Marker[0] = 100;
-        Settings.Marker[1] = 108;
+        TriangleBetweenMarkers(1, 100);
 
         Shortcut(g, Qt::Key_M);
         Enter(g, 103, 50);
@@ -216,9 +216,7 @@ private slots:
     {
         Open(1);
         ui_test::Boxes boxes;
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         AnalysisState.EnergyDeviation = 7.5;
         AnalysisState.ChannelDeviation = 6.5;
         AnalysisState.NonlinearityPercent = 0.25;
@@ -244,9 +242,7 @@ private slots:
     {
         Open(1);
         ui_test::Boxes boxes;
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         AnalysisState.PeakCentroid = 99;
         AnalysisState.FwhmChannels = 99;
         AnalysisState.PeakEnergy = 99;
@@ -308,9 +304,7 @@ private slots:
     void equalCalibrationEnergiesGiveCodeThree()
     {
         Open(1);
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         Settings.LeftPeakEnergy = 100.0;
         Settings.RightPeakEnergy = 100.0;
         AnalysisState.PeakEnergy = 42.0;
@@ -384,11 +378,9 @@ private slots:
     void countsComeFromTheWindowsInput()
     {
         Open(2);
-        TFGraph *g2 = frame->SpectrumWindows().at(1);
+        TFGraph *g2 = frame->w(1);
         QCOMPARE(g2->InputNumber, 2);
-        WriteTriangle(2);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(2);
         {
             ui_test::Boxes boxes;
             g2->NMeasPeak->trigger();
@@ -412,9 +404,7 @@ private slots:
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
         Open(1);
         ui_test::Boxes boxes;
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         Shortcut(g, Qt::Key_M);
         Enter(g, 5, 0);
         ClickOK(g);
@@ -434,9 +424,7 @@ private slots:
         QLocale::setDefault(arabic);
         Open(1);
         ui_test::Boxes boxes;
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         Shortcut(g, Qt::Key_M);
         Enter(g, 5, 0);
         ClickCancel(g);
@@ -566,9 +554,7 @@ private slots:
     void measurementRunsBeforeCalibration()
     {
         Open(1);
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         for (int c = 10; c <= 20; ++c)
             WriteChannel(c, 1, 50);
         ui_test::Boxes boxes;

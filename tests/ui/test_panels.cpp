@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 using ui_test::Part;
 
@@ -23,22 +24,15 @@ constexpr double kSecond = 1.0 / 86400.0;
 class TestPanels : public QObject {
     Q_OBJECT
 
-    TFRYV *frame = nullptr;
+    std::unique_ptr<ui_test::OpenWindows> frame;
 
     // A frame with `n` spectrum windows, the first one active.
     TFGraph *Open(int n)
     {
-        frame = ui_test::FrameWithWindows(n);
-        return Activate(0);
+        frame = std::make_unique<ui_test::OpenWindows>(n);
+        return frame->Activate(0);
     }
-
-    TFGraph *Activate(int index)
-    {
-        TFGraph *g = frame->SpectrumWindows().at(index);
-        frame->MdiArea->setActiveSubWindow(frame->MdiArea->subWindowList().at(index));
-        QApplication::processEvents();
-        return g;
-    }
+    TFGraph *Activate(int index) { return frame->Activate(index); }
 
     // Replaces a spin editor's text by typing.
     static void TypeInto(QSpinBox *s, const QString &text)
@@ -85,14 +79,11 @@ private slots:
     void init()
     {
         ui_test::ResetProgram();
-        frame = nullptr;
     }
 
     void cleanup()
     {
-        if (frame)
-            ui_test::DisposeFrame(frame);
-        frame = nullptr;
+        frame.reset();
     }
 
     // ---------------------------------------------------------------------
@@ -561,16 +552,16 @@ private slots:
         TFGraph *g1 = Open(1);
         QVERIFY(!g1->NDriving->menuAction()->isEnabled());
         // Its title in the frame's bar does not open.
-        QMenuBar *bar = frame->menuBar();
+        QMenuBar *bar = (*frame)->menuBar();
         QVERIFY(bar->actions().contains(g1->NDriving->menuAction()));
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(g1->NDriving->menuAction()).center());
         QApplication::processEvents();
         QVERIFY(!g1->NDriving->isVisible());
         Settings.ParallelConversion = 1;
-        emit frame->MWind->aboutToShow();
-        frame->MNew->trigger();
+        emit (*frame)->MWind->aboutToShow();
+        (*frame)->MNew->trigger();
         QApplication::processEvents();
-        QCOMPARE(frame->SpectrumWindowCount(), 2);
+        QCOMPARE((*frame)->SpectrumWindowCount(), 2);
         TFGraph *g2 = Activate(1);
         QVERIFY(g2->NDriving->menuAction()->isEnabled());
         QVERIFY(bar->actions().contains(g2->NDriving->menuAction()));

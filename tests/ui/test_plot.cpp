@@ -404,7 +404,7 @@ private slots:
         QApplication::setPalette(dark);
         ResetProgram();
         Settings.Running[0] = 1;
-        TFRYV *f = FrameWithWindows(1);
+        OpenWindows f(1);
         TFGraph *w = f->SpectrumWindows()[0];
         w->NewTablo(1);
         w->TimerRisTimer();
@@ -419,7 +419,6 @@ private slots:
         }
         // the scales are drawn in the theme's text colour
         QCOMPARE(SurfacePixel(w, 80, 398), qRgb(230, 230, 230));
-        DisposeFrame(f);
         QApplication::setPalette(saved);
     }
 
@@ -429,14 +428,13 @@ private slots:
         QVERIFY(Part<QWidget>(g, "PIn3")->isVisibleTo(g));
         ResetProgram();
         Settings.InputCount = 1;
-        TFRYV *f1 = FrameWithWindows(1);
+        OpenWindows f1(1);
         TFGraph *one = f1->SpectrumWindows()[0];
         QVERIFY(!Part<QWidget>(one, "PIn2")->isVisibleTo(one));
         QVERIFY(!Part<QWidget>(one, "PIn3")->isVisibleTo(one));
         Elapsed[1] = 2;
         one->TimerRisTimer();
         QCOMPARE(Part<QLabel>(one, "LTime2")->text(), QString());
-        DisposeFrame(f1);
     }
 };
 
