@@ -395,6 +395,36 @@ private slots:
         QCOMPARE(Part<QLabel>(g, "LIntegralY")->geometry(), QRect(72, 4, 80, 13));
     }
 
+    void fieldsPaintWhatALabelPaints()
+    {
+        // The fields the refresh rewrites draw from glyphs looked up once:
+        // their pixels must be a plain label's, whatever the text.
+        const QStringList shortTexts{QStringLiteral("         0"), QStringLiteral("-2147483648"), QStringLiteral(" 7"),
+                                     QStringLiteral("0 - 00:00:00"), QStringLiteral("1:02:03 PM"), QStringLiteral("y=1")};
+        const QStringList longTexts{QStringLiteral("12345 - 23:59:59"), QStringLiteral("-9223372036854775807")};
+        auto *integral = Part<TTextLabel>(g, "LIntegralY");
+        auto *markerCount = Part<TTextLabel>(g, "LMarkY1");
+        for (TTextLabel *field : {Part<TTextLabel>(g, "LTime1"), markerCount, integral}) {
+            QLabel plain;
+            plain.setFont(field->font());
+            plain.setPalette(field->palette());
+            plain.setAutoFillBackground(true);
+            plain.setFixedSize(field->size());
+            QStringList texts = shortTexts;
+            if (field != integral) // that one draws a long text smaller
+                texts += longTexts;
+            for (const QString &text : texts) {
+                field->setText(text);
+                plain.setText(text);
+                QVERIFY2(field->grab().toImage() == plain.grab().toImage(), qPrintable(text));
+            }
+        }
+        markerCount->setText(QStringLiteral("  1234567890"));
+        QVERIFY(markerCount->PaintsFromGlyphs()); // the looked-up glyphs were really used
+        markerCount->setText(QStringLiteral("y=1"));
+        QVERIFY(!markerCount->PaintsFromGlyphs()); // a letter it does not hold: the label's own painting
+    }
+
     void fieldsReadableUnderADarkTheme()
     {
         const QPalette saved = QApplication::palette();

@@ -40,8 +40,11 @@ void TFitLabel::paintEvent(QPaintEvent *e)
 {
     const QRect area = contentsRect();
     QFont f = font();
-    if (QFontMetrics(f).horizontalAdvance(text()) <= area.width()) {
-        QLabel::paintEvent(e);
+    int advance = TextAdvance(text());
+    if (advance < 0)
+        advance = QFontMetrics(f).horizontalAdvance(text());
+    if (advance <= area.width()) {
+        TTextLabel::paintEvent(e);
         return;
     }
     // Step the pixel size down until every character fits.
@@ -134,7 +137,7 @@ void TFGraph::BuildStatusFields()
         if (i > 0)
             PIn[i]->hide();
         named(new QLabel(QStringLiteral("Вход %1 :").arg(i + 1), PIn[i]), QStringLiteral("LIn%1").arg(i + 1));
-        LTime[i] = field(named(new QLabel(PIn[i]), QStringLiteral("LTime%1").arg(i + 1)), false);
+        LTime[i] = field(named(new TTextLabel(PIn[i]), QStringLiteral("LTime%1").arg(i + 1)), false);
     }
 
     for (int k = 1; k <= 2; ++k) {

@@ -14,6 +14,7 @@
 #include "ui/graph/GraphPanels.h"
 #include "ui/graph/MarkerController.h"
 #include "ui/graph/PlotView.h"
+#include "ui/graph/TextLabel.h"
 
 #include <QAction>
 #include <QLabel>
@@ -27,10 +28,10 @@ class QTimer;
 void SetFieldColours(QWidget *w, bool white);
 
 // A label whose button presses go to a handler of the window.
-class TPressLabel : public QLabel {
+class TPressLabel : public TTextLabel {
     Q_OBJECT
 public:
-    using QLabel::QLabel;
+    using TTextLabel::TTextLabel;
 signals:
     void pressed(Qt::MouseButton button);
 
@@ -40,9 +41,9 @@ protected:
 
 // A field that shows all of its text: a text wider than the field is drawn
 // in a smaller font, left-aligned in the same place.
-class TFitLabel : public QLabel {
+class TFitLabel : public TTextLabel {
 public:
-    using QLabel::QLabel;
+    using TTextLabel::TTextLabel;
 
 protected:
     void paintEvent(QPaintEvent *e) override;
