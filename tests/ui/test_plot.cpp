@@ -395,6 +395,24 @@ private slots:
         QCOMPARE(Part<QLabel>(g, "LIntegralY")->geometry(), QRect(72, 4, 80, 13));
     }
 
+    void rasterDrawingLeavesOtherFormatsAlone()
+    {
+        // The drawing writes RGB32 pixels in place: an image of another
+        // format is left as it is rather than overwritten.
+        QImage gray(8, 8, QImage::Format_Grayscale8);
+        gray.fill(7);
+        const QImage grayBefore = gray.copy();
+        RasterLine(gray, 0, 0, 7, 7, Pen{});
+        RasterFillRect(gray, 0, 0, 8, 8, kPlotBlue);
+        QCOMPARE(gray, grayBefore);
+        QImage argb(PlotColumns, PlotHeight, QImage::Format_ARGB32);
+        argb.fill(0);
+        const QImage argbBefore = argb.copy();
+        const int32_t h[PlotColumns] = {};
+        DrawPlotColumns(argb, h, 0, PlotColumns - 1, true, kPlotWhite, kPlotBlue);
+        QCOMPARE(argb, argbBefore);
+    }
+
     void fieldsPaintWhatALabelPaints()
     {
         // The fields the refresh rewrites draw from glyphs looked up once:
