@@ -31,6 +31,13 @@ void ClearAndTick(const OpenWindows &fr)
         g->TimerRisTimer();
 }
 
+// The first window, after ClearAndTick.
+TFGraph *Cleared(const OpenWindows &fr)
+{
+    ClearAndTick(fr);
+    return fr.w(0);
+}
+
 bool IsMarkerPixel(QRgb c) { return c == kMarkerRed || c == kGreen; }
 
 // The marker line: rows 298, 296 .. 2 red (over white) or green (over
@@ -112,8 +119,7 @@ private slots:
         Settings.Marker[0] = 200; // column 100 with 1024 channels shown
         Settings.Marker[1] = 900; // column 450
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
         QVERIFY(MarkerDrawnAt(g, 100));
         QVERIFY(MarkerDrawnAt(g, 450));
 
@@ -145,8 +151,7 @@ private slots:
     {
         Settings.Marker[0] = 200;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
 
         Press(g, Qt::LeftButton, 150);
         Drag(g, 130); // not in a zone yet: nothing held
@@ -184,8 +189,7 @@ private slots:
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 200;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
 
         Press(g, Qt::LeftButton, 150);
         Drag(g, 101);
@@ -204,8 +208,7 @@ private slots:
         Settings.ViewWidth = 512;
         Settings.Marker[0] = 300; // column 44
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
         QVERIFY(MarkerDrawnAt(g, 44));
 
         Press(g, Qt::LeftButton, 10);
@@ -275,8 +278,7 @@ private slots:
         Settings.Marker[1] = 900;
         Boxes boxes;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
 
         Click(g, Qt::LeftButton, 300);
         QVERIFY(boxes.log().isEmpty());
@@ -318,8 +320,7 @@ private slots:
         Settings.Marker[1] = 900;
         Boxes boxes;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
 
         DoubleClick(g, 30); // left of marker 1
         DoubleClick(g, 500); // right of marker 2
@@ -344,8 +345,7 @@ private slots:
         Settings.Marker[1] = 900;
         Boxes boxes;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
 
         Click(g, Qt::RightButton, 300);
         QVERIFY(boxes.log().isEmpty());
@@ -377,8 +377,7 @@ private slots:
         Settings.Marker[1] = 900;
         Boxes boxes;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
 
         // A small movement between the presses.
         Hover(g, 299);
@@ -431,8 +430,7 @@ private slots:
         Settings.Marker[1] = 200; // column 100
         Boxes boxes;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
 
         for (int x : {102, 300, 448}) {
             Hover(g, x);
@@ -458,8 +456,7 @@ private slots:
         Settings.Marker[0] = 0;
         Settings.Marker[1] = 1023;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
         QCOMPARE(Part<QWidget>(g, "PMark1")->cursor().shape(), Qt::DragMoveCursor);
         QCOMPARE(Part<QWidget>(g, "PMark2")->cursor().shape(), Qt::DragMoveCursor);
         QCOMPARE(Part<QWidget>(g, "PMark1")->toolTip(), QStringLiteral("Изменение позиции маркера"));
@@ -511,8 +508,7 @@ private slots:
     {
         Settings.Marker[0] = 99;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
         WriteChannel(100, 1, 1234567);
         QTest::mouseClick(Part<QLabel>(g, "LMarkX1"), Qt::RightButton);
         QCOMPARE(Part<QLabel>(g, "LMarkX1")->text(), QStringLiteral(" 100"));
@@ -556,8 +552,7 @@ private slots:
     {
         Settings.ViewWidth = 512; // one channel per column
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
         WriteChannel(250, 1, 10);
         g->TimerRisTimer();
         auto barHeight = [g] {
@@ -620,8 +615,7 @@ private slots:
         Settings.ChannelCount = 4096;
         Settings.ViewWidth = 4096;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
         const QPoint left(200, 410), right(450, 410);
 
         // Zoom in from the whole spectrum down to 32, then it stays.
@@ -697,8 +691,7 @@ private slots:
     void keysZoomAndPage()
     {
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
         QWidget *target = g->Plot().Image();
 
         // Each zoom key redraws the scale and the plot, also when the width
@@ -784,8 +777,7 @@ private slots:
     {
         Settings.ViewWidth = 512;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
         WriteChannel(250, 1, 10);
         g->TimerRisTimer();
         QWidget *target = g->Plot().Image();
@@ -830,8 +822,7 @@ private slots:
     void keysMoveMarkersByTheirRules()
     {
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
         QWidget *target = g->Plot().Image();
 
         // W = 1024: coarse steps of 127 right and 128 left.
@@ -930,8 +921,7 @@ private slots:
     {
         Settings.Marker[0] = 200;
         OpenWindows fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        TFGraph *g = Cleared(fr);
         const QImage before = g->Plot().Raster().copy();
         const SettingsRecord saved = Settings;
         for (Qt::Key k : {Qt::Key_A, Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down, Qt::Key_F5,

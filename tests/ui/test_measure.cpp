@@ -72,6 +72,12 @@ class TestMeasure : public QObject {
         QCOMPARE(b.icon, Platform::Icon::NoIcon);
         QCOMPARE(b.buttons, Platform::Buttons::Ok);
     }
+    // The one box shown so far.
+    static void CheckOnlyBox(const ui_test::Boxes &boxes, const QString &caption, const QString &text)
+    {
+        QCOMPARE(boxes.log().size(), 1);
+        CheckBox(boxes.log().at(0), caption, text);
+    }
 
     // Installs an answerer that also notes whether the panel was visible
     // while each box was up.
@@ -181,8 +187,7 @@ private slots:
         Enter(g, 5, 0);
         ClickOK(g);
 
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kPeakCaption,
+        CheckOnlyBox(boxes, kPeakCaption,
                  QStringLiteral("Энергия:  5.00keV =4.00 кан.\rРазрешение: 3.00keV =3.00 кан.\r"
                                 "Нелинейность: -1.00keV =-1.00 кан.=-0.0977 %"));
         QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
@@ -206,8 +211,7 @@ private slots:
         Shortcut(g, Qt::Key_M);
         Enter(g, 103, 50);
         ClickOK(g);
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kPeakCaption,
+        CheckOnlyBox(boxes, kPeakCaption,
                  QStringLiteral("Энергия:  103.50keV =104.00 кан.\rРазрешение: 3.00keV =3.00 кан.\r"
                                 "Нелинейность: 0.50keV =0.50 кан.=0.0122 %"));
     }
@@ -226,8 +230,7 @@ private slots:
         Enter(g, 5, 0);
         ClickCancel(g);
 
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kPeakCaption,
+        CheckOnlyBox(boxes, kPeakCaption,
                  QStringLiteral("Энергия:  4.00keV =4.00 кан.\rРазрешение: 3.00keV =3.00 кан."));
         QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(AnalysisState.MeasurePending, uint8_t(0));
@@ -277,8 +280,7 @@ private slots:
             Shortcut(g, Qt::Key_M);
             Enter(g, 5, 0);
             ClickOK(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+            CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
             QCOMPARE(*seen, QList<bool>{false});
             QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
             QCOMPARE(AnalysisState.AnalysisFailed, uint8_t(0));
@@ -294,8 +296,7 @@ private slots:
             Settings.Marker[1] = 0;
             Shortcut(g, Qt::Key_M);
             ClickCancel(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kMarkersOutOfOrder);
+            CheckOnlyBox(boxes, kErrorCaption, kMarkersOutOfOrder);
             QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
             QCOMPARE(AnalysisState.AnalysisErrorCode, uint16_t(0));
         }
@@ -316,8 +317,7 @@ private slots:
             QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 100);
             Enter(g, 5, 0);
             ClickOK(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kCalibrationOutOfOrder);
+            CheckOnlyBox(boxes, kErrorCaption, kCalibrationOutOfOrder);
             QCOMPARE(*seen, QList<bool>{false});
             // The peak itself was measured; nothing was converted.
             QCOMPARE(AnalysisState.PeakCentroid, 4.0);
@@ -332,8 +332,7 @@ private slots:
             Settings.Marker[1] = 0;
             Shortcut(g, Qt::Key_M);
             ClickCancel(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kCalibrationOutOfOrder);
+            CheckOnlyBox(boxes, kErrorCaption, kCalibrationOutOfOrder);
         }
         // Centroids out of order with rising energies: code 3 as well.
         {
@@ -345,8 +344,7 @@ private slots:
             Settings.RightPeakCentroid = 15;
             Shortcut(g, Qt::Key_M);
             ClickOK(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kCalibrationOutOfOrder);
+            CheckOnlyBox(boxes, kErrorCaption, kCalibrationOutOfOrder);
         }
     }
 
@@ -368,8 +366,7 @@ private slots:
         Shortcut(g, Qt::Key_M);
         Enter(g, 2, 0);
         ClickOK(g);
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+        CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
         QCOMPARE(OutOfRangeChannelAccesses, outside);
         QCOMPARE(AnalysisState.PeakEnergy, 42.0);
         QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
@@ -394,8 +391,7 @@ private slots:
             g->NMeasPeak->trigger();
             Enter(g, 5, 0);
             ClickOK(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+            CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
         }
     }
 
@@ -408,8 +404,7 @@ private slots:
         Shortcut(g, Qt::Key_M);
         Enter(g, 5, 0);
         ClickOK(g);
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kPeakCaption,
+        CheckOnlyBox(boxes, kPeakCaption,
                  QStringLiteral("Энергия:  5,00keV =4,00 кан.\rРазрешение: 3,00keV =3,00 кан.\r"
                                 "Нелинейность: -1,00keV =-1,00 кан.=-0,0977 %"));
     }
@@ -428,8 +423,7 @@ private slots:
         Shortcut(g, Qt::Key_M);
         Enter(g, 5, 0);
         ClickCancel(g);
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kPeakCaption,
+        CheckOnlyBox(boxes, kPeakCaption,
                  QStringLiteral("Энергия:  4") + point + QStringLiteral("00keV =4") + point +
                      QStringLiteral("00 кан.\rРазрешение: 3") + point + QStringLiteral("00keV =3") + point +
                      QStringLiteral("00 кан."));
@@ -471,8 +465,7 @@ private slots:
         QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QVERIFY(qAbs(Settings.LeftPeakEnergy - 1332.05) < 1e-9);
         // The default region 10..20 holds no peak: the energy is stored anyway.
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+        CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
     }
 
     void leftThenRightThenOneOkStoresBoth()
@@ -510,8 +503,7 @@ private slots:
         Shortcut(g, Qt::Key_L);
         Enter(g, 30, 0);
         ClickOK(g);
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+        CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
         QCOMPARE(*seen, QList<bool>{true});
         QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(Settings.LeftPeakEnergy, 30.0);
@@ -526,8 +518,7 @@ private slots:
         Shortcut(g, Qt::Key_R);
         Enter(g, 900, 1);
         ClickOK(g);
-        QCOMPARE(again.log().size(), 1);
-        CheckBox(again.log().at(0), kErrorCaption, kMarkersOutOfOrder);
+        CheckOnlyBox(again, kErrorCaption, kMarkersOutOfOrder);
         QVERIFY(qAbs(Settings.RightPeakEnergy - 900.01) < 1e-9);
         QCOMPARE(Settings.RightPeakCentroid, 1005.0);
     }
@@ -586,8 +577,7 @@ private slots:
             ui_test::Boxes boxes;
             WriteChannel(15, 1, 110);
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kDnlCaption,
+            CheckOnlyBox(boxes, kDnlCaption,
                      QStringLiteral("Дифференциальная нелинейность\rпри наборе 111 в канале:\r"
                                     "СКЗ=2.849 %\rmax=9.009 %"));
         }
@@ -595,8 +585,7 @@ private slots:
             ui_test::Boxes boxes;
             WriteChannel(15, 1, 90);
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kDnlCaption,
+            CheckOnlyBox(boxes, kDnlCaption,
                      QStringLiteral("Дифференциальная нелинейность\rпри наборе 109 в канале:\r"
                                     "СКЗ=2.901 %\rmax=9.174 %"));
         }
@@ -613,8 +602,7 @@ private slots:
         {
             ui_test::Boxes boxes;
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kDnlCaption,
+            CheckOnlyBox(boxes, kDnlCaption,
                      QStringLiteral("Дифференциальная нелинейность\rпри наборе 121 в канале:\r"
                                     "СКЗ=0.000 %\rmax=0.000 %"));
         }
@@ -624,8 +612,7 @@ private slots:
             Settings.Marker[0] = 12;
             Settings.Marker[1] = 13;
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kDnlCaption,
+            CheckOnlyBox(boxes, kDnlCaption,
                      QStringLiteral("Дифференциальная нелинейность\rпри наборе 210 в канале:\r"
                                     "СКЗ=0.000 %\rmax=0.000 %"));
         }
@@ -638,8 +625,7 @@ private slots:
             for (int c = 10; c <= 20; ++c)
                 WriteChannel(c, 1, 200000000 * (c - 10));
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kDnlCaption,
+            CheckOnlyBox(boxes, kDnlCaption,
                      QStringLiteral("Дифференциальная нелинейность\rпри наборе 1100000000 в канале:\r"
                                     "СКЗ=0.000 %\rmax=0.000 %"));
         }
@@ -654,8 +640,7 @@ private slots:
         {
             ui_test::Boxes boxes; // all counts zero
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+            CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
             QCOMPARE(AnalysisState.AnalysisFailed, uint8_t(0));
             QCOMPARE(AnalysisState.AnalysisErrorCode, uint16_t(0));
         }
@@ -664,15 +649,13 @@ private slots:
             WriteChannel(10, 1, 500);
             Settings.Marker[1] = 10;
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kMarkersOutOfOrder);
+            CheckOnlyBox(boxes, kErrorCaption, kMarkersOutOfOrder);
         }
         {
             ui_test::Boxes boxes; // a marker beyond the channel range
             Settings.Marker[1] = 5000;
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+            CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
         }
         QCOMPARE(OutOfRangeChannelAccesses, outside);
     }
@@ -687,8 +670,7 @@ private slots:
         for (int c = 10; c <= 20; ++c)
             WriteChannel(c, 1, c == 15 ? 110 : 100);
         g->NDifNonLin->trigger();
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kDnlCaption,
+        CheckOnlyBox(boxes, kDnlCaption,
                  QStringLiteral("Дифференциальная нелинейность\rпри наборе 111 в канале:\r"
                                 "СКЗ=2,849 %\rmax=9,009 %"));
     }
@@ -707,8 +689,7 @@ private slots:
         AnalysisState.AnalysisFailed = 1;
         AnalysisState.AnalysisErrorCode = 3;
         g->Erri();
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kErrorCaption, kCalibrationOutOfOrder);
+        CheckOnlyBox(boxes, kErrorCaption, kCalibrationOutOfOrder);
         QCOMPARE(AnalysisState.AnalysisErrorCode, uint16_t(0));
     }
 };

@@ -33,6 +33,13 @@ class TestPanels : public QObject {
         return frame->Activate(0);
     }
     TFGraph *Activate(int index) { return frame->Activate(index); }
+    // One window with its exposure time panel open.
+    TFGraph *OpenTimePanel()
+    {
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
+        return g;
+    }
 
     // Replaces a spin editor's text by typing.
     static void TypeInto(QSpinBox *s, const QString &text)
@@ -104,8 +111,7 @@ private slots:
         Settings.ActOnAllInputs = 0;
         Settings.ExposurePreset[1] = 0.3;
         Settings.ExposurePreset[2] = 0.4;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
+        TFGraph *g = OpenTimePanel();
         QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 0);
         QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(21, 36, 0));
         Click(Part<QPushButton>(g, "BOKTime"));
@@ -119,8 +125,7 @@ private slots:
     void timePanel_wholeDays()
     {
         Settings.ExposurePreset[0] = 2.0;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
+        TFGraph *g = OpenTimePanel();
         QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 2);
         QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(0, 0, 0));
         Click(Part<QPushButton>(g, "BOKTime"));
@@ -130,8 +135,7 @@ private slots:
     void timePanel_largestEntry()
     {
         Settings.ActOnAllInputs = 0;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
+        TFGraph *g = OpenTimePanel();
         TypeInto(Part<QSpinBox>(g, "SpinEditDay"), QStringLiteral("100"));
         TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("235959"));
         QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(23, 59, 59));
@@ -143,8 +147,7 @@ private slots:
     {
         Settings.ActOnAllInputs = 0;
         Settings.ExposurePreset[0] = 150.5;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
+        TFGraph *g = OpenTimePanel();
         QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 100);
         QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(12, 0, 0));
         Click(Part<QPushButton>(g, "BOKTime"));
@@ -173,8 +176,7 @@ private slots:
         QFETCH(QTime, time);
         ui_test::Boxes boxes;
         Settings.ExposurePreset[0] = preset;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
+        TFGraph *g = OpenTimePanel();
         QVERIFY(Part<QWidget>(g, "PTimeSet")->isVisible());
         QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), days);
         QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), time);
@@ -187,8 +189,7 @@ private slots:
         Settings.ActOnAllInputs = 1;
         Settings.ActionInput = 1;
         Settings.ExposurePreset[2] = 0.125;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
+        TFGraph *g = OpenTimePanel();
         TypeInto(Part<QSpinBox>(g, "SpinEditDay"), QStringLiteral("3"));
         TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("060000"));
         Click(Part<QPushButton>(g, "BOKTime"));
@@ -223,8 +224,7 @@ private slots:
         Settings.ExposurePreset[0] = 0.1;
         Settings.ExposurePreset[1] = 0.6;
         Settings.ExposurePreset[2] = 0.3;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
+        TFGraph *g = OpenTimePanel();
         Part<QLabel>(g, "LIntegralY")->setText(QStringLiteral("1234"));
         TypeInto(Part<QSpinBox>(g, "SpinEditDay"), QStringLiteral("7"));
         TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("101010"));
@@ -239,8 +239,7 @@ private slots:
     void timePanel_reopeningReloads()
     {
         Settings.ExposurePreset[0] = 1.5;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
+        TFGraph *g = OpenTimePanel();
         TypeInto(Part<QSpinBox>(g, "SpinEditDay"), QStringLiteral("9"));
         TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("010203"));
         g->MTime->trigger();
@@ -263,8 +262,7 @@ private slots:
     void timePanel_isNotModal()
     {
         Settings.ParallelConversion = 1;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
+        TFGraph *g = OpenTimePanel();
         QVERIFY(!Part<QWidget>(g, "PTimeSet")->isWindow());
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         // The rest of the window stays usable and the panel stays up.
@@ -281,8 +279,7 @@ private slots:
         Settings.ActOnAllInputs = 0;
         Settings.ActionInput = 2;
         Settings.ExposurePreset[0] = 0.1;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
+        TFGraph *g = OpenTimePanel();
         TypeInto(Part<QSpinBox>(g, "SpinEditDay"), QStringLiteral("1"));
         TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("060000"));
         Click(Part<QPushButton>(g, "BOKTime"));
