@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -78,8 +79,11 @@ void BM_Tick(benchmark::State &state)
     for (int i = 0; i < subs.size(); ++i)
         subs[i]->move((i % 2) * 650, (i / 2) * 480); // side by side, nothing hidden
     const QList<TFGraph *> graphs = frame->SpectrumWindows();
-    for (TFGraph *g : graphs)
-        g->TimerRis->stop(); // the benchmark fires the timers
+    QList<QTimer *> timers;
+    for (TFGraph *g : graphs) {
+        timers.append(g->findChild<QTimer *>(QStringLiteral("TimerRis")));
+        timers.back()->stop(); // the benchmark fires the timers
+    }
 
     // Two data-memory images whose every channel differs.
     FillSpectra(windows, 0);
@@ -93,8 +97,8 @@ void BM_Tick(benchmark::State &state)
     }
 
     auto tick = [&] {
-        for (TFGraph *g : graphs)
-            QMetaObject::invokeMethod(g->TimerRis, "timeout", Qt::DirectConnection);
+        for (QTimer *t : timers)
+            QMetaObject::invokeMethod(t, "timeout", Qt::DirectConnection);
         QCoreApplication::processEvents();
     };
     for (int i = 0; i < 3; ++i) // settle: the first ticks draw everything
@@ -125,9 +129,9 @@ void BM_Tick(benchmark::State &state)
     if (changing && plotPaints < n * windows)
         state.SkipWithError("a tick with every channel changing painted no plot");
 
-    SpectrumWindowsMayClose = true;
+    TFGraph::SpectrumWindowsMayClose = true;
     delete frame;
-    SpectrumWindowsMayClose = false;
+    TFGraph::SpectrumWindowsMayClose = false;
 }
 
 BENCHMARK(BM_PlainRead64K)->Unit(benchmark::kMicrosecond);

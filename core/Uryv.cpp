@@ -1,5 +1,8 @@
 #include "core/Uryv.h"
 
+#include <bit>
+#include <iterator>
+
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -368,6 +371,70 @@ void KeepViewInChannelRange()
         else if (m > n - 1)
             m = n - 1;
     }
+}
+
+// ---------------------------------------------------------------------------
+// Device configurations
+
+namespace {
+// The one member of a set, or -1 when it holds none or several.
+int OnlyMember(uint8_t set)
+{
+    return std::has_single_bit(static_cast<unsigned>(set)) ? std::countr_zero(static_cast<unsigned>(set)) : -1;
+}
+} // namespace
+
+DeviceChoices DeviceChoicesFor(const SettingsRecord &r)
+{
+    DeviceChoices d;
+    for (const DeviceConfiguration &row : DeviceConfigurations)
+        if (row.InterfaceKind == r.InterfaceKind)
+            d.Types |= static_cast<uint8_t>(1u << row.ParallelConversion);
+    if (d.Types == 0)
+        return d;
+    d.Known = true;
+    // An interface with one conversion type has it marked whatever the
+    // record says; otherwise the record's type is.
+    const int onlyType = OnlyMember(d.Types);
+    const int type = onlyType >= 0 ? onlyType : (r.ParallelConversion != 0 ? 1 : 0);
+    d.MarkedType = type;
+    const DeviceConfiguration *rows[std::size(DeviceConfigurations)];
+    size_t n = 0;
+    for (const DeviceConfiguration &row : DeviceConfigurations)
+        if (row.InterfaceKind == r.InterfaceKind && row.ParallelConversion == type) {
+            rows[n++] = &row;
+            d.Inputs |= row.Inputs;
+        }
+    const int onlyInputs = OnlyMember(d.Inputs);
+    if (onlyInputs >= 0)
+        d.MarkedInputs = onlyInputs + 1;
+    else if (r.InputCount >= 1 && r.InputCount <= 3 && (d.Inputs >> (r.InputCount - 1)) & 1)
+        d.MarkedInputs = r.InputCount;
+    // The row that decides the channel counts: the only one of the type, or
+    // the one that takes the record's input count.
+    const DeviceConfiguration *row = n == 1 ? rows[0] : nullptr;
+    for (size_t i = 0; !row && i < n; ++i)
+        if (r.InputCount >= 1 && r.InputCount <= 3 && (rows[i]->Inputs >> (r.InputCount - 1)) & 1)
+            row = rows[i];
+    if (!row) {
+        d.TypesTouched = d.ChannelsTouched = false;
+        return d;
+    }
+    d.Channels = row->Channels;
+    for (int i = 2; i >= 0 && d.MarkedChannels < 0; --i)
+        if ((row->Channels >> i) & 1 && DeviceChannelCounts[i] == r.ChannelCount)
+            d.MarkedChannels = DeviceChannelCounts[i];
+    if (d.MarkedChannels < 0) {
+        if (row->KeepsOtherChannels) {
+            d.TypesTouched = false;
+        } else {
+            // A count the row does not take: its largest is marked.
+            for (int i = 2; i >= 0 && d.MarkedChannels < 0; --i)
+                if ((row->Channels >> i) & 1)
+                    d.MarkedChannels = DeviceChannelCounts[i];
+        }
+    }
+    return d;
 }
 
 // ---------------------------------------------------------------------------

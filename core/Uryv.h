@@ -151,6 +151,46 @@ extern bool MemoryInitPending;
 // nothing; the counter lets tests prove that no caller makes them.
 extern uint64_t OutOfRangeChannelAccesses;
 
+// ---------------------------------------------------------------------------
+// The device configurations the board allows, one row per interface and
+// conversion type (and, for ISA of the other type, per group of input
+// counts). Inputs and Channels are sets: bit i of Inputs stands for i + 1
+// inputs, bit i of Channels for DeviceChannelCounts[i]. An interface item of
+// the device menu sets the first row of its interface in one step.
+inline constexpr int32_t DeviceChannelCounts[3] = {1024, 4096, 16384};
+struct DeviceConfiguration {
+    int32_t InterfaceKind;
+    uint8_t ParallelConversion;
+    uint8_t Inputs;
+    uint8_t Channels;
+    // A channel count outside Channels is kept as it is (16384 left by the
+    // parallel type): the menu then marks no channel count and leaves the
+    // conversion type items alone.
+    bool KeepsOtherChannels;
+};
+inline constexpr DeviceConfiguration DeviceConfigurations[] = {
+    {0, 1, 0b001, 0b110, false}, // ISA, parallel: 1 input, 4K or 16K
+    {0, 0, 0b001, 0b010, true},  // ISA, other: 1 input, 4K
+    {0, 0, 0b110, 0b001, false}, // ISA, other: 2 or 3 inputs, 1K
+    {1, 0, 0b100, 0b001, false}, // PCI: 3 inputs, 1K
+    {2, 1, 0b001, 0b100, false}, // PCMCIA: 1 input, 16K
+    {3, 0, 0b100, 0b001, false}, // printer port: 3 inputs, 1K
+};
+
+// What the device menu offers for a settings record: the items enabled (as
+// sets, like the table's) and the one marked in each submenu (-1: its marks
+// stay as they are). Types: bit 0 other, bit 1 parallel; a marked type is
+// the ParallelConversion value. Known is false for an interface without a
+// row: the menu then changes nothing.
+struct DeviceChoices {
+    bool Known = false;
+    uint8_t Types = 0, Inputs = 0, Channels = 0;
+    bool TypesTouched = true;    // false: the type items keep their state
+    bool ChannelsTouched = true; // false: the channel items keep their state
+    int MarkedType = -1, MarkedInputs = -1, MarkedChannels = -1;
+};
+DeviceChoices DeviceChoicesFor(const SettingsRecord &r);
+
 // Offset of byte plane k of channel c of input n, or -1 where the current
 // configuration gives no place.
 int32_t PlaneOffset(int32_t c, int32_t n, int k);

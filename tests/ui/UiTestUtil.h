@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPushButton>
 #include <QtTest>
 
 namespace ui_test {
@@ -37,7 +38,6 @@ inline void ResetProgram()
 {
     ResetCoreState();
     ResetAnalysisState();
-    ResetGraphState();
     Settings = DefaultSettings();
     MemoryInitPending = true;
     Platform::BoxLog().clear();
@@ -68,12 +68,41 @@ inline constexpr const char *kLockedSettingsPath = "/proc/version";
 // Deletes a frame without the exit question and without writing settings.
 inline void DisposeFrame(TFRYV *frame)
 {
-    SpectrumWindowsMayClose = true;
+    TFGraph::SpectrumWindowsMayClose = true;
     SettingsFilePath = kLockedSettingsPath;
     delete frame;
-    SpectrumWindowsMayClose = false;
+    TFGraph::SpectrumWindowsMayClose = false;
 }
 
-inline QRgb PlotPixel(TFGraph *g, int x, int y) { return g->SpektrImage->Bitmap.pixel(x, y) | 0xFF000000u; }
+// A frame with `count` spectrum windows for one test case, disposed of when
+// the case ends, also when it fails halfway.
+struct OpenWindows {
+    TFRYV *frame;
+    explicit OpenWindows(int count) : frame(FrameWithWindows(count)) {}
+    ~OpenWindows() { DisposeFrame(frame); }
+    OpenWindows(const OpenWindows &) = delete;
+    OpenWindows &operator=(const OpenWindows &) = delete;
+    TFRYV *operator->() const { return frame; }
+    TFGraph *w(int i) const { return frame->SpectrumWindows().at(i); }
+    // Makes window i the active one, as a click on its title would.
+    TFGraph *Activate(int i) const
+    {
+        frame->MdiArea->setActiveSubWindow(frame->MdiArea->subWindowList().at(i));
+        QApplication::processEvents();
+        return w(i);
+    }
+};
+
+inline QRgb PlotPixel(TFGraph *g, int x, int y) { return g->Plot().Raster().pixel(x, y) | 0xFF000000u; }
+
+// A control of a window by its object name; the test stops when there is
+// none of that name and type.
+template <typename T = QWidget> T *Part(QObject *window, const char *name)
+{
+    T *w = window->findChild<T *>(QString::fromLatin1(name));
+    if (!w)
+        qFatal("no control %s", name);
+    return w;
+}
 
 } // namespace ui_test

@@ -372,13 +372,13 @@ private slots:
         Boxes boxes;
         // The windows menu filled the memory: full-height bars everywhere.
         QCOMPARE(PlotPixel(g1, 10, 150), kPlotBlue);
-        const QImage before = g1->SpektrImage->Bitmap.copy();
+        const QImage before = g1->Plot().Raster().copy();
         const QString path = Tmp(QStringLiteral("zero.spe"));
         WriteBytes(path, QByteArray(4 * 1024, '\0'));
         Read(g1, path);
         QVERIFY(boxes.log().isEmpty());
         QCOMPARE(ReadChannel(10, 1), 0);
-        QVERIFY(g1->SpektrImage->Bitmap == before);
+        QVERIFY(g1->Plot().Raster() == before);
         g1->TimerRisTimer();
         QCOMPARE(PlotPixel(g1, 10, 150), kPlotWhite);
     }
@@ -619,7 +619,7 @@ private slots:
             return QImage(prefix + QStringLiteral(".png")).convertToFormat(QImage::Format_RGB32);
         };
         const QImage plain = render(QStringLiteral("plain"));
-        g1->PTimeSet->show();
+        Part<QWidget>(g1, "PTimeSet")->show();
         const QImage withPanel = render(QStringLiteral("panel"));
         QVERIFY(boxes.log().isEmpty());
         QVERIFY(!plain.isNull() && plain.size() == withPanel.size());
@@ -706,8 +706,8 @@ private slots:
         Settings.Marker[1] = 1023;
         g1->TimerRisTimer();
         g2->TimerRisTimer();
-        const QString integral1 = g1->LIntegralY->text();
-        const QString integral2 = g2->LIntegralY->text();
+        const QString integral1 = Part<QLabel>(g1, "LIntegralY")->text();
+        const QString integral2 = Part<QLabel>(g2, "LIntegralY")->text();
         QVERIFY(integral1 != integral2);
 
         Platform::BoxLog().clear();
@@ -718,7 +718,7 @@ private slots:
                 sizeInFirstBox = PrintSnapshot.size() == 1024;
                 frozenInFirstBox = DataFromMemory == 0 && Counts(g2->InputNumber) == in1;
                 g2->TimerRisTimer(); // the refresh goes on under the box
-                otherWindowIntegral = g2->LIntegralY->text();
+                otherWindowIntegral = Part<QLabel>(g2, "LIntegralY")->text();
             } else {
                 stillFrozenInSecondBox = DataFromMemory == 0 && Counts(2) == in1;
             }
@@ -747,7 +747,7 @@ private slots:
         QCOMPARE(PrintSnapshot.capacity(), size_t(0));
         QVERIFY(Counts(2) == in2);
         g2->TimerRisTimer();
-        QCOMPARE(g2->LIntegralY->text(), integral2);
+        QCOMPARE(Part<QLabel>(g2, "LIntegralY")->text(), integral2);
     }
 
     void lptCancelledPrintStillShowsBothBoxes()

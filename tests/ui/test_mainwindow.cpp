@@ -87,7 +87,7 @@ private slots:
 
     void threeWindowsThenNewIsDisabled()
     {
-        TFRYV *f = FrameWithWindows(3);
+        OpenWindows f(3);
         const auto windows = f->SpectrumWindows();
         QCOMPARE(windows.size(), 3);
         QCOMPARE(windows[0]->windowTitle(), QStringLiteral("Вход 1"));
@@ -102,14 +102,13 @@ private slots:
             QVERIFY(a->isEnabled());
         QVERIFY(f->MStart->menuAction()->isEnabled());
         QVERIFY(f->MClear->isEnabled());
-        QCOMPARE(BarCaptions(f), (QStringList{"&Окна", "&Файл", "&Время", "&Старт", "О&чистить", "&Действие",
+        QCOMPARE(BarCaptions(f.frame), (QStringList{"&Окна", "&Файл", "&Время", "&Старт", "О&чистить", "&Действие",
                                               "У&правление", "&Измерение", "&Устройство", "&Помощь"}));
-        DisposeFrame(f);
     }
 
     void activeWindowMenusJoinTheBarAndStayWithoutFocus()
     {
-        TFRYV *f = FrameWithWindows(2);
+        OpenWindows f(2);
         const auto windows = f->SpectrumWindows();
         auto subs = f->MdiArea->subWindowList(QMdiArea::CreationOrder);
         f->MdiArea->setActiveSubWindow(subs[0]);
@@ -124,12 +123,11 @@ private slots:
         QCOMPARE(f->MenuWindow(), windows[1]);
         QVERIFY(f->menuBar()->actions().contains(windows[1]->MTime));
         QCOMPARE(f->menuBar()->actions().size(), 10);
-        DisposeFrame(f);
     }
 
     void oneWindowKeepsArrangingDisabled()
     {
-        TFRYV *f = FrameWithWindows(1);
+        OpenWindows f(1);
         for (QAction *a : {f->MCascade, f->MHor, f->MVert, f->MIcons})
             QVERIFY(!a->isEnabled());
         QVERIFY(f->MCloseAll->isEnabled());
@@ -137,12 +135,11 @@ private slots:
         f->MNew->trigger();
         for (QAction *a : {f->MCascade, f->MHor, f->MVert, f->MIcons})
             QVERIFY(a->isEnabled());
-        DisposeFrame(f);
     }
 
     void closeAllMinimisesAndKeepsCounting()
     {
-        TFRYV *f = FrameWithWindows(3);
+        OpenWindows f(3);
         f->MCloseAll->trigger();
         QApplication::processEvents();
         const auto subs = f->MdiArea->subWindowList();
@@ -155,13 +152,12 @@ private slots:
         TFGraph *g = f->SpectrumWindows()[0];
         Settings.Running[0] = 1;
         g->TimerRisTimer();
-        QCOMPARE(g->LTime1->palette().color(QPalette::Window), QColor(Qt::white));
-        DisposeFrame(f);
+        QCOMPARE(Part<QLabel>(g, "LTime1")->palette().color(QPalette::Window), QColor(Qt::white));
     }
 
     void tilingAndCascadeKeepWindowsUsable()
     {
-        TFRYV *f = FrameWithWindows(3);
+        OpenWindows f(3);
         f->MHorClick();
         auto subs = f->MdiArea->subWindowList(QMdiArea::CreationOrder);
         const int w = f->MdiArea->viewport()->width();
@@ -191,7 +187,6 @@ private slots:
         }
         QCOMPARE(f->MdiArea->activeSubWindow(), subs[0]);
         QVERIFY(subs[0]->isAncestorOf(f->MdiArea->viewport()->childAt(subs[0]->geometry().center())));
-        DisposeFrame(f);
     }
 
     void shortcutsActOnlyWhenTheirMenusAreEnabled()
@@ -228,42 +223,40 @@ private slots:
 
     void realKeyPressGoesThroughTheDispatcher()
     {
-        TFRYV *f = FrameWithWindows(1);
+        OpenWindows f(1);
         TFGraph *g = f->SpectrumWindows()[0];
-        QTest::keyClick(g->BGistogramm, Qt::Key_S, Qt::ControlModifier);
+        QTest::keyClick(Part<QPushButton>(g, "BGistogramm"), Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(Settings.Running[0], 1);
         QCOMPARE(Settings.Running[1], 1);
-        DisposeFrame(f);
     }
 
     void everyKeyIsSeenOnceWhereverItLands()
     {
-        TFRYV *f = FrameWithWindows(1);
+        OpenWindows f(1);
         TFGraph *g = f->SpectrumWindows()[0];
-        g->PTimeSet->show();
+        Part<QWidget>(g, "PTimeSet")->show();
         // a key taken by a child editor, then keys to the window and its parents
-        g->SpinEditDay->selectAll();
-        QTest::keyClick(g->SpinEditDay, Qt::Key_5);
-        QCOMPARE(g->SpinEditDay->value(), 5); // typed once, not twice
+        Part<QSpinBox>(g, "SpinEditDay")->selectAll();
+        QTest::keyClick(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_5);
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 5); // typed once, not twice
         QTest::keyClick(g, Qt::Key_Insert);
         QCOMPARE(Settings.ShowHints, 0);
-        QTest::keyClick(g->BGistogramm, Qt::Key_Insert);
+        QTest::keyClick(Part<QPushButton>(g, "BGistogramm"), Qt::Key_Insert);
         QCOMPARE(Settings.ShowHints, 1);
         QTest::keyClick(g, Qt::Key_Insert);
         QCOMPARE(Settings.ShowHints, 0);
-        QTest::keyClick(g->SpinEditDay, Qt::Key_Insert);
+        QTest::keyClick(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_Insert);
         QCOMPARE(Settings.ShowHints, 1);
         // a plain key that is no shortcut still reaches the editor
-        QTest::keyClick(g->SpinEditDay, Qt::Key_Backspace);
-        QTest::keyClick(g->SpinEditDay, Qt::Key_7);
-        QCOMPARE(g->SpinEditDay->value(), 7);
+        QTest::keyClick(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_Backspace);
+        QTest::keyClick(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_7);
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 7);
         // and the window previews it: Page Down zooms in once, not twice
         Settings.ViewWidth = 1024;
-        QTest::keyClick(g->SpinEditDay, Qt::Key_PageDown);
+        QTest::keyClick(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_PageDown);
         QCOMPARE(Settings.ViewWidth, 512);
         QTest::keyClick(g, Qt::Key_PageDown);
         QCOMPARE(Settings.ViewWidth, 256);
-        DisposeFrame(f);
     }
 
     void actionMenuFollowsInputCount()
@@ -313,19 +306,18 @@ private slots:
     void runningInputStartsTheTimerOnlyWithTheFirstWindow()
     {
         Settings.Running[0] = 1;
-        TFRYV *f = FrameWithWindows(0);
+        OpenWindows f(0);
         QVERIFY(!f->TimerExp->isActive());
         Open(f->MWind);
         QVERIFY(!f->TimerExp->isActive());
         f->MNew->trigger();
         QVERIFY(f->TimerExp->isActive());
-        DisposeFrame(f);
     }
 
     void clearAsksFirst()
     {
         Boxes boxes;
-        TFRYV *f = FrameWithWindows(1);
+        OpenWindows f(1);
         QCOMPARE(ReadChannel(3, 1), 16843009);
         boxes.script = {Platform::Answer::No};
         f->MClear->trigger();
@@ -354,7 +346,6 @@ private slots:
         f->MClear->trigger();
         QCOMPARE(ReadChannel(3, 1), 0);
         QCOMPARE(ReadChannel(3, 3), 0);
-        DisposeFrame(f);
     }
 
     void deviceMenuMarksAndEnabledStates()
@@ -411,6 +402,11 @@ private slots:
         Settings.ChannelCount = 16384;
         f.MIn1->trigger();
         QCOMPARE(Settings.ChannelCount, 16384);
+        // the menu then offers 4K only and leaves the type items as they were
+        f.NTypePar->setEnabled(false);
+        Open(f.MDevice);
+        QVERIFY(f.M4K->isChecked() && f.M4K->isEnabled() && !f.M16K->isEnabled());
+        QVERIFY(!f.NTypePar->isEnabled() && f.NTyprOther->isChecked());
 
         // PCI
         f.MPCI->trigger();
@@ -439,7 +435,7 @@ private slots:
 
     void channelCountShrinkKeepsViewAndMarkersInRange()
     {
-        TFRYV *f = FrameWithWindows(1);
+        OpenWindows f(1);
         f->MPCMCIA->trigger();
         Settings.ViewWidth = 16384;
         Settings.ViewFirst = 0;
@@ -458,7 +454,6 @@ private slots:
         g->TimerRisTimer();
         QCOMPARE(OutOfRangeChannelAccesses, quint64(0));
         QCOMPARE(Settings.ViewFirst, 0);
-        DisposeFrame(f);
     }
 
     void hintsSwitchTwice()
@@ -565,7 +560,7 @@ private slots:
         Platform::SetUpApplication(*qApp);
         QLocale::setDefault(QLocale::c());
         QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("ryv_demo"));
-        TFRYV *f = FrameWithWindows(1);
+        OpenWindows f(1);
         const QColor blue(0x1f, 0x4f, 0xd8); // the icon's histogram
         QCOMPARE(f->windowIcon().pixmap(32, 32).toImage().pixelColor(16, 20), blue);
         QCOMPARE(f->MdiArea->subWindowList()[0]->windowIcon().pixmap(32, 32).toImage().pixelColor(16, 20), blue);
@@ -580,7 +575,6 @@ private slots:
         });
         QVERIFY(!f->close());
         qDeleteAll(qApp->findChildren<QTranslator *>());
-        DisposeFrame(f);
         QCOMPARE(yes, QStringLiteral("&Да"));
         QCOMPARE(no, QStringLiteral("&Нет"));
     }

@@ -22,25 +22,20 @@ const QString kLeftCaption = QStringLiteral("Левый калибровочны
 const QString kRightCaption = QStringLiteral("Правый калибровочный пик");
 
 // A frame that is disposed of at the end of the test, however it ends.
-struct Frame {
-    TFRYV *f;
-    explicit Frame(int windows) : f(FrameWithWindows(windows))
-    {
-        // Wholly on the screen, so that pointer moves without a button
-        // reach every point of the windows.
-        f->move(0, 0);
-        QApplication::processEvents();
-    }
-    ~Frame() { DisposeFrame(f); }
-    TFGraph *w(int i) const { return f->SpectrumWindows().at(i); }
-};
 
 // Empty spectra, every window redrawn by its refresh tick.
-void ClearAndTick(const Frame &fr)
+void ClearAndTick(const OpenWindows &fr)
 {
     std::memset(DataMemory, 0, sizeof DataMemory);
-    for (TFGraph *g : fr.f->SpectrumWindows())
+    for (TFGraph *g : fr->SpectrumWindows())
         g->TimerRisTimer();
+}
+
+// The first window, after ClearAndTick.
+TFGraph *Cleared(const OpenWindows &fr)
+{
+    ClearAndTick(fr);
+    return fr.w(0);
 }
 
 bool IsMarkerPixel(QRgb c) { return c == kMarkerRed || c == kGreen; }
@@ -65,13 +60,13 @@ bool NoMarkerAt(TFGraph *g, int col)
 
 // Pointer over the plot without a button: a real move through the window
 // system to the control under the pointer.
-void Hover(TFGraph *g, int x, int y = kRow) { QTest::mouseMove(g->SpektrImage, QPoint(x, y)); }
+void Hover(TFGraph *g, int x, int y = kRow) { QTest::mouseMove(g->Plot().Image(), QPoint(x, y)); }
 
-void Press(TFGraph *g, Qt::MouseButton b, int x) { QTest::mousePress(g->SpektrImage, b, {}, QPoint(x, kRow)); }
-void Release(TFGraph *g, Qt::MouseButton b, int x) { QTest::mouseRelease(g->SpektrImage, b, {}, QPoint(x, kRow)); }
+void Press(TFGraph *g, Qt::MouseButton b, int x) { QTest::mousePress(g->Plot().Image(), b, {}, QPoint(x, kRow)); }
+void Release(TFGraph *g, Qt::MouseButton b, int x) { QTest::mouseRelease(g->Plot().Image(), b, {}, QPoint(x, kRow)); }
 // Movement while a button is held: the plot keeps receiving it, also
 // outside its own area.
-void Drag(TFGraph *g, int x) { QTest::mouseMove(g->SpektrImage, QPoint(x, kRow)); }
+void Drag(TFGraph *g, int x) { QTest::mouseMove(g->Plot().Image(), QPoint(x, kRow)); }
 void Click(TFGraph *g, Qt::MouseButton b, int x)
 {
     Press(g, b, x);
@@ -81,7 +76,7 @@ void Click(TFGraph *g, Qt::MouseButton b, int x)
 void DoubleClick(TFGraph *g, int x)
 {
     Click(g, Qt::LeftButton, x);
-    QTest::mouseDClick(g->SpektrImage, Qt::LeftButton, {}, QPoint(x, kRow));
+    QTest::mouseDClick(g->Plot().Image(), Qt::LeftButton, {}, QPoint(x, kRow));
     Release(g, Qt::LeftButton, x);
 }
 
@@ -94,7 +89,7 @@ void SurfacePress(TFGraph *g, Qt::MouseButton b, int x, int y)
 
 void Key(QWidget *w, Qt::Key key, Qt::KeyboardModifiers mods = {}) { QTest::keyClick(w, key, mods); }
 
-Qt::CursorShape Shape(TFGraph *g) { return g->SpektrImage->cursor().shape(); }
+Qt::CursorShape Shape(TFGraph *g) { return g->Plot().Image()->cursor().shape(); }
 
 } // namespace
 
@@ -123,32 +118,31 @@ private slots:
     {
         Settings.Marker[0] = 200; // column 100 with 1024 channels shown
         Settings.Marker[1] = 900; // column 450
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
         QVERIFY(MarkerDrawnAt(g, 100));
         QVERIFY(MarkerDrawnAt(g, 450));
 
         for (int x : {99, 100, 101, 449, 450, 451}) {
             Hover(g, x);
             QCOMPARE(Shape(g), Qt::DragMoveCursor);
-            QCOMPARE(g->SpektrImage->toolTip(), kDragHint);
+            QCOMPARE(g->Plot().Image()->toolTip(), kDragHint);
         }
         for (int x : {102, 300, 448}) {
             Hover(g, x);
             QCOMPARE(Shape(g), Qt::PointingHandCursor);
-            QCOMPARE(g->SpektrImage->toolTip(), kPeakHint);
+            QCOMPARE(g->Plot().Image()->toolTip(), kPeakHint);
         }
         for (int x : {98, 20, 452, 511}) {
             Hover(g, x);
             QCOMPARE(Shape(g), Qt::ArrowCursor);
-            QCOMPARE(g->SpektrImage->toolTip(), QString());
+            QCOMPARE(g->Plot().Image()->toolTip(), QString());
         }
         // A press switches the hint off.
         Hover(g, 100);
-        QCOMPARE(g->SpektrImage->toolTip(), kDragHint);
+        QCOMPARE(g->Plot().Image()->toolTip(), kDragHint);
         Press(g, Qt::MiddleButton, 100);
-        QCOMPARE(g->SpektrImage->toolTip(), QString());
+        QCOMPARE(g->Plot().Image()->toolTip(), QString());
         Release(g, Qt::MiddleButton, 100);
         QCOMPARE(Settings.Marker[0], 200);
     }
@@ -156,22 +150,21 @@ private slots:
     void pressElsewhereThenMoveIntoZonePicksMarkerUp()
     {
         Settings.Marker[0] = 200;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
 
         Press(g, Qt::LeftButton, 150);
         Drag(g, 130); // not in a zone yet: nothing held
-        QCOMPARE(AwaitingGrab, uint8_t(1));
+        QCOMPARE(g->Markers().State().AwaitingGrab, uint8_t(1));
         Drag(g, 100); // into marker 1's zone: picked up, not moved
-        QCOMPARE(AwaitingGrab, uint8_t(0));
-        QCOMPARE(DraggedMarker, 1);
+        QCOMPARE(g->Markers().State().AwaitingGrab, uint8_t(0));
+        QCOMPARE(g->Markers().State().DraggedMarker, 1);
         QCOMPARE(Settings.Marker[0], 200);
         QVERIFY(MarkerDrawnAt(g, 100));
 
         Drag(g, 120); // moves it: one column right of the pointer
         QCOMPARE(Settings.Marker[0], 242);
-        QCOMPARE(g->LMarkX1->text(), QStringLiteral(" 242"));
+        QCOMPARE(Part<QLabel>(g, "LMarkX1")->text(), QStringLiteral(" 242"));
         QVERIFY(NoMarkerAt(g, 100));
         QVERIFY(MarkerDrawnAt(g, 121));
 
@@ -180,8 +173,8 @@ private slots:
         QVERIFY(NoMarkerAt(g, 121));
         QVERIFY(MarkerDrawnAt(g, 61));
         Release(g, Qt::LeftButton, 60);
-        QCOMPARE(AwaitingGrab, uint8_t(1));
-        QCOMPARE(LeftButtonDown, uint8_t(0));
+        QCOMPARE(g->Markers().State().AwaitingGrab, uint8_t(1));
+        QCOMPARE(g->Markers().State().LeftButtonDown, uint8_t(0));
 
         // Without a button the marker stays where it is.
         Hover(g, 300);
@@ -195,13 +188,12 @@ private slots:
     {
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 200;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
 
         Press(g, Qt::LeftButton, 150);
         Drag(g, 101);
-        QCOMPARE(DraggedMarker, 1);
+        QCOMPARE(g->Markers().State().DraggedMarker, 1);
         Drag(g, 140);
         Release(g, Qt::LeftButton, 140);
         QCOMPARE(Settings.Marker[0], 282);
@@ -215,17 +207,16 @@ private slots:
         Settings.ViewFirst = 256;
         Settings.ViewWidth = 512;
         Settings.Marker[0] = 300; // column 44
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
         QVERIFY(MarkerDrawnAt(g, 44));
 
         Press(g, Qt::LeftButton, 10);
         Drag(g, 44);
-        QCOMPARE(DraggedMarker, 1);
+        QCOMPARE(g->Markers().State().DraggedMarker, 1);
         Drag(g, 700); // past the right edge
         QCOMPARE(Settings.Marker[0], 256 + 512 - 1);
-        QCOMPARE(g->LMarkX1->text(), QStringLiteral(" 767"));
+        QCOMPARE(Part<QLabel>(g, "LMarkX1")->text(), QStringLiteral(" 767"));
         QVERIFY(MarkerDrawnAt(g, 511));
         Drag(g, 5000);
         QCOMPARE(Settings.Marker[0], 767);
@@ -242,7 +233,7 @@ private slots:
     void markerDraggedInOneWindowShowsInTheOtherAfterItsTick()
     {
         Settings.Marker[0] = 200;
-        Frame fr(2);
+        OpenWindows fr(2);
         TFGraph *g1 = fr.w(0);
         TFGraph *g2 = fr.w(1);
         QCOMPARE(g1->windowTitle(), QStringLiteral("Вход 1"));
@@ -274,9 +265,9 @@ private slots:
         QCOMPARE(PlotPixel(g2, 150, 297), kPlotBlue);
         QCOMPARE(PlotPixel(g2, 150, 1), kPlotWhite); // above the bar: red dots on white
         QCOMPARE(PlotPixel(g2, 150, 0), kPlotWhite);
-        QCOMPARE(g2->LMarkX1->text(), QStringLiteral(" 300"));
-        QCOMPARE(g2->LMarkY1->text(), QStringLiteral("      1000"));
-        QCOMPARE(g1->LMarkY1->text(), QStringLiteral("         0"));
+        QCOMPARE(Part<QLabel>(g2, "LMarkX1")->text(), QStringLiteral(" 300"));
+        QCOMPARE(Part<QLabel>(g2, "LMarkY1")->text(), QStringLiteral("      1000"));
+        QCOMPARE(Part<QLabel>(g1, "LMarkY1")->text(), QStringLiteral("         0"));
     }
 
     // --------------------------------------------------------- calibration
@@ -286,9 +277,8 @@ private slots:
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 900;
         Boxes boxes;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
 
         Click(g, Qt::LeftButton, 300);
         QVERIFY(boxes.log().isEmpty());
@@ -303,7 +293,7 @@ private slots:
         QCOMPARE(Settings.LeftPeakFrom, 200);
         QCOMPARE(Settings.LeftPeakTo, 900);
         QCOMPARE(Settings.RightPeakFrom, 1000);
-        QCOMPARE(LeftDoubleClicked, uint8_t(0));
+        QCOMPARE(g->Markers().State().LeftDoubleClicked, uint8_t(0));
 
         // The fixation is used up: a later single click shows nothing.
         Click(g, Qt::LeftButton, 300);
@@ -329,14 +319,13 @@ private slots:
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 900;
         Boxes boxes;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
 
         DoubleClick(g, 30); // left of marker 1
         DoubleClick(g, 500); // right of marker 2
         QVERIFY(boxes.log().isEmpty());
-        QCOMPARE(LeftDoubleClicked, uint8_t(1));
+        QCOMPARE(g->Markers().State().LeftDoubleClicked, uint8_t(1));
         // A right release between the markers does not complete the left gesture.
         Click(g, Qt::RightButton, 300);
         QVERIFY(boxes.log().isEmpty());
@@ -355,9 +344,8 @@ private slots:
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 900;
         Boxes boxes;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
 
         Click(g, Qt::RightButton, 300);
         QVERIFY(boxes.log().isEmpty());
@@ -370,8 +358,8 @@ private slots:
         QCOMPARE(Settings.RightPeakFrom, 200);
         QCOMPARE(Settings.RightPeakTo, 900);
         QCOMPARE(Settings.LeftPeakFrom, 10);
-        QCOMPARE(RightFirstPress, uint8_t(0));
-        QCOMPARE(RightSecondPress, uint8_t(0));
+        QCOMPARE(g->Markers().State().RightFirstPress, uint8_t(0));
+        QCOMPARE(g->Markers().State().RightSecondPress, uint8_t(0));
 
         // The count starts again: one more right click shows nothing.
         Settings.Marker[1] = 800;
@@ -388,16 +376,15 @@ private slots:
         Settings.Marker[0] = 200;
         Settings.Marker[1] = 900;
         Boxes boxes;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
 
         // A small movement between the presses.
         Hover(g, 299);
         Click(g, Qt::RightButton, 299);
-        QCOMPARE(RightFirstPress, uint8_t(1));
+        QCOMPARE(g->Markers().State().RightFirstPress, uint8_t(1));
         Hover(g, 300);
-        QCOMPARE(RightFirstPress, uint8_t(0));
+        QCOMPARE(g->Markers().State().RightFirstPress, uint8_t(0));
         Click(g, Qt::RightButton, 300);
         QVERIFY(boxes.log().isEmpty());
 
@@ -421,7 +408,7 @@ private slots:
         Click(g, Qt::RightButton, 41);
         Click(g, Qt::RightButton, 41);
         QVERIFY(boxes.log().isEmpty());
-        QCOMPARE(RightSecondPress, uint8_t(1)); // only a fixation clears it
+        QCOMPARE(g->Markers().State().RightSecondPress, uint8_t(1)); // only a fixation clears it
         QCOMPARE(Settings.RightPeakFrom, 1000);
         QCOMPARE(Settings.RightPeakTo, 1010);
 
@@ -442,14 +429,13 @@ private slots:
         Settings.Marker[0] = 900; // column 450
         Settings.Marker[1] = 200; // column 100
         Boxes boxes;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
 
         for (int x : {102, 300, 448}) {
             Hover(g, x);
             QCOMPARE(Shape(g), Qt::ArrowCursor); // no hand region
-            QCOMPARE(g->SpektrImage->toolTip(), QString());
+            QCOMPARE(g->Plot().Image()->toolTip(), QString());
         }
         for (int x : {0, 100, 101, 102, 300, 449, 450, 511}) {
             DoubleClick(g, x);
@@ -469,28 +455,27 @@ private slots:
     {
         Settings.Marker[0] = 0;
         Settings.Marker[1] = 1023;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
-        QCOMPARE(g->PMark1->cursor().shape(), Qt::DragMoveCursor);
-        QCOMPARE(g->PMark2->cursor().shape(), Qt::DragMoveCursor);
-        QCOMPARE(g->PMark1->toolTip(), QStringLiteral("Изменение позиции маркера"));
-        QCOMPARE(g->PMark2->toolTip(), QStringLiteral("Изменение позиции маркера"));
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
+        QCOMPARE(Part<QWidget>(g, "PMark1")->cursor().shape(), Qt::DragMoveCursor);
+        QCOMPARE(Part<QWidget>(g, "PMark2")->cursor().shape(), Qt::DragMoveCursor);
+        QCOMPARE(Part<QWidget>(g, "PMark1")->toolTip(), QStringLiteral("Изменение позиции маркера"));
+        QCOMPARE(Part<QWidget>(g, "PMark2")->toolTip(), QStringLiteral("Изменение позиции маркера"));
 
         // Marker 1 at channel 0: a left press refuses to go below it.
-        QTest::mouseClick(g->LMarkX1, Qt::LeftButton);
+        QTest::mouseClick(Part<QLabel>(g, "LMarkX1"), Qt::LeftButton);
         QCOMPARE(Settings.Marker[0], 0);
-        QCOMPARE(g->LMarkX1->text(), QStringLiteral("   0"));
-        QTest::mouseClick(g->LMarkX1, Qt::RightButton);
+        QCOMPARE(Part<QLabel>(g, "LMarkX1")->text(), QStringLiteral("   0"));
+        QTest::mouseClick(Part<QLabel>(g, "LMarkX1"), Qt::RightButton);
         QCOMPARE(Settings.Marker[0], 1);
-        QCOMPARE(g->LMarkX1->text(), QStringLiteral("   1"));
-        QTest::mouseClick(g->LMark11, Qt::MiddleButton);
-        QTest::mouseClick(g->LMarkY1, Qt::RightButton);
-        QTest::mouseClick(g->LMark1, Qt::RightButton);
+        QCOMPARE(Part<QLabel>(g, "LMarkX1")->text(), QStringLiteral("   1"));
+        QTest::mouseClick(Part<QLabel>(g, "LMark11"), Qt::MiddleButton);
+        QTest::mouseClick(Part<QLabel>(g, "LMarkY1"), Qt::RightButton);
+        QTest::mouseClick(Part<QLabel>(g, "LMark1"), Qt::RightButton);
         QCOMPARE(Settings.Marker[0], 4);
         QVERIFY(MarkerDrawnAt(g, 2)); // channel 4 of 1024 on column 2
         QVERIFY(NoMarkerAt(g, 1));
-        QTest::mouseClick(g->LMark1, Qt::LeftButton);
+        QTest::mouseClick(Part<QLabel>(g, "LMark1"), Qt::LeftButton);
         QCOMPARE(Settings.Marker[0], 3);
         QVERIFY(MarkerDrawnAt(g, 1));
         QVERIFY(NoMarkerAt(g, 2));
@@ -498,23 +483,23 @@ private slots:
         // Marker 2 at the last channel: a right press on the panel's bare
         // background refuses to go past it.
         const QPoint bare(229, 10);
-        QVERIFY(g->PMark2->childAt(bare) == nullptr);
-        QVERIFY(g->PMark1->childAt(bare) == nullptr);
-        QTest::mouseClick(g->PMark2, Qt::RightButton, {}, bare);
+        QVERIFY(Part<QWidget>(g, "PMark2")->childAt(bare) == nullptr);
+        QVERIFY(Part<QWidget>(g, "PMark1")->childAt(bare) == nullptr);
+        QTest::mouseClick(Part<QWidget>(g, "PMark2"), Qt::RightButton, {}, bare);
         QCOMPARE(Settings.Marker[1], 1023);
-        QCOMPARE(g->LMarkX2->text(), QStringLiteral("1023"));
-        QTest::mouseClick(g->PMark2, Qt::LeftButton, {}, bare);
+        QCOMPARE(Part<QLabel>(g, "LMarkX2")->text(), QStringLiteral("1023"));
+        QTest::mouseClick(Part<QWidget>(g, "PMark2"), Qt::LeftButton, {}, bare);
         QCOMPARE(Settings.Marker[1], 1022);
-        QCOMPARE(g->LMarkX2->text(), QStringLiteral("1022"));
-        QTest::mouseClick(g->LMarkX2, Qt::LeftButton);
-        QTest::mouseClick(g->LMark12, Qt::LeftButton);
-        QTest::mouseClick(g->LMarkY2, Qt::MiddleButton);
-        QTest::mouseClick(g->LMark2, Qt::LeftButton);
+        QCOMPARE(Part<QLabel>(g, "LMarkX2")->text(), QStringLiteral("1022"));
+        QTest::mouseClick(Part<QLabel>(g, "LMarkX2"), Qt::LeftButton);
+        QTest::mouseClick(Part<QLabel>(g, "LMark12"), Qt::LeftButton);
+        QTest::mouseClick(Part<QLabel>(g, "LMarkY2"), Qt::MiddleButton);
+        QTest::mouseClick(Part<QLabel>(g, "LMark2"), Qt::LeftButton);
         QCOMPARE(Settings.Marker[1], 1020);
 
         // PMark1's bare background does nothing.
-        QTest::mouseClick(g->PMark1, Qt::LeftButton, {}, bare);
-        QTest::mouseClick(g->PMark1, Qt::RightButton, {}, bare);
+        QTest::mouseClick(Part<QWidget>(g, "PMark1"), Qt::LeftButton, {}, bare);
+        QTest::mouseClick(Part<QWidget>(g, "PMark1"), Qt::RightButton, {}, bare);
         QCOMPARE(Settings.Marker[0], 3);
         QCOMPARE(Settings.Marker[1], 1020);
     }
@@ -522,20 +507,19 @@ private slots:
     void panelStepsShowTheCountAtTheMarker()
     {
         Settings.Marker[0] = 99;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
         WriteChannel(100, 1, 1234567);
-        QTest::mouseClick(g->LMarkX1, Qt::RightButton);
-        QCOMPARE(g->LMarkX1->text(), QStringLiteral(" 100"));
-        QCOMPARE(g->LMarkY1->text(), QStringLiteral("   1234567"));
+        QTest::mouseClick(Part<QLabel>(g, "LMarkX1"), Qt::RightButton);
+        QCOMPARE(Part<QLabel>(g, "LMarkX1")->text(), QStringLiteral(" 100"));
+        QCOMPARE(Part<QLabel>(g, "LMarkY1")->text(), QStringLiteral("   1234567"));
     }
 
     // -------------------------------------------------------- scale strips
 
     void stripFeedbackAndHint()
     {
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
         const QString vert = QStringLiteral("Изменение масштаба по вертикали.");
         const QString hor = QStringLiteral("Изменение масштаба по горизонтали.");
@@ -567,9 +551,8 @@ private slots:
     void verticalStripHalves()
     {
         Settings.ViewWidth = 512; // one channel per column
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
         WriteChannel(250, 1, 10);
         g->TimerRisTimer();
         auto barHeight = [g] {
@@ -588,18 +571,18 @@ private slots:
         SurfacePress(g, Qt::RightButton, 63, 99);
         SurfacePress(g, Qt::MiddleButton, 78, 247);
         QCOMPARE(Settings.VertScale, 200);
-        QCOMPARE(g->LPokazat->text(), QStringLiteral("2"));
+        QCOMPARE(Part<QLabel>(g, "LPokazat")->text(), QStringLiteral("2"));
 
         SurfacePress(g, Qt::LeftButton, 70, 249); // lower half
         QCOMPARE(Settings.VertScale, 100);
-        QCOMPARE(g->LPokazat->text(), QStringLiteral("1"));
+        QCOMPARE(Part<QLabel>(g, "LPokazat")->text(), QStringLiteral("1"));
         SurfacePress(g, Qt::RightButton, 78, 397);
         QCOMPARE(Settings.VertScale, 50);
         SurfacePress(g, Qt::LeftButton, 63, 300);
         QCOMPARE(Settings.VertScale, 25);
         QCOMPARE(barHeight(), 120);
         // At 25 it stays, and the plot is still redrawn.
-        g->SpektrImage->Bitmap.setPixel(250, 10, qRgb(0, 0, 0));
+        g->Plot().Raster().setPixel(250, 10, qRgb(0, 0, 0));
         SurfacePress(g, Qt::LeftButton, 63, 300);
         QCOMPARE(Settings.VertScale, 25);
         QCOMPARE(PlotPixel(g, 250, 10), kPlotWhite);
@@ -610,7 +593,7 @@ private slots:
         // Between the halves and outside the strip: nothing.
         for (QPoint p : {QPoint(70, 248), QPoint(70, 98), QPoint(70, 398), QPoint(62, 150), QPoint(79, 150),
                          QPoint(62, 300), QPoint(79, 300)}) {
-            g->SpektrImage->Bitmap.setPixel(250, 10, qRgb(0, 0, 0));
+            g->Plot().Raster().setPixel(250, 10, qRgb(0, 0, 0));
             SurfacePress(g, Qt::LeftButton, p.x(), p.y());
             QCOMPARE(Settings.VertScale, 25);
             QCOMPARE(PlotPixel(g, 250, 10), qRgb(0, 0, 0)); // not redrawn
@@ -631,9 +614,8 @@ private slots:
     {
         Settings.ChannelCount = 4096;
         Settings.ViewWidth = 4096;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
         const QPoint left(200, 410), right(450, 410);
 
         // Zoom in from the whole spectrum down to 32, then it stays.
@@ -656,7 +638,7 @@ private slots:
         QCOMPARE(Settings.ViewFirst, 1024);
         QCOMPARE(g->ShownViewFirst, 1024);
         Settings.ViewFirst = 3072;
-        g->SpektrImage->Bitmap.setPixel(300, 10, qRgb(0, 0, 0));
+        g->Plot().Raster().setPixel(300, 10, qRgb(0, 0, 0));
         SurfacePress(g, Qt::RightButton, 593, 417);
         QCOMPARE(Settings.ViewFirst, 3072);
         QCOMPARE(PlotPixel(g, 300, 10), kPlotWhite); // redrawn although unchanged
@@ -696,7 +678,7 @@ private slots:
                 QCOMPARE(int(Settings.ViewWidth), 1024);
             }
         }
-        g->SpektrImage->Bitmap.setPixel(300, 10, qRgb(0, 0, 0));
+        g->Plot().Raster().setPixel(300, 10, qRgb(0, 0, 0));
         SurfacePress(g, Qt::MiddleButton, left.x(), left.y());
         SurfacePress(g, Qt::MiddleButton, right.x(), right.y());
         QCOMPARE(Settings.ViewFirst, 1024);
@@ -708,15 +690,14 @@ private slots:
 
     void keysZoomAndPage()
     {
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
-        QWidget *target = g->SpektrImage;
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
+        QWidget *target = g->Plot().Image();
 
         // Each zoom key redraws the scale and the plot, also when the width
         // stays.
         auto soil = [g] {
-            g->SpektrImage->Bitmap.setPixel(300, 10, qRgb(0, 0, 0));
+            g->Plot().Raster().setPixel(300, 10, qRgb(0, 0, 0));
             g->ShownViewWidth = 0;
         };
         auto redrawn = [g] { return PlotPixel(g, 300, 10) == kPlotWhite && g->ShownViewWidth == Settings.ViewWidth; };
@@ -735,13 +716,13 @@ private slots:
         QCOMPARE(int(Settings.ViewWidth), 64);
         QVERIFY(redrawn());
         Settings.ViewWidth = 512;
-        Key(g->BGistogramm, Qt::Key_PageUp);
+        Key(Part<QPushButton>(g, "BGistogramm"), Qt::Key_PageUp);
         QCOMPARE(int(Settings.ViewWidth), 1024);
 
         // Paging left.
         Settings.ViewFirst = 0;
         Settings.ViewWidth = 256;
-        g->SpektrImage->Bitmap.setPixel(300, 10, qRgb(0, 0, 0));
+        g->Plot().Raster().setPixel(300, 10, qRgb(0, 0, 0));
         g->ShownViewFirst = -1;
         Key(target, Qt::Key_Home);
         QCOMPARE(Settings.ViewFirst, 0);
@@ -758,7 +739,7 @@ private slots:
         Settings.ViewFirst = 700;
         Key(target, Qt::Key_End);
         QCOMPARE(Settings.ViewFirst, 768);
-        g->SpektrImage->Bitmap.setPixel(300, 10, qRgb(0, 0, 0));
+        g->Plot().Raster().setPixel(300, 10, qRgb(0, 0, 0));
         Key(target, Qt::Key_End);
         QCOMPARE(Settings.ViewFirst, 768);
         QCOMPARE(PlotPixel(g, 300, 10), kPlotWhite);
@@ -773,20 +754,20 @@ private slots:
         Settings.InputCount = 1;
         Settings.ChannelCount = 16384;
         Settings.ViewWidth = 512;
-        Frame fr(1);
+        OpenWindows fr(1);
         TFGraph *g = fr.w(0);
-        Key(g->SpektrImage, Qt::Key_PageUp);
+        Key(g->Plot().Image(), Qt::Key_PageUp);
         QCOMPARE(int(Settings.ViewWidth), 16384);
-        Key(g->SpektrImage, Qt::Key_PageDown);
+        Key(g->Plot().Image(), Qt::Key_PageDown);
         QCOMPARE(int(Settings.ViewWidth), 8192);
         for (int expected : {4096, 2048, 1024, 512, 256, 128, 64, 32, 32}) {
-            Key(g->SpektrImage, Qt::Key_PageDown);
+            Key(g->Plot().Image(), Qt::Key_PageDown);
             QCOMPARE(int(Settings.ViewWidth), expected);
         }
         // Widening past the last channel pulls the first channel back.
         Settings.ViewFirst = 16000;
         Settings.ViewWidth = 256;
-        Key(g->SpektrImage, Qt::Key_PageUp);
+        Key(g->Plot().Image(), Qt::Key_PageUp);
         QCOMPARE(int(Settings.ViewWidth), 512);
         QCOMPARE(Settings.ViewFirst, 16384 - 512);
         QCOMPARE(OutOfRangeChannelAccesses, uint64_t(0));
@@ -795,12 +776,11 @@ private slots:
     void keysChangeTheVerticalScale()
     {
         Settings.ViewWidth = 512;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
         WriteChannel(250, 1, 10);
         g->TimerRisTimer();
-        QWidget *target = g->SpektrImage;
+        QWidget *target = g->Plot().Image();
 
         Key(target, Qt::Key_PageUp, Qt::ShiftModifier);
         QCOMPARE(Settings.VertScale, 50);
@@ -841,17 +821,16 @@ private slots:
 
     void keysMoveMarkersByTheirRules()
     {
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
-        QWidget *target = g->SpektrImage;
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
+        QWidget *target = g->Plot().Image();
 
         // W = 1024: coarse steps of 127 right and 128 left.
         Settings.Marker[0] = 200;
         g->TimerRisTimer();
         Key(target, Qt::Key_PageUp, Qt::ControlModifier);
         QCOMPARE(Settings.Marker[0], 327);
-        QCOMPARE(g->LMarkX1->text(), QStringLiteral(" 327"));
+        QCOMPARE(Part<QLabel>(g, "LMarkX1")->text(), QStringLiteral(" 327"));
         QVERIFY(MarkerDrawnAt(g, 163));
         QVERIFY(NoMarkerAt(g, 100));
         Key(target, Qt::Key_PageDown, Qt::ControlModifier);
@@ -867,7 +846,7 @@ private slots:
 
         Key(target, Qt::Key_PageUp, Qt::AltModifier);
         QCOMPARE(Settings.Marker[1], 1023); // 900 > 1024 - 128: to the edge
-        QCOMPARE(g->LMarkX2->text(), QStringLiteral("1023"));
+        QCOMPARE(Part<QLabel>(g, "LMarkX2")->text(), QStringLiteral("1023"));
         Key(target, Qt::Key_PageDown, Qt::AltModifier);
         QCOMPARE(Settings.Marker[1], 895);
         Key(target, Qt::Key_End, Qt::AltModifier);
@@ -941,10 +920,9 @@ private slots:
     void otherKeysChangeNothingAndKeysReachTheFocusedControl()
     {
         Settings.Marker[0] = 200;
-        Frame fr(1);
-        TFGraph *g = fr.w(0);
-        ClearAndTick(fr);
-        const QImage before = g->SpektrImage->Bitmap.copy();
+        OpenWindows fr(1);
+        TFGraph *g = Cleared(fr);
+        const QImage before = g->Plot().Raster().copy();
         const SettingsRecord saved = Settings;
         for (Qt::Key k : {Qt::Key_A, Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down, Qt::Key_F5,
                           Qt::Key_F9, Qt::Key_F12, Qt::Key_Z, Qt::Key_Space, Qt::Key_Escape}) {
@@ -953,21 +931,21 @@ private slots:
                   Qt::KeyboardModifiers(Qt::AltModifier), Qt::KeyboardModifiers(Qt::ShiftModifier)}) {
                 if (k == Qt::Key_A && m == Qt::ControlModifier)
                     continue; // a menu shortcut of the frame
-                Key(g->SpektrImage, k, m);
+                Key(g->Plot().Image(), k, m);
             }
         }
         QVERIFY(std::memcmp(&saved, &Settings, sizeof Settings) == 0);
-        QCOMPARE(g->SpektrImage->Bitmap, before);
+        QCOMPARE(g->Plot().Raster(), before);
 
         // The key is only previewed: the focused spin box still steps.
-        g->PTimeSet->show();
-        g->SpinEditDay->setValue(5);
-        g->SpinEditDay->setFocus();
+        Part<QWidget>(g, "PTimeSet")->show();
+        Part<QSpinBox>(g, "SpinEditDay")->setValue(5);
+        Part<QSpinBox>(g, "SpinEditDay")->setFocus();
         Settings.ViewWidth = 256;
-        Key(g->SpinEditDay, Qt::Key_PageUp);
+        Key(Part<QSpinBox>(g, "SpinEditDay"), Qt::Key_PageUp);
         QCOMPARE(int(Settings.ViewWidth), 512);
-        QCOMPARE(g->SpinEditDay->value(), 15);
-        g->PTimeSet->hide();
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 15);
+        Part<QWidget>(g, "PTimeSet")->hide();
     }
 };
 

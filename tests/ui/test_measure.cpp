@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+using ui_test::Part;
+
 using Platform::BoxRequest;
 
 namespace {
@@ -28,34 +30,40 @@ void WriteTriangle(int32_t input, int32_t first = 0)
         WriteChannel(first + i, input, counts[i]);
 }
 
+// The triangle with the markers on its first and last channel.
+void TriangleBetweenMarkers(int32_t input, int32_t first = 0)
+{
+    WriteTriangle(input, first);
+    Settings.Marker[0] = first;
+    Settings.Marker[1] = first + 8;
+}
+
 } // namespace
 
 class TestMeasure : public QObject {
     Q_OBJECT
 
-    TFRYV *frame = nullptr;
+    std::unique_ptr<ui_test::OpenWindows> frame;
     TFGraph *g = nullptr;
 
     // Opens a frame with `n` spectrum windows, empty spectra and the first
     // window active.
     void Open(int n)
     {
-        frame = ui_test::FrameWithWindows(n);
+        frame = std::make_unique<ui_test::OpenWindows>(n);
         std::memset(DataMemory, 0, sizeof DataMemory);
-        g = frame->SpectrumWindows().at(0);
-        frame->MdiArea->setActiveSubWindow(frame->MdiArea->subWindowList().at(0));
-        QApplication::processEvents();
+        g = frame->Activate(0);
     }
 
     void Shortcut(TFGraph *w, Qt::Key key) { QTest::keyClick(w, key, Qt::ControlModifier); }
 
     void Enter(TFGraph *w, int keV, int dkeV)
     {
-        w->SpinkeV->setValue(keV);
-        w->SpinDkeV->setValue(dkeV);
+        Part<QSpinBox>(w, "SpinkeV")->setValue(keV);
+        Part<QSpinBox>(w, "SpinDkeV")->setValue(dkeV);
     }
-    void ClickOK(TFGraph *w) { QTest::mouseClick(w->BEnergOK, Qt::LeftButton); }
-    void ClickCancel(TFGraph *w) { QTest::mouseClick(w->BEnergCancel, Qt::LeftButton); }
+    void ClickOK(TFGraph *w) { QTest::mouseClick(Part<QPushButton>(w, "BEnergOK"), Qt::LeftButton); }
+    void ClickCancel(TFGraph *w) { QTest::mouseClick(Part<QPushButton>(w, "BEnergCancel"), Qt::LeftButton); }
 
     static void CheckBox(const BoxRequest &b, const QString &caption, const QString &text)
     {
@@ -64,6 +72,12 @@ class TestMeasure : public QObject {
         QCOMPARE(b.icon, Platform::Icon::NoIcon);
         QCOMPARE(b.buttons, Platform::Buttons::Ok);
     }
+    // The one box shown so far.
+    static void CheckOnlyBox(const ui_test::Boxes &boxes, const QString &caption, const QString &text)
+    {
+        QCOMPARE(boxes.log().size(), 1);
+        CheckBox(boxes.log().at(0), caption, text);
+    }
 
     // Installs an answerer that also notes whether the panel was visible
     // while each box was up.
@@ -71,7 +85,7 @@ class TestMeasure : public QObject {
     {
         auto seen = std::make_shared<QList<bool>>();
         Platform::SetBoxAnswerer([w, seen](const BoxRequest &) {
-            seen->append(w->PEnergSet->isVisible());
+            seen->append(Part<QWidget>(w, "PEnergSet")->isVisible());
             return Platform::Answer::Ok;
         });
         return seen;
@@ -87,9 +101,7 @@ private slots:
     void cleanup()
     {
         Platform::SetBoxAnswerer(nullptr);
-        if (frame)
-            ui_test::DisposeFrame(frame);
-        frame = nullptr;
+        frame.reset();
         g = nullptr;
         QLocale::setDefault(QLocale::c());
     }
@@ -102,48 +114,48 @@ private slots:
         Settings.ParallelConversion = 1;
         Open(1);
         g->NShift->trigger();
-        QVERIFY(g->PShift->isVisible());
+        QVERIFY(Part<QWidget>(g, "PShift")->isVisible());
         Shortcut(g, Qt::Key_L);
-        QVERIFY(g->PEnergSet->isVisible());
+        QVERIFY(Part<QWidget>(g, "PEnergSet")->isVisible());
         // where both lie, the shift panel is the one on top
         QWidget *top = g->childAt(QPoint(200, 12));
-        QVERIFY(top == g->PShift || g->PShift->isAncestorOf(top));
-        QVERIFY(g->children().indexOf(g->PShift) > g->children().indexOf(g->PEnergSet));
+        QVERIFY(top == Part<QWidget>(g, "PShift") || Part<QWidget>(g, "PShift")->isAncestorOf(top));
+        QVERIFY(g->children().indexOf(Part<QWidget>(g, "PShift")) > g->children().indexOf(Part<QWidget>(g, "PEnergSet")));
     }
 
     void openingEntryPrefillsAndSetsItsFlag()
     {
         Open(1);
-        QVERIFY(!g->PEnergSet->isVisible());
-        QCOMPARE(frame->MenuWindow(), g);
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
+        QCOMPARE((*frame)->MenuWindow(), g);
 
         Settings.LeftPeakEnergy = 661.66;
         Settings.RightPeakEnergy = 1005.0;
         Shortcut(g, Qt::Key_L);
-        QVERIFY(g->PEnergSet->isVisible());
-        QCOMPARE(g->LEnergText->text(), QStringLiteral("Введите энергию левого калибровочного пика"));
-        QCOMPARE(g->SpinkeV->value(), 661); // 661.66 is held as 661.6599...: the nearest hundredth
-        QCOMPARE(g->SpinDkeV->value(), 66);
+        QVERIFY(Part<QWidget>(g, "PEnergSet")->isVisible());
+        QCOMPARE(Part<QLabel>(g, "LEnergText")->text(), QStringLiteral("Введите энергию левого калибровочного пика"));
+        QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 661); // 661.66 is held as 661.6599...: the nearest hundredth
+        QCOMPARE(Part<QSpinBox>(g, "SpinDkeV")->value(), 66);
         QCOMPARE(AnalysisState.LeftPointPending, uint8_t(1));
         QCOMPARE(AnalysisState.RightPointPending, uint8_t(0));
         QCOMPARE(AnalysisState.MeasurePending, uint8_t(0));
 
         Shortcut(g, Qt::Key_R);
-        QCOMPARE(g->LEnergText->text(), QStringLiteral("Введите энергию правого калибровочного пика"));
-        QCOMPARE(g->SpinkeV->value(), 1005);
-        QCOMPARE(g->SpinDkeV->value(), 0);
+        QCOMPARE(Part<QLabel>(g, "LEnergText")->text(), QStringLiteral("Введите энергию правого калибровочного пика"));
+        QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 1005);
+        QCOMPARE(Part<QSpinBox>(g, "SpinDkeV")->value(), 0);
         QCOMPARE(AnalysisState.LeftPointPending, uint8_t(1));
         QCOMPARE(AnalysisState.RightPointPending, uint8_t(1));
 
         Settings.LeftPeakEnergy = 15.25;
         Shortcut(g, Qt::Key_L);
-        QCOMPARE(g->SpinkeV->value(), 15);
-        QCOMPARE(g->SpinDkeV->value(), 25);
+        QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 15);
+        QCOMPARE(Part<QSpinBox>(g, "SpinDkeV")->value(), 25);
 
         Settings.LeftPeakEnergy = 59.54;
         g->NLeftPoint->trigger();
-        QCOMPARE(g->SpinkeV->value(), 59);
-        QCOMPARE(g->SpinDkeV->value(), 54);
+        QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 59);
+        QCOMPARE(Part<QSpinBox>(g, "SpinDkeV")->value(), 54);
         QVERIFY(Platform::BoxLog().isEmpty());
     }
 
@@ -153,10 +165,10 @@ private slots:
         AnalysisState.ReferenceEnergy = 777.77; // the last reference is not offered
         Settings.LeftPeakEnergy = 15.25;
         Shortcut(g, Qt::Key_M);
-        QVERIFY(g->PEnergSet->isVisible());
-        QCOMPARE(g->LEnergText->text(), QStringLiteral("Введите энергию помеченного маркерами пика"));
-        QCOMPARE(g->SpinkeV->value(), 15);
-        QCOMPARE(g->SpinDkeV->value(), 25);
+        QVERIFY(Part<QWidget>(g, "PEnergSet")->isVisible());
+        QCOMPARE(Part<QLabel>(g, "LEnergText")->text(), QStringLiteral("Введите энергию помеченного маркерами пика"));
+        QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 15);
+        QCOMPARE(Part<QSpinBox>(g, "SpinDkeV")->value(), 25);
         QCOMPARE(AnalysisState.MeasurePending, uint8_t(1));
         QCOMPARE(AnalysisState.LeftPointPending, uint8_t(0));
         QCOMPARE(AnalysisState.RightPointPending, uint8_t(0));
@@ -169,19 +181,16 @@ private slots:
     {
         Open(1);
         ui_test::Boxes boxes;
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
 
         g->NMeasPeak->trigger();
         Enter(g, 5, 0);
         ClickOK(g);
 
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kPeakCaption,
+        CheckOnlyBox(boxes, kPeakCaption,
                  QStringLiteral("Энергия:  5.00keV =4.00 кан.\rРазрешение: 3.00keV =3.00 кан.\r"
                                 "Нелинейность: -1.00keV =-1.00 кан.=-0.0977 %"));
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(AnalysisState.MeasurePending, uint8_t(0));
         QCOMPARE(AnalysisState.ReferenceEnergy, 5.0);
         QCOMPARE(AnalysisState.PeakCentroid, 4.0);
@@ -197,15 +206,12 @@ private slots:
         Open(1);
         ui_test::Boxes boxes;
         Settings.ChannelCount = 4096; // the percent is of the whole channel range
-        WriteTriangle(1, 100);
-        Settings.Marker[0] = 100;
-        Settings.Marker[1] = 108;
+        TriangleBetweenMarkers(1, 100);
 
         Shortcut(g, Qt::Key_M);
         Enter(g, 103, 50);
         ClickOK(g);
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kPeakCaption,
+        CheckOnlyBox(boxes, kPeakCaption,
                  QStringLiteral("Энергия:  103.50keV =104.00 кан.\rРазрешение: 3.00keV =3.00 кан.\r"
                                 "Нелинейность: 0.50keV =0.50 кан.=0.0122 %"));
     }
@@ -214,9 +220,7 @@ private slots:
     {
         Open(1);
         ui_test::Boxes boxes;
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         AnalysisState.EnergyDeviation = 7.5;
         AnalysisState.ChannelDeviation = 6.5;
         AnalysisState.NonlinearityPercent = 0.25;
@@ -226,10 +230,9 @@ private slots:
         Enter(g, 5, 0);
         ClickCancel(g);
 
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kPeakCaption,
+        CheckOnlyBox(boxes, kPeakCaption,
                  QStringLiteral("Энергия:  4.00keV =4.00 кан.\rРазрешение: 3.00keV =3.00 кан."));
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(AnalysisState.MeasurePending, uint8_t(0));
         QCOMPARE(AnalysisState.ReferenceEnergy, 0.0);
         QCOMPARE(AnalysisState.PeakEnergy, 4.0);
@@ -242,9 +245,7 @@ private slots:
     {
         Open(1);
         ui_test::Boxes boxes;
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         AnalysisState.PeakCentroid = 99;
         AnalysisState.FwhmChannels = 99;
         AnalysisState.PeakEnergy = 99;
@@ -256,7 +257,7 @@ private slots:
         ClickOK(g);
 
         QVERIFY(boxes.log().isEmpty());
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(AnalysisState.PeakCentroid, 4.0);
         QCOMPARE(AnalysisState.FwhmChannels, 3.0);
         QCOMPARE(AnalysisState.PeakEnergy, 4.0);
@@ -279,10 +280,9 @@ private slots:
             Shortcut(g, Qt::Key_M);
             Enter(g, 5, 0);
             ClickOK(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+            CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
             QCOMPARE(*seen, QList<bool>{false});
-            QVERIFY(!g->PEnergSet->isVisible());
+            QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
             QCOMPARE(AnalysisState.AnalysisFailed, uint8_t(0));
             QCOMPARE(AnalysisState.AnalysisErrorCode, uint16_t(0));
             QCOMPARE(AnalysisState.ReferenceEnergy, 5.0);
@@ -296,9 +296,8 @@ private slots:
             Settings.Marker[1] = 0;
             Shortcut(g, Qt::Key_M);
             ClickCancel(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kMarkersOutOfOrder);
-            QVERIFY(!g->PEnergSet->isVisible());
+            CheckOnlyBox(boxes, kErrorCaption, kMarkersOutOfOrder);
+            QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
             QCOMPARE(AnalysisState.AnalysisErrorCode, uint16_t(0));
         }
     }
@@ -306,9 +305,7 @@ private slots:
     void equalCalibrationEnergiesGiveCodeThree()
     {
         Open(1);
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         Settings.LeftPeakEnergy = 100.0;
         Settings.RightPeakEnergy = 100.0;
         AnalysisState.PeakEnergy = 42.0;
@@ -317,11 +314,10 @@ private slots:
             ui_test::Boxes boxes;
             const auto seen = WatchPanel(g);
             Shortcut(g, Qt::Key_M);
-            QCOMPARE(g->SpinkeV->value(), 100);
+            QCOMPARE(Part<QSpinBox>(g, "SpinkeV")->value(), 100);
             Enter(g, 5, 0);
             ClickOK(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kCalibrationOutOfOrder);
+            CheckOnlyBox(boxes, kErrorCaption, kCalibrationOutOfOrder);
             QCOMPARE(*seen, QList<bool>{false});
             // The peak itself was measured; nothing was converted.
             QCOMPARE(AnalysisState.PeakCentroid, 4.0);
@@ -336,8 +332,7 @@ private slots:
             Settings.Marker[1] = 0;
             Shortcut(g, Qt::Key_M);
             ClickCancel(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kCalibrationOutOfOrder);
+            CheckOnlyBox(boxes, kErrorCaption, kCalibrationOutOfOrder);
         }
         // Centroids out of order with rising energies: code 3 as well.
         {
@@ -349,8 +344,7 @@ private slots:
             Settings.RightPeakCentroid = 15;
             Shortcut(g, Qt::Key_M);
             ClickOK(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kCalibrationOutOfOrder);
+            CheckOnlyBox(boxes, kErrorCaption, kCalibrationOutOfOrder);
         }
     }
 
@@ -372,21 +366,18 @@ private slots:
         Shortcut(g, Qt::Key_M);
         Enter(g, 2, 0);
         ClickOK(g);
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+        CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
         QCOMPARE(OutOfRangeChannelAccesses, outside);
         QCOMPARE(AnalysisState.PeakEnergy, 42.0);
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
     }
 
     void countsComeFromTheWindowsInput()
     {
         Open(2);
-        TFGraph *g2 = frame->SpectrumWindows().at(1);
+        TFGraph *g2 = frame->w(1);
         QCOMPARE(g2->InputNumber, 2);
-        WriteTriangle(2);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(2);
         {
             ui_test::Boxes boxes;
             g2->NMeasPeak->trigger();
@@ -400,8 +391,7 @@ private slots:
             g->NMeasPeak->trigger();
             Enter(g, 5, 0);
             ClickOK(g);
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+            CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
         }
     }
 
@@ -410,14 +400,11 @@ private slots:
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
         Open(1);
         ui_test::Boxes boxes;
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         Shortcut(g, Qt::Key_M);
         Enter(g, 5, 0);
         ClickOK(g);
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kPeakCaption,
+        CheckOnlyBox(boxes, kPeakCaption,
                  QStringLiteral("Энергия:  5,00keV =4,00 кан.\rРазрешение: 3,00keV =3,00 кан.\r"
                                 "Нелинейность: -1,00keV =-1,00 кан.=-0,0977 %"));
     }
@@ -432,14 +419,11 @@ private slots:
         QLocale::setDefault(arabic);
         Open(1);
         ui_test::Boxes boxes;
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         Shortcut(g, Qt::Key_M);
         Enter(g, 5, 0);
         ClickCancel(g);
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kPeakCaption,
+        CheckOnlyBox(boxes, kPeakCaption,
                  QStringLiteral("Энергия:  4") + point + QStringLiteral("00keV =4") + point +
                      QStringLiteral("00 кан.\rРазрешение: 3") + point + QStringLiteral("00keV =3") + point +
                      QStringLiteral("00 кан."));
@@ -459,7 +443,7 @@ private slots:
         Enter(g, 661, 66);
         ClickOK(g);
         QVERIFY(boxes.log().isEmpty());
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QVERIFY(qAbs(Settings.LeftPeakEnergy - 661.66) < 1e-9);
         QCOMPARE(Settings.LeftPeakCentroid, 14.0);
         QCOMPARE(Settings.RightPeakEnergy, 1005.0);
@@ -473,16 +457,15 @@ private slots:
         Open(1);
         ui_test::Boxes boxes;
         Shortcut(g, Qt::Key_L);
-        g->SpinkeV->selectAll();
-        QTest::keyClicks(g->SpinkeV, QStringLiteral("1332"));
-        g->SpinDkeV->selectAll();
-        QTest::keyClicks(g->SpinDkeV, QStringLiteral("5"));
+        Part<QSpinBox>(g, "SpinkeV")->selectAll();
+        QTest::keyClicks(Part<QSpinBox>(g, "SpinkeV"), QStringLiteral("1332"));
+        Part<QSpinBox>(g, "SpinDkeV")->selectAll();
+        QTest::keyClicks(Part<QSpinBox>(g, "SpinDkeV"), QStringLiteral("5"));
         ClickOK(g);
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QVERIFY(qAbs(Settings.LeftPeakEnergy - 1332.05) < 1e-9);
         // The default region 10..20 holds no peak: the energy is stored anyway.
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+        CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
     }
 
     void leftThenRightThenOneOkStoresBoth()
@@ -497,11 +480,11 @@ private slots:
         WriteTriangle(1, 998); // apex 1002
         Shortcut(g, Qt::Key_L);
         Shortcut(g, Qt::Key_R);
-        QVERIFY(g->PEnergSet->isVisible());
+        QVERIFY(Part<QWidget>(g, "PEnergSet")->isVisible());
         Enter(g, 123, 45);
         ClickOK(g);
         QVERIFY(boxes.log().isEmpty());
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QVERIFY(qAbs(Settings.LeftPeakEnergy - 123.45) < 1e-9);
         QCOMPARE(Settings.RightPeakEnergy, Settings.LeftPeakEnergy);
         QCOMPARE(Settings.LeftPeakCentroid, 14.0);
@@ -520,10 +503,9 @@ private slots:
         Shortcut(g, Qt::Key_L);
         Enter(g, 30, 0);
         ClickOK(g);
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+        CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
         QCOMPARE(*seen, QList<bool>{true});
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(Settings.LeftPeakEnergy, 30.0);
         QCOMPARE(Settings.LeftPeakCentroid, 15.0);
         QCOMPARE(AnalysisState.AnalysisFailed, uint8_t(0));
@@ -536,8 +518,7 @@ private slots:
         Shortcut(g, Qt::Key_R);
         Enter(g, 900, 1);
         ClickOK(g);
-        QCOMPARE(again.log().size(), 1);
-        CheckBox(again.log().at(0), kErrorCaption, kMarkersOutOfOrder);
+        CheckOnlyBox(again, kErrorCaption, kMarkersOutOfOrder);
         QVERIFY(qAbs(Settings.RightPeakEnergy - 900.01) < 1e-9);
         QCOMPARE(Settings.RightPeakCentroid, 1005.0);
     }
@@ -553,7 +534,7 @@ private slots:
         Enter(g, 500, 0);
         ClickCancel(g);
         QVERIFY(boxes.log().isEmpty());
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
         QCOMPARE(std::memcmp(&before, &Settings, sizeof Settings), 0);
         QCOMPARE(AnalysisState.LeftPointPending, uint8_t(0));
         QCOMPARE(AnalysisState.RightPointPending, uint8_t(0));
@@ -564,9 +545,7 @@ private slots:
     void measurementRunsBeforeCalibration()
     {
         Open(1);
-        WriteTriangle(1);
-        Settings.Marker[0] = 0;
-        Settings.Marker[1] = 8;
+        TriangleBetweenMarkers(1);
         for (int c = 10; c <= 20; ++c)
             WriteChannel(c, 1, 50);
         ui_test::Boxes boxes;
@@ -581,7 +560,7 @@ private slots:
         CheckBox(boxes.log().at(1), kErrorCaption, kNotEnoughData);
         QCOMPARE(AnalysisState.PeakEnergy, 4.0);
         QCOMPARE(Settings.LeftPeakEnergy, 5.0);
-        QVERIFY(!g->PEnergSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PEnergSet")->isVisible());
     }
 
     // ---------------------------------------------------------------------
@@ -598,8 +577,7 @@ private slots:
             ui_test::Boxes boxes;
             WriteChannel(15, 1, 110);
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kDnlCaption,
+            CheckOnlyBox(boxes, kDnlCaption,
                      QStringLiteral("Дифференциальная нелинейность\rпри наборе 111 в канале:\r"
                                     "СКЗ=2.849 %\rmax=9.009 %"));
         }
@@ -607,8 +585,7 @@ private slots:
             ui_test::Boxes boxes;
             WriteChannel(15, 1, 90);
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kDnlCaption,
+            CheckOnlyBox(boxes, kDnlCaption,
                      QStringLiteral("Дифференциальная нелинейность\rпри наборе 109 в канале:\r"
                                     "СКЗ=2.901 %\rmax=9.174 %"));
         }
@@ -625,8 +602,7 @@ private slots:
         {
             ui_test::Boxes boxes;
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kDnlCaption,
+            CheckOnlyBox(boxes, kDnlCaption,
                      QStringLiteral("Дифференциальная нелинейность\rпри наборе 121 в канале:\r"
                                     "СКЗ=0.000 %\rmax=0.000 %"));
         }
@@ -636,8 +612,7 @@ private slots:
             Settings.Marker[0] = 12;
             Settings.Marker[1] = 13;
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kDnlCaption,
+            CheckOnlyBox(boxes, kDnlCaption,
                      QStringLiteral("Дифференциальная нелинейность\rпри наборе 210 в канале:\r"
                                     "СКЗ=0.000 %\rmax=0.000 %"));
         }
@@ -650,8 +625,7 @@ private slots:
             for (int c = 10; c <= 20; ++c)
                 WriteChannel(c, 1, 200000000 * (c - 10));
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kDnlCaption,
+            CheckOnlyBox(boxes, kDnlCaption,
                      QStringLiteral("Дифференциальная нелинейность\rпри наборе 1100000000 в канале:\r"
                                     "СКЗ=0.000 %\rmax=0.000 %"));
         }
@@ -666,8 +640,7 @@ private slots:
         {
             ui_test::Boxes boxes; // all counts zero
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+            CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
             QCOMPARE(AnalysisState.AnalysisFailed, uint8_t(0));
             QCOMPARE(AnalysisState.AnalysisErrorCode, uint16_t(0));
         }
@@ -676,15 +649,13 @@ private slots:
             WriteChannel(10, 1, 500);
             Settings.Marker[1] = 10;
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kMarkersOutOfOrder);
+            CheckOnlyBox(boxes, kErrorCaption, kMarkersOutOfOrder);
         }
         {
             ui_test::Boxes boxes; // a marker beyond the channel range
             Settings.Marker[1] = 5000;
             g->NDifNonLin->trigger();
-            QCOMPARE(boxes.log().size(), 1);
-            CheckBox(boxes.log().at(0), kErrorCaption, kNotEnoughData);
+            CheckOnlyBox(boxes, kErrorCaption, kNotEnoughData);
         }
         QCOMPARE(OutOfRangeChannelAccesses, outside);
     }
@@ -699,8 +670,7 @@ private slots:
         for (int c = 10; c <= 20; ++c)
             WriteChannel(c, 1, c == 15 ? 110 : 100);
         g->NDifNonLin->trigger();
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kDnlCaption,
+        CheckOnlyBox(boxes, kDnlCaption,
                  QStringLiteral("Дифференциальная нелинейность\rпри наборе 111 в канале:\r"
                                 "СКЗ=2,849 %\rmax=9,009 %"));
     }
@@ -719,8 +689,7 @@ private slots:
         AnalysisState.AnalysisFailed = 1;
         AnalysisState.AnalysisErrorCode = 3;
         g->Erri();
-        QCOMPARE(boxes.log().size(), 1);
-        CheckBox(boxes.log().at(0), kErrorCaption, kCalibrationOutOfOrder);
+        CheckOnlyBox(boxes, kErrorCaption, kCalibrationOutOfOrder);
         QCOMPARE(AnalysisState.AnalysisErrorCode, uint16_t(0));
     }
 };

@@ -11,6 +11,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
+
+using ui_test::Part;
 
 namespace {
 
@@ -21,20 +24,20 @@ constexpr double kSecond = 1.0 / 86400.0;
 class TestPanels : public QObject {
     Q_OBJECT
 
-    TFRYV *frame = nullptr;
+    std::unique_ptr<ui_test::OpenWindows> frame;
 
     // A frame with `n` spectrum windows, the first one active.
     TFGraph *Open(int n)
     {
-        frame = ui_test::FrameWithWindows(n);
-        return Activate(0);
+        frame = std::make_unique<ui_test::OpenWindows>(n);
+        return frame->Activate(0);
     }
-
-    TFGraph *Activate(int index)
+    TFGraph *Activate(int index) { return frame->Activate(index); }
+    // One window with its exposure time panel open.
+    TFGraph *OpenTimePanel()
     {
-        TFGraph *g = frame->SpectrumWindows().at(index);
-        frame->MdiArea->setActiveSubWindow(frame->MdiArea->subWindowList().at(index));
-        QApplication::processEvents();
+        TFGraph *g = Open(1);
+        g->MTime->trigger();
         return g;
     }
 
@@ -83,14 +86,11 @@ private slots:
     void init()
     {
         ui_test::ResetProgram();
-        frame = nullptr;
     }
 
     void cleanup()
     {
-        if (frame)
-            ui_test::DisposeFrame(frame);
-        frame = nullptr;
+        frame.reset();
     }
 
     // ---------------------------------------------------------------------
@@ -99,10 +99,10 @@ private slots:
     void timePanel_hiddenUntilChosen()
     {
         TFGraph *g = Open(1);
-        QVERIFY(!g->PTimeSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PTimeSet")->isVisible());
         g->MTime->trigger();
-        QVERIFY(g->PTimeSet->isVisible());
-        QCOMPARE(g->PTimeSet->geometry(), QRect(160, 0, 209, 57));
+        QVERIFY(Part<QWidget>(g, "PTimeSet")->isVisible());
+        QCOMPARE(Part<QWidget>(g, "PTimeSet")->geometry(), QRect(160, 0, 209, 57));
     }
 
     void timePanel_opensPresetAndStoresItAgain()
@@ -111,12 +111,11 @@ private slots:
         Settings.ActOnAllInputs = 0;
         Settings.ExposurePreset[1] = 0.3;
         Settings.ExposurePreset[2] = 0.4;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
-        QCOMPARE(g->SpinEditDay->value(), 0);
-        QCOMPARE(g->DateTimePicker1->time(), QTime(21, 36, 0));
-        Click(g->BOKTime);
-        QVERIFY(!g->PTimeSet->isVisible());
+        TFGraph *g = OpenTimePanel();
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 0);
+        QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(21, 36, 0));
+        Click(Part<QPushButton>(g, "BOKTime"));
+        QVERIFY(!Part<QWidget>(g, "PTimeSet")->isVisible());
         QVERIFY(std::fabs(Settings.ExposurePreset[0] - 0.9) < 1e-9);
         QCOMPARE(Settings.ExposurePreset[1], 0.3);
         QCOMPARE(Settings.ExposurePreset[2], 0.4);
@@ -126,23 +125,21 @@ private slots:
     void timePanel_wholeDays()
     {
         Settings.ExposurePreset[0] = 2.0;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
-        QCOMPARE(g->SpinEditDay->value(), 2);
-        QCOMPARE(g->DateTimePicker1->time(), QTime(0, 0, 0));
-        Click(g->BOKTime);
+        TFGraph *g = OpenTimePanel();
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 2);
+        QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(0, 0, 0));
+        Click(Part<QPushButton>(g, "BOKTime"));
         QCOMPARE(Settings.ExposurePreset[0], 2.0);
     }
 
     void timePanel_largestEntry()
     {
         Settings.ActOnAllInputs = 0;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
-        TypeInto(g->SpinEditDay, QStringLiteral("100"));
-        TypeTime(g->DateTimePicker1, QStringLiteral("235959"));
-        QCOMPARE(g->DateTimePicker1->time(), QTime(23, 59, 59));
-        Click(g->BOKTime);
+        TFGraph *g = OpenTimePanel();
+        TypeInto(Part<QSpinBox>(g, "SpinEditDay"), QStringLiteral("100"));
+        TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("235959"));
+        QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(23, 59, 59));
+        Click(Part<QPushButton>(g, "BOKTime"));
         QVERIFY(std::fabs(Settings.ExposurePreset[0] - (100.0 + 86399.0 / 86400.0)) < 1e-9);
     }
 
@@ -150,11 +147,10 @@ private slots:
     {
         Settings.ActOnAllInputs = 0;
         Settings.ExposurePreset[0] = 150.5;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
-        QCOMPARE(g->SpinEditDay->value(), 100);
-        QCOMPARE(g->DateTimePicker1->time(), QTime(12, 0, 0));
-        Click(g->BOKTime);
+        TFGraph *g = OpenTimePanel();
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 100);
+        QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(12, 0, 0));
+        Click(Part<QPushButton>(g, "BOKTime"));
         QVERIFY(std::fabs(Settings.ExposurePreset[0] - 100.5) < 1e-9);
     }
 
@@ -180,11 +176,10 @@ private slots:
         QFETCH(QTime, time);
         ui_test::Boxes boxes;
         Settings.ExposurePreset[0] = preset;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
-        QVERIFY(g->PTimeSet->isVisible());
-        QCOMPARE(g->SpinEditDay->value(), days);
-        QCOMPARE(g->DateTimePicker1->time(), time);
+        TFGraph *g = OpenTimePanel();
+        QVERIFY(Part<QWidget>(g, "PTimeSet")->isVisible());
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), days);
+        QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), time);
         QVERIFY(boxes.log().isEmpty());
     }
 
@@ -194,11 +189,10 @@ private slots:
         Settings.ActOnAllInputs = 1;
         Settings.ActionInput = 1;
         Settings.ExposurePreset[2] = 0.125;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
-        TypeInto(g->SpinEditDay, QStringLiteral("3"));
-        TypeTime(g->DateTimePicker1, QStringLiteral("060000"));
-        Click(g->BOKTime);
+        TFGraph *g = OpenTimePanel();
+        TypeInto(Part<QSpinBox>(g, "SpinEditDay"), QStringLiteral("3"));
+        TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("060000"));
+        Click(Part<QPushButton>(g, "BOKTime"));
         QVERIFY(std::fabs(Settings.ExposurePreset[0] - 3.25) < 1e-9);
         QVERIFY(std::fabs(Settings.ExposurePreset[1] - 3.25) < 1e-9);
         QCOMPARE(Settings.ExposurePreset[2], 0.125);
@@ -215,10 +209,10 @@ private slots:
         TFGraph *g = Activate(1);
         QCOMPARE(g->InputNumber, 2);
         g->MTime->trigger();
-        QCOMPARE(g->SpinEditDay->value(), 0);
-        QCOMPARE(g->DateTimePicker1->time(), QTime(14, 24, 0));
-        TypeTime(g->DateTimePicker1, QStringLiteral("060000"));
-        Click(g->BOKTime);
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 0);
+        QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(14, 24, 0));
+        TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("060000"));
+        Click(Part<QPushButton>(g, "BOKTime"));
         QVERIFY(std::fabs(Settings.ExposurePreset[0] - 0.25) < 1e-9);
         QCOMPARE(Settings.ExposurePreset[1], 0.6);
         QCOMPARE(Settings.ExposurePreset[2], 0.3);
@@ -230,57 +224,54 @@ private slots:
         Settings.ExposurePreset[0] = 0.1;
         Settings.ExposurePreset[1] = 0.6;
         Settings.ExposurePreset[2] = 0.3;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
-        g->LIntegralY->setText(QStringLiteral("1234"));
-        TypeInto(g->SpinEditDay, QStringLiteral("7"));
-        TypeTime(g->DateTimePicker1, QStringLiteral("101010"));
-        Click(g->BCenselTime);
-        QVERIFY(!g->PTimeSet->isVisible());
+        TFGraph *g = OpenTimePanel();
+        Part<QLabel>(g, "LIntegralY")->setText(QStringLiteral("1234"));
+        TypeInto(Part<QSpinBox>(g, "SpinEditDay"), QStringLiteral("7"));
+        TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("101010"));
+        Click(Part<QPushButton>(g, "BCenselTime"));
+        QVERIFY(!Part<QWidget>(g, "PTimeSet")->isVisible());
         QCOMPARE(Settings.ExposurePreset[0], 0.1);
         QCOMPARE(Settings.ExposurePreset[1], 0.6);
         QCOMPARE(Settings.ExposurePreset[2], 0.3);
-        QCOMPARE(g->LIntegralY->text(), QStringLiteral("1234"));
+        QCOMPARE(Part<QLabel>(g, "LIntegralY")->text(), QStringLiteral("1234"));
     }
 
     void timePanel_reopeningReloads()
     {
         Settings.ExposurePreset[0] = 1.5;
-        TFGraph *g = Open(1);
+        TFGraph *g = OpenTimePanel();
+        TypeInto(Part<QSpinBox>(g, "SpinEditDay"), QStringLiteral("9"));
+        TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("010203"));
         g->MTime->trigger();
-        TypeInto(g->SpinEditDay, QStringLiteral("9"));
-        TypeTime(g->DateTimePicker1, QStringLiteral("010203"));
-        g->MTime->trigger();
-        QVERIFY(g->PTimeSet->isVisible());
-        QCOMPARE(g->SpinEditDay->value(), 1);
-        QCOMPARE(g->DateTimePicker1->time(), QTime(12, 0, 0));
+        QVERIFY(Part<QWidget>(g, "PTimeSet")->isVisible());
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 1);
+        QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(12, 0, 0));
     }
 
     void timePanel_ctrlTOpensIt()
     {
         Settings.ExposurePreset[0] = 2.75;
         TFGraph *g = Open(1);
-        QVERIFY(!g->PTimeSet->isVisible());
+        QVERIFY(!Part<QWidget>(g, "PTimeSet")->isVisible());
         QTest::keyClick(g, Qt::Key_T, Qt::ControlModifier);
-        QVERIFY(g->PTimeSet->isVisible());
-        QCOMPARE(g->SpinEditDay->value(), 2);
-        QCOMPARE(g->DateTimePicker1->time(), QTime(18, 0, 0));
+        QVERIFY(Part<QWidget>(g, "PTimeSet")->isVisible());
+        QCOMPARE(Part<QSpinBox>(g, "SpinEditDay")->value(), 2);
+        QCOMPARE(Part<QTimeEdit>(g, "DateTimePicker1")->time(), QTime(18, 0, 0));
     }
 
     void timePanel_isNotModal()
     {
         Settings.ParallelConversion = 1;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
-        QVERIFY(!g->PTimeSet->isWindow());
+        TFGraph *g = OpenTimePanel();
+        QVERIFY(!Part<QWidget>(g, "PTimeSet")->isWindow());
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         // The rest of the window stays usable and the panel stays up.
         const uint8_t mode = Settings.HistogramMode;
-        Click(g->BGistogramm);
+        Click(Part<QPushButton>(g, "BGistogramm"));
         QCOMPARE(Settings.HistogramMode, static_cast<uint8_t>(mode == 0 ? 1 : 0));
         ChooseDrivingItem(g, g->NShift);
-        QVERIFY(g->PShift->isVisible());
-        QVERIFY(g->PTimeSet->isVisible());
+        QVERIFY(Part<QWidget>(g, "PShift")->isVisible());
+        QVERIFY(Part<QWidget>(g, "PTimeSet")->isVisible());
     }
 
     void timePanel_confirmsStoredValueUntilRefresh()
@@ -288,17 +279,16 @@ private slots:
         Settings.ActOnAllInputs = 0;
         Settings.ActionInput = 2;
         Settings.ExposurePreset[0] = 0.1;
-        TFGraph *g = Open(1);
-        g->MTime->trigger();
-        TypeInto(g->SpinEditDay, QStringLiteral("1"));
-        TypeTime(g->DateTimePicker1, QStringLiteral("060000"));
-        Click(g->BOKTime);
+        TFGraph *g = OpenTimePanel();
+        TypeInto(Part<QSpinBox>(g, "SpinEditDay"), QStringLiteral("1"));
+        TypeTime(Part<QTimeEdit>(g, "DateTimePicker1"), QStringLiteral("060000"));
+        Click(Part<QPushButton>(g, "BOKTime"));
         QVERIFY(std::fabs(Settings.ExposurePreset[1] - 1.25) < 1e-9);
         // The value just stored, not input 1's preset.
-        QCOMPARE(g->LIntegralY->text(),
+        QCOMPARE(Part<QLabel>(g, "LIntegralY")->text(),
                  QStringLiteral("1 - ") + QTime(6, 0, 0).toString(Platform::LongTimeFormat()));
         g->TimerRisTimer();
-        QCOMPARE(g->LIntegralY->text(), QString::number(Integral(1)));
+        QCOMPARE(Part<QLabel>(g, "LIntegralY")->text(), QString::number(Integral(1)));
     }
 
     // ---------------------------------------------------------------------
@@ -309,15 +299,15 @@ private slots:
         Settings.ParallelConversion = 1;
         Settings.DigitalShift = 0;
         TFGraph *g = Open(1);
-        CheckPanelClosed(g->PShift);
+        CheckPanelClosed(Part<QWidget>(g, "PShift"));
         ChooseDrivingItem(g, g->NShift);
-        CheckPanelShown(g->PShift);
-        QVERIFY(g->RBRight->isChecked());
-        QVERIFY(!g->RBLeft->isChecked());
-        QCOMPARE(g->SEShift->value(), 0);
-        Click(g->BShiftOK);
+        CheckPanelShown(Part<QWidget>(g, "PShift"));
+        QVERIFY(Part<QRadioButton>(g, "RBRight")->isChecked());
+        QVERIFY(!Part<QRadioButton>(g, "RBLeft")->isChecked());
+        QCOMPARE(Part<QSpinBox>(g, "SEShift")->value(), 0);
+        Click(Part<QPushButton>(g, "BShiftOK"));
         QCOMPARE(Settings.DigitalShift, 0);
-        CheckPanelClosed(g->PShift);
+        CheckPanelClosed(Part<QWidget>(g, "PShift"));
     }
 
     void shift_stepsAccumulate()
@@ -326,18 +316,18 @@ private slots:
         Settings.DigitalShift = -100;
         TFGraph *g = Open(1);
         ChooseDrivingItem(g, g->NShift);
-        QVERIFY(g->RBLeft->isChecked());
-        QCOMPARE(g->SEShift->value(), 0);
-        Click(g->RBRight);
-        TypeInto(g->SEShift, QStringLiteral("30"));
-        Click(g->BShiftOK);
+        QVERIFY(Part<QRadioButton>(g, "RBLeft")->isChecked());
+        QCOMPARE(Part<QSpinBox>(g, "SEShift")->value(), 0);
+        Click(Part<QRadioButton>(g, "RBRight"));
+        TypeInto(Part<QSpinBox>(g, "SEShift"), QStringLiteral("30"));
+        Click(Part<QPushButton>(g, "BShiftOK"));
         QCOMPARE(Settings.DigitalShift, -70);
         // Still to the left of zero: the next opening says so, amount 0.
         ChooseDrivingItem(g, g->NShift);
-        QVERIFY(g->RBLeft->isChecked());
-        QCOMPARE(g->SEShift->value(), 0);
-        TypeInto(g->SEShift, QStringLiteral("5"));
-        Click(g->BShiftOK);
+        QVERIFY(Part<QRadioButton>(g, "RBLeft")->isChecked());
+        QCOMPARE(Part<QSpinBox>(g, "SEShift")->value(), 0);
+        TypeInto(Part<QSpinBox>(g, "SEShift"), QStringLiteral("5"));
+        Click(Part<QPushButton>(g, "BShiftOK"));
         QCOMPARE(Settings.DigitalShift, -75);
     }
 
@@ -347,10 +337,10 @@ private slots:
         Settings.DigitalShift = 2000;
         TFGraph *g = Open(1);
         ChooseDrivingItem(g, g->NShift);
-        QVERIFY(g->RBRight->isChecked());
-        TypeInto(g->SEShift, QStringLiteral("2048"));
-        QCOMPARE(g->SEShift->value(), 2048);
-        Click(g->BShiftOK);
+        QVERIFY(Part<QRadioButton>(g, "RBRight")->isChecked());
+        TypeInto(Part<QSpinBox>(g, "SEShift"), QStringLiteral("2048"));
+        QCOMPARE(Part<QSpinBox>(g, "SEShift")->value(), 2048);
+        Click(Part<QPushButton>(g, "BShiftOK"));
         QCOMPARE(Settings.DigitalShift, 4048);
     }
 
@@ -359,10 +349,10 @@ private slots:
         Settings.ParallelConversion = 1;
         TFGraph *g = Open(1);
         ChooseDrivingItem(g, g->NShift);
-        TypeInto(g->SEShift, QStringLiteral("9999"));
-        const int shown = g->SEShift->value();
+        TypeInto(Part<QSpinBox>(g, "SEShift"), QStringLiteral("9999"));
+        const int shown = Part<QSpinBox>(g, "SEShift")->value();
         QVERIFY(shown >= 0 && shown <= 2048);
-        Click(g->BShiftOK);
+        Click(Part<QPushButton>(g, "BShiftOK"));
         // The step stored is the one the field shows.
         QCOMPARE(Settings.DigitalShift, shown);
     }
@@ -389,9 +379,9 @@ private slots:
         Settings.DigitalShift = start;
         TFGraph *g = Open(1);
         ChooseDrivingItem(g, g->NShift);
-        Click(left ? g->RBLeft : g->RBRight);
-        TypeInto(g->SEShift, QStringLiteral("2048"));
-        Click(g->BShiftOK);
+        Click(left ? Part<QRadioButton>(g, "RBLeft") : Part<QRadioButton>(g, "RBRight"));
+        TypeInto(Part<QSpinBox>(g, "SEShift"), QStringLiteral("2048"));
+        Click(Part<QPushButton>(g, "BShiftOK"));
         QCOMPARE(Settings.DigitalShift, expected);
     }
 
@@ -401,17 +391,17 @@ private slots:
         Settings.DigitalShift = 12;
         TFGraph *g = Open(1);
         ChooseDrivingItem(g, g->NShift);
-        Click(g->RBLeft);
-        TypeInto(g->SEShift, QStringLiteral("300"));
-        Click(g->BShiftCansel);
+        Click(Part<QRadioButton>(g, "RBLeft"));
+        TypeInto(Part<QSpinBox>(g, "SEShift"), QStringLiteral("300"));
+        Click(Part<QPushButton>(g, "BShiftCansel"));
         QCOMPARE(Settings.DigitalShift, 12);
-        CheckPanelClosed(g->PShift);
+        CheckPanelClosed(Part<QWidget>(g, "PShift"));
         // The entry stays until the menu is opened again, which reloads it.
-        QVERIFY(g->RBLeft->isChecked());
-        QCOMPARE(g->SEShift->value(), 300);
+        QVERIFY(Part<QRadioButton>(g, "RBLeft")->isChecked());
+        QCOMPARE(Part<QSpinBox>(g, "SEShift")->value(), 300);
         ChooseDrivingItem(g, g->NShift);
-        QVERIFY(g->RBRight->isChecked());
-        QCOMPARE(g->SEShift->value(), 0);
+        QVERIFY(Part<QRadioButton>(g, "RBRight")->isChecked());
+        QCOMPARE(Part<QSpinBox>(g, "SEShift")->value(), 0);
     }
 
     void shift_emptiedAmountCountsAsZero()
@@ -420,14 +410,14 @@ private slots:
         Settings.DigitalShift = 40;
         TFGraph *g = Open(1);
         ChooseDrivingItem(g, g->NShift);
-        TypeInto(g->SEShift, QStringLiteral("30"));
-        QTest::keyClick(g->SEShift, Qt::Key_Backspace);
-        QTest::keyClick(g->SEShift, Qt::Key_Backspace);
-        QVERIFY(g->SEShift->text().isEmpty());
+        TypeInto(Part<QSpinBox>(g, "SEShift"), QStringLiteral("30"));
+        QTest::keyClick(Part<QSpinBox>(g, "SEShift"), Qt::Key_Backspace);
+        QTest::keyClick(Part<QSpinBox>(g, "SEShift"), Qt::Key_Backspace);
+        QVERIFY(Part<QSpinBox>(g, "SEShift")->text().isEmpty());
         // OK from the keyboard leaves the focus in the emptied field.
-        g->BShiftOK->click();
+        Part<QPushButton>(g, "BShiftOK")->click();
         QCOMPARE(Settings.DigitalShift, 40);
-        CheckPanelClosed(g->PShift);
+        CheckPanelClosed(Part<QWidget>(g, "PShift"));
     }
 
     // ---------------------------------------------------------------------
@@ -451,16 +441,16 @@ private slots:
         Settings.PulseShaping = static_cast<uint8_t>(code);
         TFGraph *g = Open(1);
         ChooseDrivingItem(g, g->NFormir);
-        CheckPanelShown(g->PFormPuls);
+        CheckPanelShown(Part<QWidget>(g, "PFormPuls"));
         QStringList checked;
-        for (QRadioButton *rb : {g->RB8mks, g->RB4mks, g->RB2mks, g->RB1mks})
+        for (QRadioButton *rb : {Part<QRadioButton>(g, "RB8mks"), Part<QRadioButton>(g, "RB4mks"), Part<QRadioButton>(g, "RB2mks"), Part<QRadioButton>(g, "RB1mks")})
             if (rb->isChecked())
                 checked << rb->text();
         QCOMPARE(checked, QStringList{caption});
         // OK without a change stores the same code.
-        Click(g->BFormPulsOK);
+        Click(Part<QPushButton>(g, "BFormPulsOK"));
         QCOMPARE(int(Settings.PulseShaping), code);
-        CheckPanelClosed(g->PFormPuls);
+        CheckPanelClosed(Part<QWidget>(g, "PFormPuls"));
     }
 
     void pulse_choosingOneMicrosecond()
@@ -469,14 +459,14 @@ private slots:
         Settings.PulseShaping = 3;
         TFGraph *g = Open(1);
         ChooseDrivingItem(g, g->NFormir);
-        QVERIFY(g->RB8mks->isChecked());
-        QCOMPARE(g->RB8mks->text(), QStringLiteral("&8 мкс"));
-        Click(g->RB1mks);
-        Click(g->BFormPulsOK);
+        QVERIFY(Part<QRadioButton>(g, "RB8mks")->isChecked());
+        QCOMPARE(Part<QRadioButton>(g, "RB8mks")->text(), QStringLiteral("&8 мкс"));
+        Click(Part<QRadioButton>(g, "RB1mks"));
+        Click(Part<QPushButton>(g, "BFormPulsOK"));
         QCOMPARE(int(Settings.PulseShaping), 0);
         ChooseDrivingItem(g, g->NFormir);
-        Click(g->RB4mks);
-        Click(g->BFormPulsOK);
+        Click(Part<QRadioButton>(g, "RB4mks"));
+        Click(Part<QPushButton>(g, "BFormPulsOK"));
         QCOMPARE(int(Settings.PulseShaping), 2);
     }
 
@@ -485,12 +475,12 @@ private slots:
         Settings.ParallelConversion = 1;
         Settings.PulseShaping = 7;
         TFGraph *g = Open(1);
-        g->RB2mks->setChecked(true);
+        Part<QRadioButton>(g, "RB2mks")->setChecked(true);
         ChooseDrivingItem(g, g->NFormir);
-        QVERIFY(g->RB2mks->isChecked());
-        Click(g->BFormPulsCansel);
+        QVERIFY(Part<QRadioButton>(g, "RB2mks")->isChecked());
+        Click(Part<QPushButton>(g, "BFormPulsCansel"));
         QCOMPARE(int(Settings.PulseShaping), 7);
-        CheckPanelClosed(g->PFormPuls);
+        CheckPanelClosed(Part<QWidget>(g, "PFormPuls"));
     }
 
     void pulse_cancelKeepsCode()
@@ -499,10 +489,10 @@ private slots:
         Settings.PulseShaping = 1;
         TFGraph *g = Open(1);
         ChooseDrivingItem(g, g->NFormir);
-        Click(g->RB8mks);
-        Click(g->BFormPulsCansel);
+        Click(Part<QRadioButton>(g, "RB8mks"));
+        Click(Part<QPushButton>(g, "BFormPulsCansel"));
         QCOMPARE(int(Settings.PulseShaping), 1);
-        CheckPanelClosed(g->PFormPuls);
+        CheckPanelClosed(Part<QWidget>(g, "PFormPuls"));
     }
 
     // ---------------------------------------------------------------------
@@ -524,14 +514,14 @@ private slots:
         QFETCH(bool, ok);
         Settings.ParallelConversion = 1;
         TFGraph *g = Open(1);
-        QWidget *panel = shiftPanel ? static_cast<QWidget *>(g->PShift) : g->PFormPuls;
-        QWidget *other = shiftPanel ? static_cast<QWidget *>(g->PFormPuls) : g->PShift;
+        QWidget *panel = shiftPanel ? static_cast<QWidget *>(Part<QWidget>(g, "PShift")) : Part<QWidget>(g, "PFormPuls");
+        QWidget *other = shiftPanel ? static_cast<QWidget *>(Part<QWidget>(g, "PFormPuls")) : Part<QWidget>(g, "PShift");
         CheckPanelClosed(panel);
         ChooseDrivingItem(g, shiftPanel ? g->NShift : g->NFormir);
         CheckPanelShown(panel);
         CheckPanelClosed(other);
-        QPushButton *button = shiftPanel ? (ok ? g->BShiftOK : g->BShiftCansel)
-                                         : (ok ? g->BFormPulsOK : g->BFormPulsCansel);
+        QPushButton *button = shiftPanel ? (ok ? Part<QPushButton>(g, "BShiftOK") : Part<QPushButton>(g, "BShiftCansel"))
+                                         : (ok ? Part<QPushButton>(g, "BFormPulsOK") : Part<QPushButton>(g, "BFormPulsCansel"));
         Click(button);
         CheckPanelClosed(panel);
         // Opened again after closing.
@@ -545,11 +535,11 @@ private slots:
         TFGraph *g = Open(1);
         ChooseDrivingItem(g, g->NShift);
         ChooseDrivingItem(g, g->NFormir);
-        CheckPanelShown(g->PShift);
-        CheckPanelShown(g->PFormPuls);
-        Click(g->BFormPulsCansel);
-        CheckPanelShown(g->PShift);
-        CheckPanelClosed(g->PFormPuls);
+        CheckPanelShown(Part<QWidget>(g, "PShift"));
+        CheckPanelShown(Part<QWidget>(g, "PFormPuls"));
+        Click(Part<QPushButton>(g, "BFormPulsCansel"));
+        CheckPanelShown(Part<QWidget>(g, "PShift"));
+        CheckPanelClosed(Part<QWidget>(g, "PFormPuls"));
     }
 
     void panels_menuFollowsConversionTypeAtCreation()
@@ -559,16 +549,16 @@ private slots:
         TFGraph *g1 = Open(1);
         QVERIFY(!g1->NDriving->menuAction()->isEnabled());
         // Its title in the frame's bar does not open.
-        QMenuBar *bar = frame->menuBar();
+        QMenuBar *bar = (*frame)->menuBar();
         QVERIFY(bar->actions().contains(g1->NDriving->menuAction()));
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(g1->NDriving->menuAction()).center());
         QApplication::processEvents();
         QVERIFY(!g1->NDriving->isVisible());
         Settings.ParallelConversion = 1;
-        emit frame->MWind->aboutToShow();
-        frame->MNew->trigger();
+        emit (*frame)->MWind->aboutToShow();
+        (*frame)->MNew->trigger();
         QApplication::processEvents();
-        QCOMPARE(frame->SpectrumWindowCount(), 2);
+        QCOMPARE((*frame)->SpectrumWindowCount(), 2);
         TFGraph *g2 = Activate(1);
         QVERIFY(g2->NDriving->menuAction()->isEnabled());
         QVERIFY(bar->actions().contains(g2->NDriving->menuAction()));
@@ -577,11 +567,11 @@ private slots:
         g2->NDriving->hide();
         QVERIFY(!g1->NDriving->menuAction()->isEnabled());
         ChooseDrivingItem(g2, g2->NShift);
-        CheckPanelShown(g2->PShift);
+        CheckPanelShown(Part<QWidget>(g2, "PShift"));
         ChooseDrivingItem(g2, g2->NFormir);
-        CheckPanelShown(g2->PFormPuls);
-        CheckPanelClosed(g1->PShift);
-        CheckPanelClosed(g1->PFormPuls);
+        CheckPanelShown(Part<QWidget>(g2, "PFormPuls"));
+        CheckPanelClosed(Part<QWidget>(g1, "PShift"));
+        CheckPanelClosed(Part<QWidget>(g1, "PFormPuls"));
     }
 };
 

@@ -29,7 +29,7 @@ QList<int> Range(int from, int to) // inclusive, descending or ascending
     return r;
 }
 
-QRgb SurfacePixel(TFGraph *g, int x, int y) { return g->Surface.pixel(x, y) | 0xFF000000u; }
+QRgb SurfacePixel(TFGraph *g, int x, int y) { return g->Plot().Surface().pixel(x, y) | 0xFF000000u; }
 } // namespace
 
 class PlotTest : public QObject {
@@ -136,8 +136,8 @@ private slots:
                 green += PlotPixel(g, 300, y) == 0xFF00FF00u;
             QVERIFY(green >= 70);
         }
-        QCOMPARE(MarkerZone[0].Left, 99);
-        QCOMPARE(MarkerZone[0].Right, 101);
+        QCOMPARE(g->Markers().Zone(1).Left, 99);
+        QCOMPARE(g->Markers().Zone(1).Right, 101);
     }
 
     void markersOutsideTheView()
@@ -148,10 +148,10 @@ private slots:
         g->PaintHandler();
         g->RisSpectr();
         g->RisSpectr();
-        QCOMPARE(MarkerZone[0].Left, 0);
-        QCOMPARE(MarkerZone[0].Right, 3);
-        QCOMPARE(MarkerZone[1].Left, 509);
-        QCOMPARE(MarkerZone[1].Right, 511);
+        QCOMPARE(g->Markers().Zone(1).Left, 0);
+        QCOMPARE(g->Markers().Zone(1).Right, 3);
+        QCOMPARE(g->Markers().Zone(2).Left, 509);
+        QCOMPARE(g->Markers().Zone(2).Right, 511);
         // marker 2 below the view shows on column 0, marker 1 is hidden
         int red0 = 0;
         for (int y = 1; y < 300; ++y)
@@ -191,7 +191,7 @@ private slots:
         QFETCH(QString, exponent);
         Settings.VertScale = scale;
         g->VertikalMas();
-        QCOMPARE(g->LPokazat->text(), exponent);
+        QCOMPARE(Part<QLabel>(g, "LPokazat")->text(), exponent);
         QCOMPARE(g->ShownVertScale, scale);
         // the zero tick and each tick: pixels 78..81 black, 77 not part of the line
         for (int h : QList<int>{0} + heights) {
@@ -210,7 +210,7 @@ private slots:
             QCOMPARE(SurfacePixel(g, x, 398), kBlack);
         // each label right-aligned at x = 77 and centred on its tick: the
         // surface holds exactly the pixels of the text drawn there
-        const QFontMetrics fm(g->SurfaceFont);
+        const QFontMetrics fm(g->Plot().SurfaceFont());
         for (int i = 0; i < labels.size(); ++i) {
             const int y = 398 - heights[i];
             const QRect r(77 - fm.horizontalAdvance(labels[i]), y - fm.height() / 2, fm.horizontalAdvance(labels[i]),
@@ -218,11 +218,11 @@ private slots:
             QImage expected(r.size(), QImage::Format_RGB32);
             expected.fill(ButtonFaceColor());
             QPainter p(&expected);
-            p.setFont(g->SurfaceFont);
+            p.setFont(g->Plot().SurfaceFont());
             p.setPen(Qt::black);
             p.drawText(expected.rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, labels[i]);
             p.end();
-            QCOMPARE(g->Surface.copy(r), expected);
+            QCOMPARE(g->Plot().Surface().copy(r), expected);
         }
     }
 
@@ -265,35 +265,35 @@ private slots:
         WriteChannel(1023, 1, 2000000000);
         WriteChannel(0, 1, 2000000000);
         g->TimerRisTimer();
-        QCOMPARE(g->LTime1->text(), QStringLiteral("0 - 00:00:00"));
-        QCOMPARE(g->LTime2->text(), QStringLiteral("1 - 12:00:00"));
-        QCOMPARE(g->LTime2->palette().color(QPalette::Window), QColor(Qt::white));
-        QVERIFY(g->LTime1->palette().color(QPalette::Window) != QColor(Qt::white));
-        QCOMPARE(g->LIntegralY->text(), QStringLiteral("4000000007")); // 64-bit, not wrapped
+        QCOMPARE(Part<QLabel>(g, "LTime1")->text(), QStringLiteral("0 - 00:00:00"));
+        QCOMPARE(Part<QLabel>(g, "LTime2")->text(), QStringLiteral("1 - 12:00:00"));
+        QCOMPARE(Part<QLabel>(g, "LTime2")->palette().color(QPalette::Window), QColor(Qt::white));
+        QVERIFY(Part<QLabel>(g, "LTime1")->palette().color(QPalette::Window) != QColor(Qt::white));
+        QCOMPARE(Part<QLabel>(g, "LIntegralY")->text(), QStringLiteral("4000000007")); // 64-bit, not wrapped
         Settings.Running[1] = 0;
         g->TimerRisTimer();
-        QVERIFY(g->LTime2->palette().color(QPalette::Window) != QColor(Qt::white));
+        QVERIFY(Part<QLabel>(g, "LTime2")->palette().color(QPalette::Window) != QColor(Qt::white));
 
         // a change of scale made elsewhere is drawn at the next tick
         Settings.VertScale = 100;
         g->TimerRisTimer();
-        QCOMPARE(g->LPokazat->text(), QStringLiteral("1"));
+        QCOMPARE(Part<QLabel>(g, "LPokazat")->text(), QStringLiteral("1"));
         QCOMPARE(g->ShownVertScale, 100);
     }
 
     void displayModeButtonCaptions()
     {
         // HistogramMode 1 at creation: "Точки" without accelerator until the first tick
-        QCOMPARE(g->BGistogramm->text(), QStringLiteral("Точки"));
+        QCOMPARE(Part<QPushButton>(g, "BGistogramm")->text(), QStringLiteral("Точки"));
         g->TimerRisTimer();
-        QCOMPARE(g->BGistogramm->text(), QStringLiteral("&Точки"));
+        QCOMPARE(Part<QPushButton>(g, "BGistogramm")->text(), QStringLiteral("&Точки"));
         WriteChannel(20, 1, 100);
-        QTest::mouseClick(g->BGistogramm, Qt::LeftButton);
+        QTest::mouseClick(Part<QPushButton>(g, "BGistogramm"), Qt::LeftButton);
         QCOMPARE(Settings.HistogramMode, 0);
-        QCOMPARE(g->BGistogramm->text(), QStringLiteral("&Гистограмма"));
+        QCOMPARE(Part<QPushButton>(g, "BGistogramm")->text(), QStringLiteral("&Гистограмма"));
         QCOMPARE(RowsOf(g, 20, kBlue), QList<int>{199}); // redrawn at once
-        QTest::mouseClick(g->BGistogramm, Qt::LeftButton);
-        QCOMPARE(g->BGistogramm->text(), QStringLiteral("&Точки"));
+        QTest::mouseClick(Part<QPushButton>(g, "BGistogramm"), Qt::LeftButton);
+        QCOMPARE(Part<QPushButton>(g, "BGistogramm")->text(), QStringLiteral("&Точки"));
         QCOMPARE(RowsOf(g, 20, kBlue).size(), 100);
     }
 
@@ -326,7 +326,7 @@ private slots:
             QCOMPARE(PlotPixel(g, 40, 0), kBlue);
         switch (change) {
         case 0:
-            g->LMark1MouseDown(Qt::RightButton); // one channel right
+            g->Markers().PanelPress(1, Qt::RightButton); // one channel right
             WriteChannel(101, 1, 7);
             break;
         case 1:
@@ -352,12 +352,12 @@ private slots:
         }
         g->TimerRisTimer();
         QApplication::processEvents();
-        const QImage ticked = g->SpektrImage->Bitmap.copy();
-        const QPoint at = g->SpektrImage->mapTo(frame, QPoint(0, 0));
+        const QImage ticked = g->Plot().Raster().copy();
+        const QPoint at = g->Plot().Image()->mapTo(frame, QPoint(0, 0));
         const QImage shown = frame->screen()->grabWindow(frame->winId(), at.x(), at.y(), 512, 300).toImage();
-        g->SpektrImage->Bitmap.fill(kWhite);
+        g->Plot().Raster().fill(kWhite);
         g->RisSpectr();
-        QCOMPARE(ticked, g->SpektrImage->Bitmap);
+        QCOMPARE(ticked, g->Plot().Raster());
         QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), ticked);
         if (change == 3)
             QCOMPARE(PlotPixel(g, 40, 0), kWhite); // no point of the other mode stays
@@ -372,18 +372,18 @@ private slots:
         WriteChannel(12345, 1, 42);
         WriteChannel(7, 1, 0);
         g->NewTablo(1);
-        QCOMPARE(g->LMarkX1->text(), QStringLiteral("12345"));
-        QCOMPARE(g->LMarkY1->text(), QStringLiteral("        42"));
-        QCOMPARE(g->LMarkY2->text(), QStringLiteral("         0"));
+        QCOMPARE(Part<QLabel>(g, "LMarkX1")->text(), QStringLiteral("12345"));
+        QCOMPARE(Part<QLabel>(g, "LMarkY1")->text(), QStringLiteral("        42"));
+        QCOMPARE(Part<QLabel>(g, "LMarkY2")->text(), QStringLiteral("         0"));
         g->NewTablo(2);
-        QCOMPARE(g->LMarkX2->text(), QStringLiteral("   7"));
+        QCOMPARE(Part<QLabel>(g, "LMarkX2")->text(), QStringLiteral("   7"));
     }
 
     void integralFieldShowsEveryDigit()
     {
         auto shown = [this](const QString &text) {
-            g->LIntegralY->setText(text);
-            return g->LIntegralY->grab().toImage();
+            Part<QLabel>(g, "LIntegralY")->setText(text);
+            return Part<QLabel>(g, "LIntegralY")->grab().toImage();
         };
         for (const QString &total : {QStringLiteral("12345678901234"), QStringLiteral("-9223372036854775807")}) {
             // the last digit shows (changing it changes the field) and no ink reaches the right edge
@@ -392,7 +392,25 @@ private slots:
             for (int y = 0; y < img.height(); ++y)
                 QVERIFY(qGray(img.pixel(img.width() - 1, y)) > 128);
         }
-        QCOMPARE(g->LIntegralY->geometry(), QRect(72, 4, 80, 13));
+        QCOMPARE(Part<QLabel>(g, "LIntegralY")->geometry(), QRect(72, 4, 80, 13));
+    }
+
+    void rasterDrawingLeavesOtherFormatsAlone()
+    {
+        // The drawing writes RGB32 pixels in place: an image of another
+        // format is left as it is rather than overwritten.
+        QImage gray(8, 8, QImage::Format_Grayscale8);
+        gray.fill(7);
+        const QImage grayBefore = gray.copy();
+        RasterLine(gray, 0, 0, 7, 7, Pen{});
+        RasterFillRect(gray, 0, 0, 8, 8, kPlotBlue);
+        QCOMPARE(gray, grayBefore);
+        QImage argb(PlotColumns, PlotHeight, QImage::Format_ARGB32);
+        argb.fill(0);
+        const QImage argbBefore = argb.copy();
+        const int32_t h[PlotColumns] = {};
+        DrawPlotColumns(argb, h, 0, PlotColumns - 1, true, kPlotWhite, kPlotBlue);
+        QCOMPARE(argb, argbBefore);
     }
 
     void fieldsPaintWhatALabelPaints()
@@ -402,16 +420,16 @@ private slots:
         const QStringList shortTexts{QStringLiteral("         0"), QStringLiteral("-2147483648"), QStringLiteral(" 7"),
                                      QStringLiteral("0 - 00:00:00"), QStringLiteral("1:02:03 PM"), QStringLiteral("y=1")};
         const QStringList longTexts{QStringLiteral("12345 - 23:59:59"), QStringLiteral("-9223372036854775807")};
-        auto *time = qobject_cast<TTextLabel *>(g->TimeLabel(1));
-        QVERIFY(time);
-        for (TTextLabel *field : {time, static_cast<TTextLabel *>(g->LMarkY1), static_cast<TTextLabel *>(g->LIntegralY)}) {
+        auto *integral = Part<TTextLabel>(g, "LIntegralY");
+        auto *markerCount = Part<TTextLabel>(g, "LMarkY1");
+        for (TTextLabel *field : {Part<TTextLabel>(g, "LTime1"), markerCount, integral}) {
             QLabel plain;
             plain.setFont(field->font());
             plain.setPalette(field->palette());
             plain.setAutoFillBackground(true);
             plain.setFixedSize(field->size());
             QStringList texts = shortTexts;
-            if (field != g->LIntegralY) // that one draws a long text smaller
+            if (field != integral) // that one draws a long text smaller
                 texts += longTexts;
             for (const QString &text : texts) {
                 field->setText(text);
@@ -419,10 +437,10 @@ private slots:
                 QVERIFY2(field->grab().toImage() == plain.grab().toImage(), qPrintable(text));
             }
         }
-        g->LMarkY1->setText(QStringLiteral("  1234567890"));
-        QVERIFY(g->LMarkY1->PaintsFromGlyphs()); // the looked-up glyphs were really used
-        g->LMarkY1->setText(QStringLiteral("y=1"));
-        QVERIFY(!g->LMarkY1->PaintsFromGlyphs()); // a letter it does not hold: the label's own painting
+        markerCount->setText(QStringLiteral("  1234567890"));
+        QVERIFY(markerCount->PaintsFromGlyphs()); // the looked-up glyphs were really used
+        markerCount->setText(QStringLiteral("y=1"));
+        QVERIFY(!markerCount->PaintsFromGlyphs()); // a letter it does not hold: the label's own painting
     }
 
     void fieldsReadableUnderADarkTheme()
@@ -434,12 +452,12 @@ private slots:
         QApplication::setPalette(dark);
         ResetProgram();
         Settings.Running[0] = 1;
-        TFRYV *f = FrameWithWindows(1);
+        OpenWindows f(1);
         TFGraph *w = f->SpectrumWindows()[0];
         w->NewTablo(1);
         w->TimerRisTimer();
         // dark text on each white field
-        for (QLabel *l : std::initializer_list<QLabel *>{w->LMarkX1, w->LMarkY1, w->LIntegralY, w->LTime1}) {
+        for (QLabel *l : std::initializer_list<QLabel *>{Part<QLabel>(w, "LMarkX1"), Part<QLabel>(w, "LMarkY1"), Part<QLabel>(w, "LIntegralY"), Part<QLabel>(w, "LTime1")}) {
             const QImage img = l->grab().toImage();
             int ink = 0;
             for (int y = 0; y < img.height(); ++y)
@@ -449,24 +467,22 @@ private slots:
         }
         // the scales are drawn in the theme's text colour
         QCOMPARE(SurfacePixel(w, 80, 398), qRgb(230, 230, 230));
-        DisposeFrame(f);
         QApplication::setPalette(saved);
     }
 
     void panelsFollowInputCount()
     {
-        QVERIFY(g->PIn2->isVisibleTo(g));
-        QVERIFY(g->PIn3->isVisibleTo(g));
+        QVERIFY(Part<QWidget>(g, "PIn2")->isVisibleTo(g));
+        QVERIFY(Part<QWidget>(g, "PIn3")->isVisibleTo(g));
         ResetProgram();
         Settings.InputCount = 1;
-        TFRYV *f1 = FrameWithWindows(1);
+        OpenWindows f1(1);
         TFGraph *one = f1->SpectrumWindows()[0];
-        QVERIFY(!one->PIn2->isVisibleTo(one));
-        QVERIFY(!one->PIn3->isVisibleTo(one));
+        QVERIFY(!Part<QWidget>(one, "PIn2")->isVisibleTo(one));
+        QVERIFY(!Part<QWidget>(one, "PIn3")->isVisibleTo(one));
         Elapsed[1] = 2;
         one->TimerRisTimer();
-        QCOMPARE(one->LTime2->text(), QString());
-        DisposeFrame(f1);
+        QCOMPARE(Part<QLabel>(one, "LTime2")->text(), QString());
     }
 };
 

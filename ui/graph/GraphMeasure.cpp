@@ -5,8 +5,6 @@
 #include "analysis/Analysis.h"
 #include "ui/platform/Platform.h"
 
-#include <QSpinBox>
-
 #include <string>
 
 namespace {
@@ -32,17 +30,6 @@ void ShowResult(const char *caption, const QString &text)
     Platform::MessageBox(QString::fromUtf8(caption), text, Platform::Icon::NoIcon, Platform::Buttons::Ok);
 }
 
-// The value a spin field stands for: a text that is not an integer counts as
-// the field's minimum, a number outside the range as the nearest end.
-int EnteredValue(QSpinBox *spin)
-{
-    bool ok = false;
-    const int v = spin->locale().toInt(spin->cleanText().trimmed(), &ok);
-    if (!ok)
-        return spin->minimum();
-    return qBound(spin->minimum(), v, spin->maximum());
-}
-
 // Keeps the error of a failed step for Erri; true when there is one.
 bool KeepError(AnalysisError error)
 {
@@ -66,12 +53,9 @@ PeakOutcome MeasurePeakAndKeep(int32_t input, double E, bool withReference)
 // Fills the two entry fields from a stored energy and shows the panel.
 void OpenEnergyEntry(TFGraph *g, const QString &prompt, double energy)
 {
-    g->LEnergText->setText(prompt);
     int keV = 0, dkeV = 0;
     PrefillEnergy(energy, keV, dkeV);
-    g->SpinkeV->setValue(keV);
-    g->SpinDkeV->setValue(dkeV);
-    g->PEnergSet->show();
+    g->Panels().OpenEnergyEntry(prompt, keV, dkeV);
 }
 
 } // namespace
@@ -107,14 +91,14 @@ void TFGraph::NDifNonLinClick()
 
 void TFGraph::BEnergOKClick()
 {
-    const double E = ComposeEnergy(EnteredValue(SpinkeV), EnteredValue(SpinDkeV));
+    const double E = ComposeEnergy(panels_->EnteredKeV(), panels_->EnteredDkeV());
 
     // Peak measurement first; a failure hides the panel before the message.
     if (AnalysisState.MeasurePending) {
         const PeakOutcome peak = MeasurePeakAndKeep(InputNumber, E, true);
         switch (peak.Result) {
         case PeakResult::Failed:
-            PEnergSet->hide();
+            panels_->CloseEnergyEntry();
             Erri();
             break;
         case PeakResult::Silent:
@@ -136,7 +120,7 @@ void TFGraph::BEnergOKClick()
         if (KeepError(MeasureCalibrationPoint(InputNumber, false, E)))
             Erri();
     }
-    PEnergSet->hide();
+    panels_->CloseEnergyEntry();
 }
 
 void TFGraph::BEnergCancelClick()
@@ -144,7 +128,7 @@ void TFGraph::BEnergCancelClick()
     if (AnalysisState.MeasurePending) {
         const PeakOutcome peak = MeasurePeakAndKeep(InputNumber, 0.0, false);
         if (peak.Result == PeakResult::Failed) {
-            PEnergSet->hide();
+            panels_->CloseEnergyEntry();
             Erri();
         } else {
             ShowResult(PeakMessageCaption,
@@ -153,7 +137,7 @@ void TFGraph::BEnergCancelClick()
     }
     AnalysisState.LeftPointPending = 0;
     AnalysisState.RightPointPending = 0;
-    PEnergSet->hide();
+    panels_->CloseEnergyEntry();
 }
 
 void TFGraph::Erri()

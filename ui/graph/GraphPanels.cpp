@@ -1,13 +1,12 @@
-// The exposure time panel and the front-end control panels.
-//
-// All three panels are plain children of the spectrum window: menu items
-// show them, their own OK and Cancel buttons hide them again. Nothing is
-// modal, and the panels keep no state of their own: the settings record is
-// read when a panel is opened and written on OK.
-#include "ui/graph/UGraph.h"
+#include "ui/graph/GraphPanels.h"
 
+#include "core/Uryv.h"
+#include "ui/graph/WindowGeometry.h"
 #include "ui/platform/Platform.h"
 
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTime>
@@ -16,6 +15,19 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+
+TPanel::TPanel(QWidget *parent) : QFrame(parent)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setLineWidth(1);
+    setAutoFillBackground(true);
+}
+
+void TPanel::mousePressEvent(QMouseEvent *e)
+{
+    emit pressed(e->button());
+    e->accept();
+}
 
 namespace {
 
@@ -75,6 +87,17 @@ QString PresetText(double preset)
            QTime(0, 0).addSecs(p.seconds).toString(Platform::LongTimeFormat());
 }
 
+// The value an energy field stands for: a text that is not an integer counts
+// as the field's minimum, a number outside the range as the nearest end.
+int EnteredValue(const QSpinBox *spin)
+{
+    bool ok = false;
+    const int v = spin->locale().toInt(spin->cleanText().trimmed(), &ok);
+    if (!ok)
+        return spin->minimum();
+    return qBound(spin->minimum(), v, spin->maximum());
+}
+
 void HidePanel(QWidget *panel)
 {
     panel->setEnabled(false);
@@ -89,22 +112,116 @@ void ShowPanel(QWidget *panel)
 
 } // namespace
 
+TGraphPanels::TGraphPanels(QWidget *window) : QObject(window)
+{
+    auto named = [](QWidget *w, const char *name) {
+        w->setObjectName(QString::fromLatin1(name));
+        PlaceWidget(w);
+    };
+    auto panel = [&](const char *name) {
+        auto *p = new TPanel(window);
+        named(p, name);
+        return p;
+    };
+    auto button = [&](QWidget *parent, const char *name, const QString &text, const QString &hint) {
+        auto *b = new QPushButton(text, parent);
+        named(b, name);
+        b->setToolTip(hint);
+        return b;
+    };
+    auto label = [&](QWidget *parent, const char *name, const QString &text) {
+        auto *l = new QLabel(text, parent);
+        named(l, name);
+        return l;
+    };
+    auto spin = [&](QWidget *parent, const char *name, int lo, int hi, int value) {
+        auto *s = new QSpinBox(parent);
+        named(s, name);
+        s->setRange(lo, hi);
+        s->setValue(value);
+        return s;
+    };
+    auto radio = [&](QWidget *parent, const char *name, const QString &text) {
+        auto *r = new QRadioButton(text, parent);
+        named(r, name);
+        return r;
+    };
+    auto onClick = [this](QPushButton *b, void (TGraphPanels::*handler)()) {
+        connect(b, &QPushButton::clicked, this, [this, handler] { Platform::Guarded([&] { (this->*handler)(); }); });
+    };
+
+    PTimeSet = panel("PTimeSet");
+    label(PTimeSet, "Label1", QStringLiteral("Введите время экспозиции"));
+    SpinEditDay = spin(PTimeSet, "SpinEditDay", 0, 100, 0);
+    SpinEditDay->setToolTip(QStringLiteral("Введите количество 24-х часовых суток в экспозиции."));
+    DateTimePicker1 = new QTimeEdit(PTimeSet);
+    named(DateTimePicker1, "DateTimePicker1");
+    DateTimePicker1->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    DateTimePicker1->setTime(QTime(0, 0));
+    DateTimePicker1->setToolTip(QStringLiteral("Введите время экспозиции в часах, минутах и секундах."));
+    QPushButton *ok = button(PTimeSet, "BOKTime", QStringLiteral("O&K"), QStringLiteral("Ввести время экспозиции."));
+    QPushButton *cancel = button(PTimeSet, "BCenselTime", QStringLiteral("Ce&nsel"),
+                                 QStringLiteral("Отказаться от ввода времени экспозиции."));
+    ok->setCursor(Qt::PointingHandCursor);
+    cancel->setCursor(Qt::PointingHandCursor);
+    onClick(ok, &TGraphPanels::BOKTimeClick);
+    onClick(cancel, &TGraphPanels::BCenselTimeClick);
+    PTimeSet->hide();
+
+    PEnergSet = panel("PEnergSet");
+    LEnergText = label(PEnergSet, "LEnergText", QString());
+    SpinkeV = spin(PEnergSet, "SpinkeV", 0, 9000, 2000);
+    SpinkeV->setToolTip(QStringLiteral("Целая часть значения энергии."));
+    label(PEnergSet, "LEnergMask", QStringLiteral("."))->setFont(WindowFont(20, true));
+    SpinDkeV = spin(PEnergSet, "SpinDkeV", 0, 99, 20);
+    SpinDkeV->setToolTip(QStringLiteral("Дробная часть значения энергии."));
+    label(PEnergSet, "LkeV", QStringLiteral("keV"));
+    ok = button(PEnergSet, "BEnergOK", QStringLiteral("O&K"), QStringLiteral("Ввести энергию."));
+    cancel = button(PEnergSet, "BEnergCancel", QStringLiteral("Ca&ncel"), QStringLiteral("Отказ от ввода энергии."));
+    connect(ok, &QPushButton::clicked, this, &TGraphPanels::energyOK);
+    connect(cancel, &QPushButton::clicked, this, &TGraphPanels::energyCancel);
+    PEnergSet->hide();
+
+    PShift = panel("PShift");
+    label(PShift, "LShift", QStringLiteral("Цифровой сдвиг спектра"));
+    RBLeft = radio(PShift, "RBLeft", QStringLiteral("В&лево"));
+    RBLeft->setChecked(true);
+    RBRight = radio(PShift, "RBRight", QStringLiteral("В&право"));
+    SEShift = spin(PShift, "SEShift", 0, 2048, 0);
+    onClick(button(PShift, "BShiftOK", QStringLiteral("&OK"), QString()), &TGraphPanels::BShiftOKClick);
+    onClick(button(PShift, "BShiftCansel", QStringLiteral("&Cancel"), QString()), &TGraphPanels::BShiftCanselClick);
+    PShift->hide();
+    PShift->setEnabled(false);
+
+    PFormPuls = panel("PFormPuls");
+    label(PFormPuls, "LFormPuls", QStringLiteral("Формировка входого импульса"));
+    RB8mks = radio(PFormPuls, "RB8mks", QStringLiteral("&8 мкс"));
+    RB4mks = radio(PFormPuls, "RB4mks", QStringLiteral("&4 мкс"));
+    RB2mks = radio(PFormPuls, "RB2mks", QStringLiteral("&2 мкс"));
+    RB1mks = radio(PFormPuls, "RB1mks", QStringLiteral("&1 мкс"));
+    RB8mks->setChecked(true);
+    onClick(button(PFormPuls, "BFormPulsOK", QStringLiteral("&OK"), QString()), &TGraphPanels::BFormPulsOKClick);
+    onClick(button(PFormPuls, "BFormPulsCansel", QStringLiteral("&Cancel"), QString()),
+            &TGraphPanels::BFormPulsCanselClick);
+    PFormPuls->hide();
+    PFormPuls->setEnabled(false);
+}
+
 // ---------------------------------------------------------------------------
 // Exposure time
 
-void TFGraph::MTimeClick()
+void TGraphPanels::MTimeClick(int32_t input)
 {
-    // The panel opens with this window's own input; OK writes to the action
+    // The panel opens with the window's own input; OK writes to the action
     // input (or all inputs), as the menu hint says.
-    const double preset =
-        InputNumber >= 1 && InputNumber <= 3 ? Settings.ExposurePreset[InputNumber - 1] : 0.0;
+    const double preset = input >= 1 && input <= 3 ? Settings.ExposurePreset[input - 1] : 0.0;
     const PresetParts parts = SplitPreset(preset);
     DateTimePicker1->setTime(QTime(0, 0).addSecs(parts.seconds));
     SpinEditDay->setValue(parts.days);
     PTimeSet->show();
 }
 
-void TFGraph::BOKTimeClick()
+void TGraphPanels::BOKTimeClick()
 {
     const QTime t = DateTimePicker1->time();
     const int ms = t.isValid() ? t.msecsSinceStartOfDay() : 0;
@@ -122,18 +239,31 @@ void TFGraph::BOKTimeClick()
         stored = true;
     }
     PTimeSet->hide();
-    // Confirm the value just stored in the integral field; the next refresh
-    // puts the integral back.
     if (stored)
-        LIntegralY->setText(PresetText(value));
+        emit presetStored(PresetText(value));
 }
 
-void TFGraph::BCenselTimeClick() { PTimeSet->hide(); }
+void TGraphPanels::BCenselTimeClick() { PTimeSet->hide(); }
+
+// ---------------------------------------------------------------------------
+// Energy entry
+
+void TGraphPanels::OpenEnergyEntry(const QString &prompt, int keV, int dkeV)
+{
+    LEnergText->setText(prompt);
+    SpinkeV->setValue(keV);
+    SpinDkeV->setValue(dkeV);
+    PEnergSet->show();
+}
+
+void TGraphPanels::CloseEnergyEntry() { PEnergSet->hide(); }
+bool TGraphPanels::EnergyEntryShown() const { return PEnergSet->isVisible(); }
+int TGraphPanels::EnteredKeV() const { return EnteredValue(SpinkeV); }
+int TGraphPanels::EnteredDkeV() const { return EnteredValue(SpinDkeV); }
 
 // ---------------------------------------------------------------------------
 // Front-end control: digital shift and pulse shaping
-
-void TFGraph::NDrivingClick()
+void TGraphPanels::NDrivingClick()
 {
     // The shift is entered as a step from the current total: open with the
     // total's direction and an amount of 0.
@@ -151,9 +281,9 @@ void TFGraph::NDrivingClick()
     }
 }
 
-void TFGraph::NShiftClick() { ShowPanel(PShift); }
+void TGraphPanels::NShiftClick() { ShowPanel(PShift); }
 
-void TFGraph::BShiftOKClick()
+void TGraphPanels::BShiftOKClick()
 {
     const int64_t step = SpinValue(SEShift);
     int64_t total = Settings.DigitalShift;
@@ -169,11 +299,11 @@ void TFGraph::BShiftOKClick()
     HidePanel(PShift);
 }
 
-void TFGraph::BShiftCanselClick() { HidePanel(PShift); }
+void TGraphPanels::BShiftCanselClick() { HidePanel(PShift); }
 
-void TFGraph::NFormirClick() { ShowPanel(PFormPuls); }
+void TGraphPanels::NFormirClick() { ShowPanel(PFormPuls); }
 
-void TFGraph::BFormPulsOKClick()
+void TGraphPanels::BFormPulsOKClick()
 {
     if (RB1mks->isChecked())
         Settings.PulseShaping = 0;
@@ -186,4 +316,4 @@ void TFGraph::BFormPulsOKClick()
     HidePanel(PFormPuls);
 }
 
-void TFGraph::BFormPulsCanselClick() { HidePanel(PFormPuls); }
+void TGraphPanels::BFormPulsCanselClick() { HidePanel(PFormPuls); }

@@ -1,45 +1,24 @@
 #include "ui/graph/UGraph.h"
 
 #include "analysis/Analysis.h"
+#include "ui/graph/WindowGeometry.h"
 #include "ui/platform/MenuItems.h"
 #include "ui/platform/Platform.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QRadioButton>
-#include <QSpinBox>
 #include <QTime>
-#include <QTimeEdit>
+#include <QTimer>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
+#include <iterator>
 
-TRect32 MarkerLine;
-TRect32 MarkerZone[2];
-uint8_t AwaitingGrab = 0;
-uint8_t LeftButtonDown = 0;
-int32_t DraggedMarker = 0;
-uint8_t LeftDoubleClicked = 0;
-uint8_t RightFirstPress = 0;
-uint8_t RightSecondPress = 0;
-bool SpectrumWindowsMayClose = false;
-
-void ResetGraphState()
-{
-    MarkerLine = {};
-    MarkerZone[0] = MarkerZone[1] = {};
-    AwaitingGrab = LeftButtonDown = LeftDoubleClicked = RightFirstPress = RightSecondPress = 0;
-    DraggedMarker = 0;
-    SpectrumWindowsMayClose = false;
-}
-
-QRgb ButtonFaceColor() { return QApplication::palette().color(QPalette::Button).rgb() | 0xFF000000u; }
-QRgb ButtonTextColor() { return QApplication::palette().color(QPalette::ButtonText).rgb() | 0xFF000000u; }
+bool TFGraph::SpectrumWindowsMayClose = false;
 
 void SetFieldColours(QWidget *w, bool white)
 {
@@ -79,107 +58,7 @@ void TFitLabel::paintEvent(QPaintEvent *e)
     p.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
 }
 
-namespace {
-// The window font: the closest sans-serif to the original at 11 pixels.
-QFont WindowFont(int pixels, bool bold = false)
-{
-    QFont f;
-    const QStringList families = QFontDatabase::families();
-    for (const char *name : {"Liberation Sans", "Arimo", "DejaVu Sans"})
-        if (families.contains(QString::fromLatin1(name))) {
-            f.setFamily(QString::fromLatin1(name));
-            break;
-        }
-    f.setPixelSize(pixels);
-    f.setBold(bold);
-    f.setStyleStrategy(QFont::NoAntialias);
-    return f;
-}
-
-} // namespace
-
-// ---------------------------------------------------------------------------
-// Plot control and pressable labels
-
-TSpektrImage::TSpektrImage(TFGraph *owner) : QWidget(owner), owner_(owner)
-{
-    setObjectName(QStringLiteral("SpektrImage"));
-    // Rows one cache line longer than the 2048 bytes of their pixels: at a
-    // power-of-two stride every pixel of a column falls into the same few
-    // cache sets, and the column-wise drawing of the refresh evicts itself.
-    constexpr qsizetype stride = 512 * 4 + 64;
-    auto *pixels = static_cast<uchar *>(std::malloc(stride * 300));
-    if (pixels)
-        Bitmap = QImage(pixels, 512, 300, stride, QImage::Format_RGB32, [](void *p) { std::free(p); }, pixels);
-    else
-        Bitmap = QImage(512, 300, QImage::Format_RGB32);
-    Bitmap.fill(kPlotWhite);
-    setMouseTracking(true);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-void TSpektrImage::paintEvent(QPaintEvent *e)
-{
-    // Each rectangle on its own: a region of several as the clip would have
-    // the image blended span by span, split over threads.
-    QPainter p(this);
-    const QRegion &region = e->region();
-    if (region.rectCount() == 1) {
-        const QRect r = region.boundingRect() & Bitmap.rect();
-        p.drawImage(r.topLeft(), Bitmap, r);
-        return;
-    }
-    for (const QRect &r : region) {
-        const QRect s = r & Bitmap.rect();
-        p.setClipRect(s);
-        p.drawImage(s.topLeft(), Bitmap, s);
-    }
-}
-
-void TSpektrImage::mousePressEvent(QMouseEvent *e)
-{
-    const QPoint pos = e->position().toPoint();
-    Platform::Guarded([&] { owner_->SpektrImageMouseDown(e->button(), e->modifiers(), pos.x(), pos.y()); });
-}
-
-void TSpektrImage::mouseMoveEvent(QMouseEvent *e)
-{
-    const QPoint pos = e->position().toPoint();
-    Platform::Guarded([&] { owner_->SpektrImageMouseMove(e->buttons(), e->modifiers(), pos.x(), pos.y()); });
-}
-
-void TSpektrImage::mouseReleaseEvent(QMouseEvent *e)
-{
-    const QPoint pos = e->position().toPoint();
-    Platform::Guarded([&] { owner_->SpektrImageMouseUp(e->button(), e->modifiers(), pos.x(), pos.y()); });
-}
-
-void TSpektrImage::mouseDoubleClickEvent(QMouseEvent *e)
-{
-    // The toolkit reports the second press of a double click as this event:
-    // the double click first, then the press it stands for.
-    const QPoint pos = e->position().toPoint();
-    Platform::Guarded([&] {
-        if (e->button() == Qt::LeftButton)
-            owner_->SpektrImageDblClick();
-        owner_->SpektrImageMouseDown(e->button(), e->modifiers(), pos.x(), pos.y());
-    });
-}
-
 void TPressLabel::mousePressEvent(QMouseEvent *e)
-{
-    emit pressed(e->button());
-    e->accept();
-}
-
-TPanel::TPanel(QWidget *parent) : QFrame(parent)
-{
-    setFrameStyle(QFrame::Panel | QFrame::Raised);
-    setLineWidth(1);
-    setAutoFillBackground(true);
-}
-
-void TPanel::mousePressEvent(QMouseEvent *e)
 {
     emit pressed(e->button());
     e->accept();
@@ -194,16 +73,38 @@ TFGraph::TFGraph(QWidget *parent) : QWidget(parent)
     setWindowTitle(QStringLiteral("Graph"));
     setProperty(kHelpContext, 3);
     setFont(WindowFont(11));
-    SurfaceFont = font();
     setCursor(Qt::DragMoveCursor);
     setMouseTracking(true);
     setAutoFillBackground(false);
     resize(sizeHint());
-    Surface = QImage(640, 460, QImage::Format_RGB32);
-    Surface.fill(ButtonFaceColor());
-    BuildControls();
-    BuildPanels();
+    BuildStatusFields();
+    plot_ = new TPlotView(this);
+    markers_ = new TMarkerController(this);
+    panels_ = new TGraphPanels(this);
     BuildMenus();
+
+    TSpektrImage *image = plot_->Image();
+    connect(image, &TSpektrImage::pressed, this, [this](Qt::MouseButton b, Qt::KeyboardModifiers, int, int) {
+        Platform::Guarded([&] { markers_->PlotPress(b); });
+    });
+    connect(image, &TSpektrImage::moved, this, [this](Qt::MouseButtons b, Qt::KeyboardModifiers, int x, int) {
+        Platform::Guarded([&] { markers_->PlotMove(b, x); });
+    });
+    connect(image, &TSpektrImage::released, this, [this](Qt::MouseButton b, Qt::KeyboardModifiers, int x, int) {
+        Platform::Guarded([&] { markers_->PlotRelease(b, x); });
+    });
+    connect(image, &TSpektrImage::doubleClicked, this,
+            [this] { Platform::Guarded([&] { markers_->PlotDoubleClick(); }); });
+    connect(plot_, &TPlotView::modeButtonClicked, this, [this] { Platform::Guarded([this] { BGistogrammClick(); }); });
+    connect(panels_, &TGraphPanels::presetStored, this, [this](const QString &text) {
+        // Confirms the value just stored in the integral field; the next
+        // refresh puts the integral back.
+        LIntegralY->setText(text);
+    });
+    connect(panels_, &TGraphPanels::energyOK, this, [this] { Platform::Guarded([this] { BEnergOKClick(); }); });
+    connect(panels_, &TGraphPanels::energyCancel, this,
+            [this] { Platform::Guarded([this] { BEnergCancelClick(); }); });
+
     Platform::Guarded([this] { FormCreate(); });
 }
 
@@ -211,209 +112,66 @@ TFGraph::~TFGraph() = default;
 
 QSize TFGraph::sizeHint() const { return {640, 452}; }
 
-void TFGraph::BuildControls()
+void TFGraph::BuildStatusFields()
 {
-    auto label = [](QWidget *parent, int x, int y, const QString &text) {
-        auto *l = new QLabel(text, parent);
-        l->move(x, y);
-        l->adjustSize();
-        return l;
+    auto named = [](auto *w, const QString &name) {
+        w->setObjectName(name);
+        PlaceWidget(w);
+        return w;
     };
-    auto field = [](QLabel *l, int w, int h, bool white) {
-        l->setFixedSize(w, h);
-        l->setAutoFillBackground(true);
-        SetFieldColours(l, white);
-    };
-    auto panel = [this](int x, int y, int w, int h, const QString &hint) {
-        auto *p = new TPanel(this);
-        p->setGeometry(x, y, w, h);
+    auto panel = [&](const QString &name, const QString &hint) {
+        auto *p = named(new TPanel(this), name);
         p->setToolTip(hint);
         return p;
     };
-
-    PIn1 = panel(8, 0, 129, 20, QStringLiteral("Время набора со старта по 1-му входу."));
-    PIn2 = panel(8, 20, 129, 20, QStringLiteral("Время набора со старта по 2-му входу."));
-    PIn3 = panel(8, 40, 129, 20, QStringLiteral("Время набора со старта по 3-му входу."));
-    PIn2->hide();
-    PIn3->hide();
-    TPanel *pins[3] = {PIn1, PIn2, PIn3};
-    QLabel **lins[3] = {&LIn1, &LIn2, &LIn3};
-    QLabel **ltimes[3] = {&LTime1, &LTime2, &LTime3};
-    for (int i = 0; i < 3; ++i) {
-        *lins[i] = label(pins[i], 8, 4, QStringLiteral("Вход %1 :").arg(i + 1));
-        *ltimes[i] = new TTextLabel(pins[i]);
-        (*ltimes[i])->move(59, 4);
-        field(*ltimes[i], 64, 13, false);
-        (*ltimes[i])->setObjectName(QStringLiteral("LTime%1").arg(i + 1));
-    }
-
-    PMark1 = panel(392, 0, 233, 20, QStringLiteral("Изменение позиции маркера"));
-    PMark2 = panel(392, 20, 233, 20, QStringLiteral("Изменение позиции маркера"));
-    PMark1->setCursor(Qt::DragMoveCursor);
-    PMark2->setCursor(Qt::DragMoveCursor);
-    auto plabel = [](QWidget *parent, int x, int y, const QString &text) {
-        auto *l = new TPressLabel(text, parent);
-        l->move(x, y);
-        l->adjustSize();
+    // A field: its own background and text colours.
+    auto field = [](QLabel *l, bool white) {
+        l->setAutoFillBackground(true);
+        SetFieldColours(l, white);
         return l;
     };
-    LMark1 = plabel(PMark1, 8, 4, QStringLiteral("Маркер 1 : x="));
-    LMarkX1 = plabel(PMark1, 80, 4, QString());
-    LMark11 = plabel(PMark1, 128, 4, QStringLiteral("y="));
-    LMarkY1 = plabel(PMark1, 144, 4, QString());
-    LMark2 = plabel(PMark2, 8, 4, QStringLiteral("Маркер 2 : x="));
-    LMarkX2 = plabel(PMark2, 80, 4, QString());
-    LMark12 = plabel(PMark2, 128, 4, QStringLiteral("y="));
-    LMarkY2 = plabel(PMark2, 144, 4, QString());
-    field(LMarkX1, 43, 13, true);
-    field(LMarkY1, 80, 13, true);
-    field(LMarkX2, 43, 13, true);
-    field(LMarkY2, 80, 13, true);
-    LMarkX1->setObjectName(QStringLiteral("LMarkX1"));
-    LMarkY1->setObjectName(QStringLiteral("LMarkY1"));
-    LMarkX2->setObjectName(QStringLiteral("LMarkX2"));
-    LMarkY2->setObjectName(QStringLiteral("LMarkY2"));
-    // Blanks pad the numbers: keep them as they are.
-    for (QLabel *l : {static_cast<QLabel *>(LMarkX1), static_cast<QLabel *>(LMarkY1),
-                      static_cast<QLabel *>(LMarkX2), static_cast<QLabel *>(LMarkY2)})
-        l->setTextFormat(Qt::PlainText);
-    for (TPressLabel *l : {LMark1, LMarkX1, LMark11, LMarkY1})
-        connect(l, &TPressLabel::pressed, this,
-                [this](Qt::MouseButton b) { Platform::Guarded([&] { LMark1MouseDown(b); }); });
-    for (TPressLabel *l : {LMark2, LMarkX2, LMark12, LMarkY2})
-        connect(l, &TPressLabel::pressed, this,
-                [this](Qt::MouseButton b) { Platform::Guarded([&] { LMark2MouseDown(b); }); });
-    connect(PMark2, &TPanel::pressed, this,
-            [this](Qt::MouseButton b) { Platform::Guarded([&] { LMark2MouseDown(b); }); });
 
-    PIntegral = panel(184, 56, 161, 20, QStringLiteral("Набрано импульсов между маркерами."));
-    LIntegral = label(PIntegral, 8, 4, QStringLiteral("Интеграл="));
-    LIntegralY = new TFitLabel(PIntegral);
-    LIntegralY->move(72, 4);
-    field(LIntegralY, 80, 13, true);
-    LIntegralY->setObjectName(QStringLiteral("LIntegralY"));
+    for (int i = 0; i < 3; ++i) {
+        PIn[i] = panel(QStringLiteral("PIn%1").arg(i + 1),
+                       QStringLiteral("Время набора со старта по %1-му входу.").arg(i + 1));
+        if (i > 0)
+            PIn[i]->hide();
+        named(new QLabel(QStringLiteral("Вход %1 :").arg(i + 1), PIn[i]), QStringLiteral("LIn%1").arg(i + 1));
+        LTime[i] = field(named(new TTextLabel(PIn[i]), QStringLiteral("LTime%1").arg(i + 1)), false);
+    }
 
-    SpektrImage = new TSpektrImage(this);
-    SpektrImage->setGeometry(0, 0, 105, 105);
+    for (int k = 1; k <= 2; ++k) {
+        TPanel *p = panel(QStringLiteral("PMark%1").arg(k), QStringLiteral("Изменение позиции маркера"));
+        p->setCursor(Qt::DragMoveCursor);
+        auto plabel = [&](const QString &name, const QString &text) {
+            auto *l = new TPressLabel(text, p);
+            named(l, name);
+            connect(l, &TPressLabel::pressed, this,
+                    [this, k](Qt::MouseButton b) { Platform::Guarded([&] { markers_->PanelPress(k, b); }); });
+            return l;
+        };
+        plabel(QStringLiteral("LMark%1").arg(k), QStringLiteral("Маркер %1 : x=").arg(k));
+        LMarkX[k - 1] = field(plabel(QStringLiteral("LMarkX%1").arg(k), QString()), true);
+        plabel(QStringLiteral("LMark1%1").arg(k), QStringLiteral("y="));
+        LMarkY[k - 1] = field(plabel(QStringLiteral("LMarkY%1").arg(k), QString()), true);
+        // Blanks pad the numbers: keep them as they are.
+        LMarkX[k - 1]->setTextFormat(Qt::PlainText);
+        LMarkY[k - 1]->setTextFormat(Qt::PlainText);
+        // A press on the second panel itself moves marker 2 as well.
+        if (k == 2)
+            connect(p, &TPanel::pressed, this,
+                    [this](Qt::MouseButton b) { Platform::Guarded([&] { markers_->PanelPress(2, b); }); });
+    }
 
-    L10 = label(this, 0, 0, QStringLiteral("10"));
-    L10->setFont(WindowFont(16, true));
-    L10->adjustSize();
-    LPokazat = label(this, 0, 0, QString());
-    LPokazat->setObjectName(QStringLiteral("LPokazat"));
-    LPokazat->setMinimumWidth(14);
-
-    BGistogramm = new QPushButton(this);
-    BGistogramm->setObjectName(QStringLiteral("BGistogramm"));
-    BGistogramm->setGeometry(0, 0, 89, 25);
-    BGistogramm->setCursor(Qt::PointingHandCursor);
-    BGistogramm->setToolTip(QStringLiteral("Режим изображения спектра."));
-    connect(BGistogramm, &QPushButton::clicked, this, [this] { Platform::Guarded([this] { BGistogrammClick(); }); });
+    TPanel *integral = panel(QStringLiteral("PIntegral"), QStringLiteral("Набрано импульсов между маркерами."));
+    named(new QLabel(QStringLiteral("Интеграл="), integral), QStringLiteral("LIntegral"));
+    LIntegralY = field(named(new TFitLabel(integral), QStringLiteral("LIntegralY")), true);
 
     TimerRis = new QTimer(this);
+    TimerRis->setObjectName(QStringLiteral("TimerRis"));
     TimerRis->setInterval(1000);
     connect(TimerRis, &QTimer::timeout, this, [this] { Platform::Guarded([this] { TimerRisTimer(); }); });
     TimerRis->start();
-}
-
-void TFGraph::BuildPanels()
-{
-    auto button = [](QWidget *parent, int x, int y, int w, int h, const QString &text, const QString &hint) {
-        auto *b = new QPushButton(text, parent);
-        b->setGeometry(x, y, w, h);
-        b->setToolTip(hint);
-        return b;
-    };
-    auto label = [](QWidget *parent, int x, int y, int w, int h, const QString &text) {
-        auto *l = new QLabel(text, parent);
-        l->setGeometry(x, y, w, h);
-        return l;
-    };
-    auto spin = [](QWidget *parent, int x, int y, int w, int h, int lo, int hi, int value) {
-        auto *s = new QSpinBox(parent);
-        s->setGeometry(x, y, w, h);
-        s->setRange(lo, hi);
-        s->setValue(value);
-        return s;
-    };
-
-    // Stacking order from bottom to top: time, energy, shift, pulse shaping.
-    PTimeSet = new TPanel(this);
-    PTimeSet->setObjectName(QStringLiteral("PTimeSet"));
-    PTimeSet->setGeometry(160, 0, 209, 57);
-    Label1 = label(PTimeSet, 8, 8, 140, 13, QStringLiteral("Введите время экспозиции"));
-    SpinEditDay = spin(PTimeSet, 16, 24, 41, 22, 0, 100, 0);
-    SpinEditDay->setToolTip(QStringLiteral("Введите количество 24-х часовых суток в экспозиции."));
-    DateTimePicker1 = new QTimeEdit(PTimeSet);
-    DateTimePicker1->setGeometry(64, 24, 73, 21);
-    DateTimePicker1->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-    DateTimePicker1->setTime(QTime(0, 0));
-    DateTimePicker1->setToolTip(QStringLiteral("Введите время экспозиции в часах, минутах и секундах."));
-    BOKTime = button(PTimeSet, 160, 8, 33, 17, QStringLiteral("O&K"), QStringLiteral("Ввести время экспозиции."));
-    BCenselTime = button(PTimeSet, 152, 32, 43, 17, QStringLiteral("Ce&nsel"),
-                         QStringLiteral("Отказаться от ввода времени экспозиции."));
-    BOKTime->setCursor(Qt::PointingHandCursor);
-    BCenselTime->setCursor(Qt::PointingHandCursor);
-    connect(BOKTime, &QPushButton::clicked, this, [this] { Platform::Guarded([this] { BOKTimeClick(); }); });
-    connect(BCenselTime, &QPushButton::clicked, this, [this] { Platform::Guarded([this] { BCenselTimeClick(); }); });
-    PTimeSet->hide();
-
-    PEnergSet = new TPanel(this);
-    PEnergSet->setObjectName(QStringLiteral("PEnergSet"));
-    PEnergSet->setGeometry(144, 0, 289, 57);
-    LEnergText = label(PEnergSet, 8, 4, 273, 15, QString());
-    SpinkeV = spin(PEnergSet, 8, 24, 57, 22, 0, 9000, 2000);
-    SpinkeV->setToolTip(QStringLiteral("Целая часть значения энергии."));
-    LEnergMask = label(PEnergSet, 68, 20, 8, 24, QStringLiteral("."));
-    LEnergMask->setFont(WindowFont(20, true));
-    SpinDkeV = spin(PEnergSet, 78, 24, 41, 22, 0, 99, 20);
-    SpinDkeV->setToolTip(QStringLiteral("Дробная часть значения энергии."));
-    LkeV = label(PEnergSet, 124, 28, 24, 13, QStringLiteral("keV"));
-    BEnergOK = button(PEnergSet, 176, 26, 45, 19, QStringLiteral("O&K"), QStringLiteral("Ввести энергию."));
-    BEnergCancel =
-        button(PEnergSet, 228, 26, 53, 19, QStringLiteral("Ca&ncel"), QStringLiteral("Отказ от ввода энергии."));
-    connect(BEnergOK, &QPushButton::clicked, this, [this] { Platform::Guarded([this] { BEnergOKClick(); }); });
-    connect(BEnergCancel, &QPushButton::clicked, this,
-            [this] { Platform::Guarded([this] { BEnergCancelClick(); }); });
-    PEnergSet->hide();
-
-    PShift = new TPanel(this);
-    PShift->setObjectName(QStringLiteral("PShift"));
-    PShift->setGeometry(144, 0, 265, 57);
-    LShift = label(PShift, 8, 8, 128, 13, QStringLiteral("Цифровой сдвиг спектра"));
-    RBLeft = new QRadioButton(QStringLiteral("В&лево"), PShift);
-    RBLeft->setGeometry(8, 32, 57, 17);
-    RBLeft->setChecked(true);
-    RBRight = new QRadioButton(QStringLiteral("В&право"), PShift);
-    RBRight->setGeometry(72, 32, 57, 17);
-    SEShift = spin(PShift, 144, 24, 49, 22, 0, 2048, 0);
-    BShiftOK = button(PShift, 208, 8, 49, 17, QStringLiteral("&OK"), QString());
-    BShiftCansel = button(PShift, 208, 32, 51, 17, QStringLiteral("&Cancel"), QString());
-    connect(BShiftOK, &QPushButton::clicked, this, [this] { Platform::Guarded([this] { BShiftOKClick(); }); });
-    connect(BShiftCansel, &QPushButton::clicked, this, [this] { Platform::Guarded([this] { BShiftCanselClick(); }); });
-    PShift->hide();
-    PShift->setEnabled(false);
-
-    PFormPuls = new TPanel(this);
-    PFormPuls->setObjectName(QStringLiteral("PFormPuls"));
-    PFormPuls->setGeometry(144, 0, 289, 57);
-    LFormPuls = label(PFormPuls, 8, 8, 162, 13, QStringLiteral("Формировка входого импульса"));
-    RB8mks = new QRadioButton(QStringLiteral("&8 мкс"), PFormPuls);
-    RB4mks = new QRadioButton(QStringLiteral("&4 мкс"), PFormPuls);
-    RB2mks = new QRadioButton(QStringLiteral("&2 мкс"), PFormPuls);
-    RB1mks = new QRadioButton(QStringLiteral("&1 мкс"), PFormPuls);
-    RB8mks->setGeometry(8, 32, 49, 17);
-    RB4mks->setGeometry(64, 32, 49, 17);
-    RB2mks->setGeometry(120, 32, 49, 17);
-    RB1mks->setGeometry(176, 32, 49, 17);
-    RB8mks->setChecked(true);
-    BFormPulsOK = button(PFormPuls, 232, 8, 49, 17, QStringLiteral("&OK"), QString());
-    BFormPulsCansel = button(PFormPuls, 232, 32, 49, 17, QStringLiteral("&Cancel"), QString());
-    connect(BFormPulsOK, &QPushButton::clicked, this, [this] { Platform::Guarded([this] { BFormPulsOKClick(); }); });
-    connect(BFormPulsCansel, &QPushButton::clicked, this,
-            [this] { Platform::Guarded([this] { BFormPulsCanselClick(); }); });
-    PFormPuls->hide();
-    PFormPuls->setEnabled(false);
 }
 
 void TFGraph::BuildMenus()
@@ -485,10 +243,7 @@ QList<QAction *> TFGraph::MenuGroup(int group) const
     return {};
 }
 
-QLabel *TFGraph::TimeLabel(int input) const
-{
-    return input == 1 ? LTime1 : input == 2 ? LTime2 : input == 3 ? LTime3 : nullptr;
-}
+QLabel *TFGraph::TimeLabel(int input) const { return input >= 1 && input <= 3 ? LTime[input - 1] : nullptr; }
 
 void TFGraph::SetTimeLabelColour(int input, bool running)
 {
@@ -501,25 +256,18 @@ void TFGraph::SetTimeLabelColour(int input, bool running)
 void TFGraph::FormCreate()
 {
     DataFromMemory = 1;
-    RightSecondPress = 0;
-    RightFirstPress = 0;
     AnalysisState.LeftPointPending = 0;
     AnalysisState.RightPointPending = 0;
     AnalysisState.MeasurePending = 0;
     NDriving->menuAction()->setEnabled(Settings.ParallelConversion != 0);
     if (Settings.InputCount > 1)
-        PIn2->show();
+        PIn[1]->show();
     if (Settings.InputCount > 2)
-        PIn3->show();
-    BGistogramm->setText(Settings.HistogramMode != 0 ? QStringLiteral("Точки") : QStringLiteral("Гистограмма"));
-    AwaitingGrab = 1;
-    LeftButtonDown = 0;
+        PIn[2]->show();
+    plot_->ShowModeCaption(false);
+    markers_->Start();
     for (int i = 1; i <= Settings.InputCount && i <= 3; ++i)
         SetTimeLabelColour(i, Settings.Running[i - 1] == 1);
-    SpektrImage->setGeometry(82, 98, 512, 300);
-    L10->move(34, 90);
-    LPokazat->move(58, 82);
-    BGistogramm->move(20, 418);
 }
 
 // ---------------------------------------------------------------------------
@@ -555,7 +303,7 @@ void TFGraph::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.fillRect(rect(), QColor::fromRgb(ButtonFaceColor()));
-    p.drawImage(0, 0, Surface);
+    p.drawImage(0, 0, plot_->Surface());
 }
 
 void TFGraph::closeEvent(QCloseEvent *e)
@@ -575,14 +323,16 @@ void TFGraph::closeEvent(QCloseEvent *e)
 void TFGraph::mouseMoveEvent(QMouseEvent *e)
 {
     const QPoint pos = e->position().toPoint();
-    Platform::Guarded([&] { FormMouseMove(pos.x(), pos.y()); });
+    Platform::Guarded([&] { markers_->SurfaceMove(pos.x(), pos.y()); });
 }
 
 void TFGraph::mousePressEvent(QMouseEvent *e)
 {
     const QPoint pos = e->position().toPoint();
-    Platform::Guarded([&] { FormMouseDown(e->button(), pos.x(), pos.y()); });
+    Platform::Guarded([&] { markers_->SurfacePress(e->button(), pos.x(), pos.y()); });
 }
+
+void TFGraph::FormKeyDown(int key, Qt::KeyboardModifiers shift) { markers_->Key(key, shift); }
 
 namespace {
 // Days, " - ", then the time of day in the locale's long format.
@@ -634,7 +384,7 @@ void TFGraph::TimerRisTimer()
     const QString format = Platform::LongTimeFormat();
     for (int i = 1; i <= Settings.InputCount && i <= 3; ++i)
         ShowText(TimeLabel(i), ElapsedLabelText(i, Elapsed[i - 1], format));
-    int32_t h[512];
+    int32_t h[PlotColumns];
     int64_t integral = 0;
     if (InputNumber >= 1 && InputNumber <= 3)
         DWIntegral(InputNumber, h, integral);
@@ -653,16 +403,14 @@ void TFGraph::TimerRisTimer()
     }
     if (Settings.HistogramMode != ShownHistogramMode) {
         ShownHistogramMode = Settings.HistogramMode;
-        BGistogramm->setText(Settings.HistogramMode == 0 ? QStringLiteral("&Гистограмма") : QStringLiteral("&Точки"));
+        plot_->ShowModeCaption(true);
     }
 }
 
 void TFGraph::NewTablo(int32_t index)
 {
-    if (index == 1)
-        ShowText(LMarkX1, QStringLiteral("%1").arg(Settings.Marker[0], 4));
-    else if (index == 2)
-        ShowText(LMarkX2, QStringLiteral("%1").arg(Settings.Marker[1], 4));
+    if (index == 1 || index == 2)
+        ShowText(LMarkX[index - 1], QStringLiteral("%1").arg(Settings.Marker[index - 1], 4));
     auto countAt = [this](int32_t channel) -> int32_t {
         // A marker outside the channel range (or a window without an input
         // yet) shows 0 rather than reading outside the spectrum.
@@ -674,25 +422,63 @@ void TFGraph::NewTablo(int32_t index)
             return 0;
         return ReadChannel(channel, InputNumber);
     };
-    ShowText(LMarkY1, QStringLiteral("%1").arg(countAt(Settings.Marker[0]), 10));
-    ShowText(LMarkY2, QStringLiteral("%1").arg(countAt(Settings.Marker[1]), 10));
+    ShowText(LMarkY[0], QStringLiteral("%1").arg(countAt(Settings.Marker[0]), 10));
+    ShowText(LMarkY[1], QStringLiteral("%1").arg(countAt(Settings.Marker[1]), 10));
 }
 
 // ---------------------------------------------------------------------------
-// Text on the client surface, on the button-face brush.
+// Plot and scales
 
-QRect TFGraph::SurfaceTextRect(const QString &text) const
+void TFGraph::RisSpectr()
 {
-    const QFontMetrics fm(SurfaceFont);
-    return QRect(0, 0, fm.horizontalAdvance(text), fm.height());
+    int32_t h[PlotColumns];
+    if (InputNumber >= 1 && InputNumber <= 3)
+        DW(InputNumber, h);
+    else
+        std::fill(std::begin(h), std::end(h), 0);
+    DrawSpectrum(h, true);
 }
 
-void TFGraph::DrawSurfaceText(int left, int top, const QString &text)
+void TFGraph::DrawSpectrum(const int32_t *h, bool whole)
 {
-    QPainter p(&Surface);
-    p.setFont(SurfaceFont);
-    const QRect r = SurfaceTextRect(text).translated(left, top);
-    p.fillRect(r, QColor::fromRgb(ButtonFaceColor()));
-    p.setPen(QColor::fromRgb(ButtonTextColor()));
-    p.drawText(r, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    bool marked[PlotColumns];
+    markers_->MarkedColumns(marked);
+    plot_->Draw(h, marked, whole);
 }
+
+void TFGraph::RisMark(int32_t channel, TRect32 &line)
+{
+    MarkerLineOf(channel, line);
+    plot_->ToggleMarkerLine(line);
+}
+
+void TFGraph::RisMark2(int32_t k) { markers_->ToggleMarker(k); }
+
+void TFGraph::BGistogrammClick()
+{
+    Settings.HistogramMode = Settings.HistogramMode != 0 ? 0 : 1;
+    plot_->ShowModeCaption(true);
+    ShownHistogramMode = Settings.HistogramMode;
+    RisSpectr();
+}
+
+void TFGraph::VertikalMas()
+{
+    ShownVertScale = Settings.VertScale;
+    plot_->DrawCountScale();
+}
+
+void TFGraph::HorisontMas()
+{
+    ShownViewFirst = Settings.ViewFirst;
+    ShownViewWidth = Settings.ViewWidth;
+    plot_->DrawChannelScale();
+}
+
+// ---------------------------------------------------------------------------
+// Exposure time and front-end control menus: their panels do the work.
+
+void TFGraph::MTimeClick() { panels_->MTimeClick(InputNumber); }
+void TFGraph::NDrivingClick() { panels_->NDrivingClick(); }
+void TFGraph::NShiftClick() { panels_->NShiftClick(); }
+void TFGraph::NFormirClick() { panels_->NFormirClick(); }

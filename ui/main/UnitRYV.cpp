@@ -17,6 +17,8 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <bit>
+
 namespace {
 const char *kMarked = "markedItem";
 } // namespace
@@ -475,32 +477,25 @@ void TFRYV::MClearClick()
 
 void TFRYV::MISAClick() { Settings.InterfaceKind = 0; }
 
-void TFRYV::MPCIClick()
+namespace {
+// The settings of an interface that allows one configuration only.
+void TakeConfigurationOf(int32_t interfaceKind)
 {
-    Settings.InterfaceKind = 1;
-    Settings.InputCount = 3;
-    Settings.ChannelCount = 1024;
-    Settings.ParallelConversion = 0;
-    KeepViewInChannelRange();
+    for (const DeviceConfiguration &row : DeviceConfigurations)
+        if (row.InterfaceKind == interfaceKind) {
+            Settings.InterfaceKind = interfaceKind;
+            Settings.InputCount = std::bit_width(static_cast<unsigned>(row.Inputs));
+            Settings.ChannelCount = DeviceChannelCounts[std::bit_width(static_cast<unsigned>(row.Channels)) - 1];
+            Settings.ParallelConversion = row.ParallelConversion;
+            KeepViewInChannelRange();
+            return;
+        }
 }
+} // namespace
 
-void TFRYV::MPCMCIAClick()
-{
-    Settings.InterfaceKind = 2;
-    Settings.InputCount = 1;
-    Settings.ChannelCount = 16384;
-    Settings.ParallelConversion = 1;
-    KeepViewInChannelRange();
-}
-
-void TFRYV::MPrintClick()
-{
-    Settings.InterfaceKind = 3;
-    Settings.InputCount = 3;
-    Settings.ChannelCount = 1024;
-    Settings.ParallelConversion = 0;
-    KeepViewInChannelRange();
-}
+void TFRYV::MPCIClick() { TakeConfigurationOf(1); }
+void TFRYV::MPCMCIAClick() { TakeConfigurationOf(2); }
+void TFRYV::MPrintClick() { TakeConfigurationOf(3); }
 
 void TFRYV::NTypeParClick() { Settings.ParallelConversion = 1; }
 void TFRYV::NTyprOtherClick() { Settings.ParallelConversion = 0; }
@@ -547,91 +542,36 @@ void TFRYV::M16KClick()
 
 void TFRYV::MDeviceClick()
 {
-    auto on = [](QAction *a, bool e) { a->setEnabled(e); };
+    // Marks and enabled items come from the table of allowed configurations.
+    const DeviceChoices d = DeviceChoicesFor(Settings);
+    if (!d.Known)
+        return; // an interface the table does not know: the menu stays as it is
     // Checking an item unchecks the other items of its submenu.
     auto check = [](QAction *a) {
         a->actionGroup()->setProperty(kMarked, QVariant::fromValue(a));
         for (QAction *s : a->actionGroup()->actions())
             s->setChecked(s == a);
     };
-    switch (Settings.InterfaceKind) {
-    case 0:
-        check(MISA);
-        if (Settings.ParallelConversion != 0) {
-            on(NTypePar, true);
-            on(NTyprOther, true);
-            check(NTypePar);
-            on(MIn1, true);
-            check(MIn1);
-            on(MIn2, false);
-            on(MIn3, false);
-            on(M1K, false);
-            on(M4K, true);
-            on(M16K, true);
-            check(Settings.ChannelCount == 4096 ? M4K : M16K);
-            break;
-        }
-        if (Settings.InputCount == 1) {
-            if (Settings.ChannelCount == 4096) {
-                check(M4K);
-                on(NTypePar, true);
-                on(NTyprOther, true);
-                check(NTyprOther);
-            }
-            on(M1K, false);
-            on(M4K, true);
-            on(M16K, false);
-        } else if (Settings.InputCount == 2 || Settings.InputCount == 3) {
-            check(M1K);
-            on(M1K, true);
-            on(M4K, false);
-            on(M16K, false);
-            on(NTypePar, true);
-            on(NTyprOther, true);
-            check(NTyprOther);
-        }
-        if (Settings.InputCount == 1)
-            check(MIn1);
-        else if (Settings.InputCount == 2)
-            check(MIn2);
-        else if (Settings.InputCount == 3)
-            check(MIn3);
-        on(MIn1, true);
-        on(MIn2, true);
-        on(MIn3, true);
-        break;
-    case 1:
-    case 3:
-        check(Settings.InterfaceKind == 1 ? MPCI : MPrint);
-        on(MIn1, false);
-        on(MIn2, false);
-        on(MIn3, true);
-        check(MIn3);
-        check(M1K);
-        on(M1K, true);
-        on(M4K, false);
-        on(M16K, false);
-        on(NTypePar, false);
-        on(NTyprOther, true);
-        check(NTyprOther);
-        break;
-    case 2:
-        check(MPCMCIA);
-        on(MIn1, true);
-        on(MIn2, false);
-        on(MIn3, false);
-        check(MIn1);
-        check(M16K);
-        on(M16K, true);
-        on(M4K, false);
-        on(M1K, false);
-        on(NTypePar, true);
-        on(NTyprOther, false);
-        check(NTypePar);
-        break;
-    default:
-        break;
+    QAction *const interfaces[] = {MISA, MPCI, MPCMCIA, MPrint};
+    check(interfaces[Settings.InterfaceKind]);
+    QAction *const types[] = {NTyprOther, NTypePar};
+    if (d.TypesTouched) {
+        for (int t = 0; t < 2; ++t)
+            types[t]->setEnabled((d.Types >> t) & 1);
+        check(types[d.MarkedType]);
     }
+    QAction *const inputs[] = {MIn1, MIn2, MIn3};
+    for (int i = 0; i < 3; ++i)
+        inputs[i]->setEnabled((d.Inputs >> i) & 1);
+    if (d.MarkedInputs > 0)
+        check(inputs[d.MarkedInputs - 1]);
+    QAction *const channels[] = {M1K, M4K, M16K};
+    if (d.ChannelsTouched)
+        for (int i = 0; i < 3; ++i) {
+            channels[i]->setEnabled((d.Channels >> i) & 1);
+            if (DeviceChannelCounts[i] == d.MarkedChannels)
+                check(channels[i]);
+        }
 }
 
 // ---------------------------------------------------------------------------
@@ -670,7 +610,7 @@ void TFRYV::closeEvent(QCloseEvent *e)
         e->ignore();
         return;
     }
-    SpectrumWindowsMayClose = true;
+    TFGraph::SpectrumWindowsMayClose = true;
     e->accept();
 }
 

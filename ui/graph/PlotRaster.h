@@ -1,7 +1,12 @@
-// Pixel drawing on persistent images with the program's own line rule: a
-// line includes its start point and excludes its end point. Pens are one
-// pixel wide, solid or dotted, in copy or not-exclusive-or mode.
+// Pixel drawing on the persistent RGB32 rasters of the spectrum window (the
+// plot and the surface the scales are drawn on) with the program's own line
+// rule: a line includes its start point and excludes its end point. Pens are
+// one pixel wide, solid or dotted, in copy or not-exclusive-or mode. Every
+// function writes 32-bit pixels in place and leaves an image of any other
+// format untouched.
 #pragma once
+
+#include "analysis/Analysis.h"
 
 #include <QImage>
 #include <QRgb>
@@ -16,17 +21,20 @@ struct Pen {
 
 // Draws from (x0, y0) to (x1, y1), the end point excluded, clipped to the
 // image. A dotted pen sets every other pixel, counted from the start point.
-void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen);
+void RasterLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen);
 
 // Fills left..right-1, top..bottom-1, clipped to the image.
-void CanvasFillRect(QImage &image, int left, int top, int right, int bottom, QRgb color);
+void RasterFillRect(QImage &image, int left, int top, int right, int bottom, QRgb color);
 
-// Redraws plot columns from..to (inclusive) of a 512 x 300 plot exactly as
-// clearing each column (rows 299..1 white) and drawing its height would:
-// histogram bars from row 299 up, or single points; heights outside 0..299
-// are off scale (a bar up to row 2, or the point on row 1). Row 0 is only
-// ever set, by the point of a height of 299. Works row by row, which keeps
-// the writes in cache.
+// Whether the drawing here can write into the image: RGB32 pixels.
+bool IsRasterFormat(const QImage &image);
+
+// Redraws plot columns from..to (inclusive) of a PlotColumns x PlotHeight
+// plot exactly as clearing each column (rows PlotHeight-1..1 white) and
+// drawing its height would: histogram bars from the bottom row up, or single
+// points; heights outside 0..PlotHeight-1 are off scale (a bar up to row 2,
+// or the point on row 1). Row 0 is only ever set, by the point of the
+// highest height. Works row by row, which keeps the writes in cache.
 void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bool histogram, QRgb background,
                      QRgb foreground);
 
@@ -34,7 +42,7 @@ void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bo
 struct PlotPixels {
     QRgb *bits;
     qsizetype stride; // in pixels
-    int width;        // at most 512
+    int width;        // at most PlotColumns; 0 for an image of another format
     int height;
 };
 PlotPixels PixelsOf(QImage &image);
@@ -43,18 +51,19 @@ PlotPixels PixelsOf(QImage &image);
 // height `after` exactly as DrawPlotColumns would draw it, writing only the
 // pixels that differ. Returns the rows written as top..bottom (top > bottom
 // when none). With a marker pen the column carries that pen's line from row
-// 300 up (see CanvasLine), whose pixels on the rows written are set again.
+// PlotHeight up (see RasterLine), whose pixels on the rows written are set again.
 void UpdatePlotColumn(PlotPixels pixels, int x, int32_t before, int32_t after, bool histogram, QRgb background,
                       QRgb foreground, int &top, int &bottom, const Pen *marker = nullptr);
 
-// The rectangles a plot update changed, one per band of 128 columns: each
-// grows to hold the rows top..bottom written in its columns.
+// The rectangles a plot update changed, one per band of a quarter of the
+// columns: each grows to hold the rows top..bottom written in its columns.
 struct PlotChange {
-    int left[4] = {512, 512, 512, 512}, right[4] = {-1, -1, -1, -1};
-    int top[4] = {300, 300, 300, 300}, bottom[4] = {-1, -1, -1, -1};
+    static constexpr int Bands = 4, BandWidth = PlotColumns / Bands;
+    int left[Bands] = {PlotColumns, PlotColumns, PlotColumns, PlotColumns}, right[Bands] = {-1, -1, -1, -1};
+    int top[Bands] = {PlotHeight, PlotHeight, PlotHeight, PlotHeight}, bottom[Bands] = {-1, -1, -1, -1};
     void Add(int x, int from, int to)
     {
-        const int band = x / 128;
+        const int band = x / BandWidth;
         left[band] = left[band] < x ? left[band] : x;
         right[band] = right[band] > x ? right[band] : x;
         top[band] = top[band] < from ? top[band] : from;

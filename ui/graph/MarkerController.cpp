@@ -1,13 +1,10 @@
-// Pointer gestures on the plot, the marker panels, the scale strips and the
-// keyboard commands.
-//
-// The markers, the view and the vertical scale live in the shared settings
-// record; the marker zones and gesture flags are shared by every spectrum
-// window. A marker line is drawn in not-XOR mode, so every change of a
-// marker is erase (RisMark2), change, labels (NewTablo), draw (RisMark2).
-#include "ui/platform/Platform.h"
-#include "ui/graph/UGraph.h"
+#include "ui/graph/MarkerController.h"
 
+#include "ui/graph/PlotView.h"
+#include "ui/graph/UGraph.h"
+#include "ui/platform/Platform.h"
+
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -26,12 +23,6 @@ const QString kRightPeakCaption = QStringLiteral("Правый калибров�
 // overflows a signed 32-bit value.
 constexpr int32_t kVertScaleDoubleLimit = 1073741823;
 
-bool InZone(int k, int x) { return MarkerZone[k - 1].Left <= x && x <= MarkerZone[k - 1].Right; }
-
-// Between the two grab zones, edges included: where a release fixes a
-// calibration region.
-bool BetweenZones(int x) { return MarkerZone[0].Right <= x && x <= MarkerZone[1].Left; }
-
 void ScaleUp()
 {
     if (Settings.VertScale < kVertScaleDoubleLimit)
@@ -44,7 +35,8 @@ void ZoomIn() { Settings.ViewWidth = static_cast<uint16_t>(Settings.ViewWidth > 
 
 void ZoomOut()
 {
-    Settings.ViewWidth = static_cast<uint16_t>(Settings.ViewWidth < 512 ? Settings.ViewWidth * 2 : Settings.ChannelCount);
+    Settings.ViewWidth =
+        static_cast<uint16_t>(Settings.ViewWidth < PlotColumns ? Settings.ViewWidth * 2 : Settings.ChannelCount);
 }
 
 void PageLeft()
@@ -111,160 +103,223 @@ int32_t SteppedMarker(int32_t marker, MarkerStep step)
 
 } // namespace
 
+TMarkerController::TMarkerController(TFGraph *window) : QObject(window), window_(window) {}
+
+void TMarkerController::Start()
+{
+    gesture_ = Gesture{};
+    gesture_.AwaitingGrab = 1;
+}
+
+bool TMarkerController::InZone(int k, int x) const { return zone_[k - 1].Left <= x && x <= zone_[k - 1].Right; }
+
+// Between the two grab zones, edges included: where a release fixes a
+// calibration region.
+bool TMarkerController::BetweenZones(int x) const { return zone_[0].Right <= x && x <= zone_[1].Left; }
+
+// ---------------------------------------------------------------------------
+// Lines and zones
+
+void TMarkerController::ToggleMarker(int32_t k)
+{
+    if (k < 1 || k > 2)
+        return;
+    window_->RisMark(Settings.Marker[k - 1], line_);
+    PlaceZone(k);
+}
+
+void TMarkerController::PlaceZone(int32_t k)
+{
+    const int32_t m = Settings.Marker[k - 1];
+    if (Settings.ViewFirst <= m && int64_t(m) <= int64_t(Settings.ViewFirst) + Settings.ViewWidth)
+        zone_[k - 1] = {line_.Left - 1, 0, line_.Right + 1, PlotHeight};
+    else if (k == 1)
+        zone_[0] = {0, 0, 3, PlotHeight};
+    else
+        zone_[1] = {PlotColumns - 3, 0, PlotColumns - 1, PlotHeight};
+}
+
+void TMarkerController::MarkedColumns(bool marked[PlotColumns])
+{
+    // The columns are drawn left to right; a marker whose zone holds column x
+    // is drawn again (with its labels) right after the columns up to x. Its
+    // line stays on a column drawn by then and is wiped out by the drawing of
+    // a later one: marked[] is what remains over each column.
+    std::fill(marked, marked + PlotColumns, false);
+    for (int x = 0; x < PlotColumns;) {
+        for (int k = 1; k <= 2; ++k) {
+            if (!(zone_[k - 1].Left < x && x < zone_[k - 1].Right))
+                continue;
+            MarkerLineOf(Settings.Marker[k - 1], line_);
+            const int line = line_.Left;
+            PlaceZone(k);
+            if (line >= 0 && line <= x)
+                marked[line] = !marked[line];
+            window_->NewTablo(k);
+        }
+        // On to the next column inside a zone as the zones now stand: the
+        // columns between hold nothing to do.
+        int next = PlotColumns;
+        for (const TRect32 &zone : zone_)
+            if (int64_t(zone.Right) - 1 > x)
+                next = static_cast<int>(std::min<int64_t>(next, std::max<int64_t>(int64_t(zone.Left) + 1, x + 1)));
+        x = next;
+    }
+}
+
+void TMarkerController::MoveMarker(int32_t k, int32_t c)
+{
+    ToggleMarker(k);
+    Settings.Marker[k - 1] = c;
+    window_->NewTablo(k);
+    ToggleMarker(k);
+}
+
 // ---------------------------------------------------------------------------
 // The plot
 
-void TFGraph::SpektrImageMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int, int)
+void TMarkerController::PlotPress(Qt::MouseButton button)
 {
-    SpektrImage->setToolTip(QString());
+    window_->Plot().Image()->setToolTip(QString());
     if (button == Qt::LeftButton) {
-        LeftButtonDown = 1;
-        RightFirstPress = 0;
+        gesture_.LeftButtonDown = 1;
+        gesture_.RightFirstPress = 0;
     } else if (button == Qt::RightButton) {
-        if (RightFirstPress != 0)
-            RightSecondPress = 1;
+        if (gesture_.RightFirstPress != 0)
+            gesture_.RightSecondPress = 1;
         else
-            RightFirstPress = 1;
+            gesture_.RightFirstPress = 1;
     }
 }
 
-void TFGraph::SpektrImageMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, int x, int)
+void TMarkerController::PlotMove(Qt::MouseButtons, int x)
 {
     // Feedback: the plot has no pointer shape of its own and shows the
     // window's.
+    QWidget *plot = window_->Plot().Image();
     if (InZone(1, x) || InZone(2, x)) {
-        setCursor(Qt::DragMoveCursor);
-        SpektrImage->setToolTip(kDragHint);
-    } else if (MarkerZone[0].Right < x && x < MarkerZone[1].Left) {
-        setCursor(Qt::PointingHandCursor);
-        SpektrImage->setToolTip(kPeakHint);
+        window_->setCursor(Qt::DragMoveCursor);
+        plot->setToolTip(kDragHint);
+    } else if (zone_[0].Right < x && x < zone_[1].Left) {
+        window_->setCursor(Qt::PointingHandCursor);
+        plot->setToolTip(kPeakHint);
     } else {
-        setCursor(Qt::ArrowCursor);
-        SpektrImage->setToolTip(QString());
+        window_->setCursor(Qt::ArrowCursor);
+        plot->setToolTip(QString());
     }
 
-    if (LeftButtonDown != 0) {
-        if (AwaitingGrab != 0) {
+    if (gesture_.LeftButtonDown != 0) {
+        if (gesture_.AwaitingGrab != 0) {
             // The first movement into a zone only picks the marker up;
             // where the zones overlap marker 1 is taken.
             if (InZone(1, x)) {
-                AwaitingGrab = 0;
-                DraggedMarker = 1;
+                gesture_.AwaitingGrab = 0;
+                gesture_.DraggedMarker = 1;
             } else if (InZone(2, x)) {
-                AwaitingGrab = 0;
-                DraggedMarker = 2;
+                gesture_.AwaitingGrab = 0;
+                gesture_.DraggedMarker = 2;
             }
-        } else if (DraggedMarker == 1 || DraggedMarker == 2) {
-            const int32_t k = DraggedMarker;
-            RisMark2(k);
-            Settings.Marker[k - 1] = ChannelOfColumn(x); // inside the view
-            NewTablo(k);
-            RisMark2(k);
+        } else if (gesture_.DraggedMarker == 1 || gesture_.DraggedMarker == 2) {
+            MoveMarker(gesture_.DraggedMarker, ChannelOfColumn(x)); // inside the view
         }
     }
     // Any movement over the plot cancels a right double press.
-    RightSecondPress = 0;
-    RightFirstPress = 0;
+    gesture_.RightSecondPress = 0;
+    gesture_.RightFirstPress = 0;
 }
 
-void TFGraph::SpektrImageMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int)
+void TMarkerController::PlotRelease(Qt::MouseButton button, int x)
 {
-    AwaitingGrab = 1;
-    LeftButtonDown = 0;
+    gesture_.AwaitingGrab = 1;
+    gesture_.LeftButtonDown = 0;
 
-    if (LeftDoubleClicked != 0 && BetweenZones(x) && button == Qt::LeftButton) {
+    if (gesture_.LeftDoubleClicked != 0 && BetweenZones(x) && button == Qt::LeftButton) {
         if (Platform::MessageBox(kLeftPeakCaption, kFixPeakText, Platform::Icon::NoIcon, Platform::Buttons::Ok) ==
             Platform::Answer::Ok) {
             Settings.LeftPeakFrom = Settings.Marker[0];
             Settings.LeftPeakTo = Settings.Marker[1];
-            LeftDoubleClicked = 0;
+            gesture_.LeftDoubleClicked = 0;
             return;
         }
     }
-    if (RightSecondPress != 0 && BetweenZones(x) && button == Qt::RightButton) {
+    if (gesture_.RightSecondPress != 0 && BetweenZones(x) && button == Qt::RightButton) {
         if (Platform::MessageBox(kRightPeakCaption, kFixPeakText, Platform::Icon::NoIcon, Platform::Buttons::Ok) ==
             Platform::Answer::Ok) {
             Settings.RightPeakFrom = Settings.Marker[0];
             Settings.RightPeakTo = Settings.Marker[1];
-            RightSecondPress = 0;
-            RightFirstPress = 0;
+            gesture_.RightSecondPress = 0;
+            gesture_.RightFirstPress = 0;
         }
     }
 }
 
-void TFGraph::SpektrImageDblClick() { LeftDoubleClicked = 1; }
+void TMarkerController::PlotDoubleClick() { gesture_.LeftDoubleClicked = 1; }
 
 // ---------------------------------------------------------------------------
 // Marker panels: one channel per press, within the channel range.
 
-namespace {
-void StepFromPanel(TFGraph *g, int32_t k, Qt::MouseButton button)
+void TMarkerController::PanelPress(int32_t k, Qt::MouseButton button)
 {
-    int32_t &m = Settings.Marker[k - 1];
+    const int32_t m = Settings.Marker[k - 1];
     if (button == Qt::LeftButton) {
-        if (m > 0) {
-            g->RisMark2(k);
-            m = m - 1;
-            g->NewTablo(k);
-            g->RisMark2(k);
-        }
+        if (m > 0)
+            MoveMarker(k, m - 1);
     } else if (button == Qt::RightButton || button == Qt::MiddleButton) {
-        if (m < Settings.ChannelCount - 1) {
-            g->RisMark2(k);
-            m = m + 1;
-            g->NewTablo(k);
-            g->RisMark2(k);
-        }
+        if (m < Settings.ChannelCount - 1)
+            MoveMarker(k, m + 1);
     }
 }
-} // namespace
-
-void TFGraph::LMark1MouseDown(Qt::MouseButton button) { StepFromPanel(this, 1, button); }
-
-void TFGraph::LMark2MouseDown(Qt::MouseButton button) { StepFromPanel(this, 2, button); }
 
 // ---------------------------------------------------------------------------
-// Scale strips on the window surface
+// Scale strips on the window surface: the count scale's strip left of the
+// plot, the channel scale's strip below it.
 
-void TFGraph::FormMouseMove(int x, int y)
+namespace {
+constexpr int kVertStripLeft = kPlotLeft - 19, kVertStripRight = kPlotLeft - 4;
+constexpr int kHorStripTop = kPlotBottom + 4, kHorStripBottom = kPlotBottom + 19;
+constexpr int kPlotMiddleRow = kPlotTop + PlotHeight / 2;     // between the halves of the count strip
+constexpr int kPlotMiddleColumn = kPlotLeft + PlotColumns / 2; // between the halves of the channel strip
+} // namespace
+
+void TMarkerController::SurfaceMove(int x, int y)
 {
-    if (63 <= x && x <= 78 && 99 <= y && y <= 397) {
-        setCursor(Qt::SizeVerCursor);
-        setToolTip(kVertStripHint);
-    } else if (82 <= x && x <= 593 && 402 <= y && y <= 417) {
-        setCursor(Qt::SizeHorCursor);
-        setToolTip(kHorStripHint);
+    if (kVertStripLeft <= x && x <= kVertStripRight && kPlotTop + 1 <= y && y <= kPlotBottom - 1) {
+        window_->setCursor(Qt::SizeVerCursor);
+        window_->setToolTip(kVertStripHint);
+    } else if (kPlotLeft <= x && x <= kPlotRight - 1 && kHorStripTop <= y && y <= kHorStripBottom) {
+        window_->setCursor(Qt::SizeHorCursor);
+        window_->setToolTip(kHorStripHint);
     } else {
-        setCursor(Qt::ArrowCursor);
-        setToolTip(QString());
+        window_->setCursor(Qt::ArrowCursor);
+        window_->setToolTip(QString());
     }
 }
 
-void TFGraph::FormMouseDown(Qt::MouseButton button, int x, int y)
+void TMarkerController::SurfacePress(Qt::MouseButton button, int x, int y)
 {
-    setToolTip(QString());
-    if (63 <= x && x <= 78) {
+    window_->setToolTip(QString());
+    if (kVertStripLeft <= x && x <= kVertStripRight) {
         // Vertical strip, any button: upper half shrinks the bars, lower
-        // half makes them grow; row 248 between the halves does nothing.
-        if (99 <= y && y <= 247)
+        // half makes them grow; the row between the halves does nothing.
+        if (kPlotTop + 1 <= y && y <= kPlotMiddleRow - 1)
             ScaleUp();
-        else if (249 <= y && y <= 397)
+        else if (kPlotMiddleRow + 1 <= y && y <= kPlotBottom - 1)
             ScaleDown();
         else
             return;
-        VertikalMas();
-        RisSpectr();
+        window_->VertikalMas();
+        window_->RisSpectr();
         return;
     }
-    if (402 <= y && y <= 417) {
-        if (83 <= x && x <= 337) {
+    if (kHorStripTop <= y && y <= kHorStripBottom) {
+        if (kPlotLeft + 1 <= x && x <= kPlotMiddleColumn - 1) {
             if (button == Qt::LeftButton)
                 ZoomIn();
             else if (button == Qt::RightButton)
                 PageLeft();
             else
                 return;
-        } else if (339 <= x && x <= 593) {
+        } else if (kPlotMiddleColumn + 1 <= x && x <= kPlotRight - 1) {
             if (button == Qt::LeftButton)
                 ZoomOut();
             else if (button == Qt::RightButton)
@@ -274,35 +329,31 @@ void TFGraph::FormMouseDown(Qt::MouseButton button, int x, int y)
         } else {
             return;
         }
-        HorisontMas();
-        RisSpectr();
+        window_->HorisontMas();
+        window_->RisSpectr();
     }
 }
 
 // ---------------------------------------------------------------------------
 // Keyboard: previews every key of the window and never consumes it.
 
-void TFGraph::FormKeyDown(int key, Qt::KeyboardModifiers shift)
+void TMarkerController::Key(int key, Qt::KeyboardModifiers shift)
 {
     const bool withShift = shift.testFlag(Qt::ShiftModifier);
     const bool withCtrl = shift.testFlag(Qt::ControlModifier);
     const bool withAlt = shift.testFlag(Qt::AltModifier);
 
     auto moveMarker = [this](int32_t k, MarkerStep step) {
-        RisMark2(k);
-        Settings.Marker[k - 1] = SteppedMarker(Settings.Marker[k - 1], step);
-        NewTablo(k);
-        RisMark2(k);
+        MoveMarker(k, SteppedMarker(Settings.Marker[k - 1], step));
     };
     auto redrawVertical = [this] {
-        VertikalMas();
-        RisSpectr();
+        window_->VertikalMas();
+        window_->RisSpectr();
     };
     auto redrawHorizontal = [this] {
-        HorisontMas();
-        RisSpectr();
+        window_->HorisontMas();
+        window_->RisSpectr();
     };
-
     switch (key) {
     case Qt::Key_PageUp:
         if (withShift) {

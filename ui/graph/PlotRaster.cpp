@@ -1,4 +1,4 @@
-#include "ui/graph/Canvas.h"
+#include "ui/graph/PlotRaster.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,8 +11,12 @@ inline void PenPixel(QRgb &pixel, const Pen &pen)
 }
 } // namespace
 
-void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
+bool IsRasterFormat(const QImage &image) { return image.format() == QImage::Format_RGB32; }
+
+void RasterLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
 {
+    if (!IsRasterFormat(image))
+        return;
     if (x0 == x1) {
         // Vertical: the spectrum's columns and the marker lines.
         if (x0 < 0 || x0 >= image.width() || y0 == y1)
@@ -70,8 +74,10 @@ void CanvasLine(QImage &image, int x0, int y0, int x1, int y1, const Pen &pen)
     }
 }
 
-void CanvasFillRect(QImage &image, int left, int top, int right, int bottom, QRgb color)
+void RasterFillRect(QImage &image, int left, int top, int right, int bottom, QRgb color)
 {
+    if (!IsRasterFormat(image))
+        return;
     left = std::max(left, 0);
     top = std::max(top, 0);
     right = std::min(right, image.width());
@@ -87,12 +93,12 @@ namespace {
 // top > bottom.
 inline void BlueRows(int32_t h, bool histogram, int &top, int &bottom)
 {
-    const bool onScale = h >= 0 && h < 300;
+    const bool onScale = h >= 0 && h < PlotHeight;
     if (histogram) {
-        top = onScale ? 300 - h : 2;
-        bottom = 299;
+        top = onScale ? PlotHeight - h : 2;
+        bottom = PlotHeight - 1;
     } else {
-        top = bottom = onScale ? 299 - h : 1;
+        top = bottom = onScale ? PlotHeight - 1 - h : 1;
     }
 }
 } // namespace
@@ -101,10 +107,10 @@ void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bo
                      QRgb foreground)
 {
     from = std::max(from, 0);
-    to = std::min(to, std::min(image.width(), 512) - 1);
-    if (from > to || image.height() < 300)
+    to = std::min(to, std::min(image.width(), PlotColumns) - 1);
+    if (from > to || image.height() < PlotHeight || !IsRasterFormat(image))
         return;
-    int top[512], bottom[512];
+    int top[PlotColumns], bottom[PlotColumns];
     for (int x = from; x <= to; ++x)
         BlueRows(heights[x], histogram, top[x], bottom[x]);
     const QRgb bg = 0xFF000000u | background, fg = 0xFF000000u | foreground;
@@ -115,7 +121,7 @@ void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bo
     for (int x = from; x <= to; ++x)
         if (top[x] == 0)
             row0[x] = fg;
-    unsigned span[512];
+    unsigned span[PlotColumns];
     for (int x = from; x <= to; ++x) {
         if (top[x] > bottom[x]) { // an empty bar: no row matches
             top[x] = 1000;
@@ -124,7 +130,7 @@ void DrawPlotColumns(QImage &image, const int32_t *heights, int from, int to, bo
             span[x] = static_cast<unsigned>(bottom[x] - top[x]);
         }
     }
-    for (int y = 1; y < 300; ++y) {
+    for (int y = 1; y < PlotHeight; ++y) {
         QRgb *line = bits + y * stride;
         for (int x = from; x <= to; ++x)
             line[x] = static_cast<unsigned>(y - top[x]) <= span[x] ? fg : bg;
@@ -135,9 +141,9 @@ namespace {
 inline void UpdateColumn(PlotPixels px, int x, int32_t before, int32_t after, bool histogram, QRgb background,
                          QRgb foreground, int &top, int &bottom, const Pen *marker)
 {
-    top = 300;
+    top = PlotHeight;
     bottom = -1;
-    if (x < 0 || x >= px.width || px.height < 300)
+    if (x < 0 || x >= px.width || px.height < PlotHeight)
         return;
     int oldTop, oldBottom, newTop, newBottom;
     BlueRows(before, histogram, oldTop, oldBottom);
@@ -149,18 +155,18 @@ inline void UpdateColumn(PlotPixels px, int x, int32_t before, int32_t after, bo
         column[0] = fg;
         top = bottom = 0;
     }
-    // Rows 1..299 that are blue in one drawing and not in the other: where
+    // Rows 1..PlotHeight-1 that are blue in one drawing and not in the other: where
     // the two runs overlap, the rows between their tops and between their
     // bottoms; otherwise the whole of each.
     auto paint = [&](int from, int to, QRgb c) {
         from = std::max(from, 1);
-        to = std::min(to, 299);
+        to = std::min(to, PlotHeight - 1);
         if (from > to)
             return;
         for (int y = from; y <= to; ++y)
             column[y * stride] = c;
         if (marker) // the line's dots on the rows just written
-            for (int y = to - (300 - to) % (marker->dotted ? 2 : 1); y >= from; y -= marker->dotted ? 2 : 1)
+            for (int y = to - (PlotHeight - to) % (marker->dotted ? 2 : 1); y >= from; y -= marker->dotted ? 2 : 1)
                 PenPixel(column[y * stride], *marker);
         top = std::min(top, from);
         bottom = std::max(bottom, to);
@@ -192,15 +198,16 @@ void UpdatePlotColumn(PlotPixels pixels, int x, int32_t before, int32_t after, b
 void UpdatePlotColumns(PlotPixels pixels, const int32_t *before, const int32_t *after, const bool *skip, bool histogram,
                        QRgb background, QRgb foreground, PlotChange &change)
 {
-    if (histogram && pixels.height >= 300) {
-        // Bars all end on row 299: only the rows between the two tops
+    if (histogram && pixels.height >= PlotHeight) {
+        // Bars all end on the bottom row: only the rows between the two tops
         // change, to blue when the bar grew and to white when it shrank.
         const QRgb bg = 0xFF000000u | background, fg = 0xFF000000u | foreground;
         const qsizetype stride = pixels.stride;
-        for (int band = 0; band * 128 < pixels.width; ++band) {
-            int left = 512, right = -1, top = 300, bottom = -1;
-            const int end = std::min(band * 128 + 128, pixels.width);
-            for (int x = band * 128; x < end; ++x) {
+        constexpr int w = PlotChange::BandWidth;
+        for (int band = 0; band * w < pixels.width; ++band) {
+            int left = PlotColumns, right = -1, top = PlotHeight, bottom = -1;
+            const int end = std::min(band * w + w, pixels.width);
+            for (int x = band * w; x < end; ++x) {
                 if (before[x] == after[x] || skip[x])
                     continue;
                 int oldTop, newTop, bottomRow;
@@ -237,6 +244,8 @@ void UpdatePlotColumns(PlotPixels pixels, const int32_t *before, const int32_t *
 
 PlotPixels PixelsOf(QImage &image)
 {
-    return {reinterpret_cast<QRgb *>(image.bits()), image.bytesPerLine() / 4, std::min(image.width(), 512),
+    if (!IsRasterFormat(image))
+        return {nullptr, 0, 0, 0};
+    return {reinterpret_cast<QRgb *>(image.bits()), image.bytesPerLine() / 4, std::min(image.width(), PlotColumns),
             image.height()};
 }
