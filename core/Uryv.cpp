@@ -21,6 +21,7 @@ bool MemoryInitPending = false;
 uint64_t OutOfRangeChannelAccesses = 0;
 double Elapsed[3]{};
 PulseFeedFn PulseFeed = nullptr;
+DeadTimeFn DeadTimeOf = nullptr;
 
 namespace {
 NowProviderFn nowProvider = nullptr;
@@ -671,6 +672,16 @@ bool ExposureTick()
     return AnyInputRunning();
 }
 
+bool LiveTime(int32_t n, double &days)
+{
+    double dead = 0;
+    if (n < 1 || n > 3 || !DeadTimeOf || !DeadTimeOf(n, dead))
+        return false;
+    const double live = Elapsed[n - 1] - (dead > 0 ? dead : 0.0);
+    days = live > 0 ? live : 0.0;
+    return true;
+}
+
 void StartTimesFromElapsed()
 {
     for (int i = 1; i <= 3; ++i)
@@ -721,6 +732,7 @@ void ResetCoreState()
         e = 0;
     nowProvider = nullptr;
     PulseFeed = nullptr;
+    DeadTimeOf = nullptr;
     monotonicProvider = nullptr;
     for (int i = 0; i < 3; ++i) {
         runAnchor[i] = 0;

@@ -237,6 +237,16 @@ bool ExposureTick();              // false when the timer must stop
 // the exposure timer after each tick; nullptr when there is none.
 using PulseFeedFn = void (*)();
 extern PulseFeedFn PulseFeed;
+// The dead time of input n's current or last exposure, in days, from a
+// source that measures it (a sound card, a simulated detector with dead
+// time): true and days set, or false where the dead time is unknown.
+// nullptr when no source measures dead time.
+using DeadTimeFn = bool (*)(int32_t n, double &days);
+extern DeadTimeFn DeadTimeOf;
+// Live time of input n (1..3) in days: Elapsed less the measured dead time
+// (never negative). False where no source measures the dead time: the live
+// time is then unknown, not equal to the real time.
+bool LiveTime(int32_t n, double &days);
 // Sets StartTime of every running input the program has timed to
 // Now() - Elapsed, so that a restart continues the exposure where it stood.
 // SaveSettings does this before it writes the record.

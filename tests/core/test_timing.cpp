@@ -74,6 +74,31 @@ TEST_F(Timing, WallClockChangesDoNotMoveTheExposure)
     EXPECT_EQ(Elapsed[1], 0.0);
 }
 
+bool HalfDead(int32_t n, double &days)
+{
+    if (n == 2)
+        return false; // this source knows no dead time of input 2
+    days = Elapsed[n - 1] / 2 + (n == 3 ? 1.0 : 0.0);
+    return true;
+}
+
+TEST_F(Timing, LiveTimeOnlyWhereASourceMeasuresTheDeadTime)
+{
+    Elapsed[0] = 0.5;
+    Elapsed[2] = 0.5;
+    double live = -1;
+    EXPECT_FALSE(LiveTime(1, live)); // no source measures dead time
+    EXPECT_EQ(live, -1);
+    DeadTimeOf = &HalfDead;
+    ASSERT_TRUE(LiveTime(1, live));
+    EXPECT_DOUBLE_EQ(live, 0.25);
+    EXPECT_FALSE(LiveTime(2, live));
+    ASSERT_TRUE(LiveTime(3, live)); // more dead time than real time
+    EXPECT_EQ(live, 0.0);
+    EXPECT_FALSE(LiveTime(0, live));
+    EXPECT_FALSE(LiveTime(4, live));
+}
+
 TEST_F(Timing, StopsExactlyAtThePreset)
 {
     Settings.ActOnAllInputs = 0;
