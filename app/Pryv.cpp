@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "interchange/Interchange.h"
 #include "ui/platform/Platform.h"
+#include "device/AudioSource.h"
 #include "device/SharedMemory.h"
 #include "device/Simulator.h"
 #include "files/SpektrFiles.h"
@@ -13,6 +14,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -22,6 +26,35 @@ namespace {
 std::unique_ptr<device::Simulator> simulator;
 
 void FeedSimulator() { simulator->Step(); }
+
+std::unique_ptr<device::AudioSource> audio;
+std::unique_ptr<device::AudioAcquisition> audioFeed;
+QPointer<QWidget> frameWindow;
+
+// The frame's caption names the sound card or the recording, and the
+// overruns the capture has had, so that lost time is never hidden.
+QString AudioCaption()
+{
+    const QString name = QString::fromStdString(audio->Name());
+    QString what = audio->IsFile() ? QStringLiteral("запись %1").arg(QFileInfo(name).fileName())
+                                   : QStringLiteral("звуковая карта %1").arg(name);
+    if (audioFeed->Overruns() > 0)
+        what += QStringLiteral(", переполнений: %1").arg(audioFeed->Overruns());
+    return QStringLiteral("RYV_demo (%1)").arg(what);
+}
+
+void FeedAudio()
+{
+    const bool lost = audioFeed->Step() == device::AudioAcquisition::Status::DeviceLost;
+    if (frameWindow && frameWindow->windowTitle() != AudioCaption())
+        frameWindow->setWindowTitle(AudioCaption());
+    if (lost)
+        Platform::MessageBox(QStringLiteral("RYV_demo"),
+                             QStringLiteral("Звуковая карта %1 недоступна: %2. Набор по её входам остановлен, "
+                                            "накопленные отсчёты сохранены.")
+                                 .arg(QString::fromStdString(audio->Name()), QString::fromStdString(audioFeed->Failure())),
+                             Platform::Icon::NoIcon, Platform::Buttons::Ok);
+}
 
 // The counts of a spectrum file (either of the program's formats, chosen
 // by ".txt" as its read command chooses) as channel weights.
@@ -80,6 +113,26 @@ bool PrepareSources(const CommandLine &cl)
             simulator = std::make_unique<device::Simulator>(std::move(weights), cl.rate, seed);
         }
     }
+    if (cl.audio) {
+        device::AudioOptions options;
+        options.name = cl.audioName.toStdString();
+        options.file = device::LooksLikeSoundFile(options.name);
+        options.rate = cl.audioRate;
+        options.pulses.polarity = cl.polarity > 0   ? device::Polarity::Positive
+                                  : cl.polarity < 0 ? device::Polarity::Negative
+                                                    : device::Polarity::Auto;
+        options.pulses.threshold = cl.threshold / 100.0;
+        if (options.file && cl.audioRate > 0) {
+            std::fprintf(stderr, "ryv_demo: --audio-rate: only with a capture device; a recording has its own.\n");
+            return false;
+        }
+        audio = device::AudioSource::Open(options, error);
+        if (!audio) {
+            std::fprintf(stderr, "ryv_demo: %s\n", error.c_str());
+            return false;
+        }
+        audioFeed = std::make_unique<device::AudioAcquisition>(*audio);
+    }
     if (!cl.memoryPath.isEmpty() && !device::MapDataMemory(cl.memoryPath.toStdString(), error)) {
         std::fprintf(stderr, "ryv_demo: %s\n", error.c_str());
         return false;
@@ -104,15 +157,31 @@ int Run(int argc, char *argv[], const CommandLine &cl)
     }
     // The fill pattern stands for a board's power-up contents: a simulation
     // starts from zero, and a shared memory belongs to whoever feeds it.
-    MemoryInitPending = !simulator && cl.memoryPath.isEmpty();
+    MemoryInitPending = !simulator && !audio && cl.memoryPath.isEmpty();
     if (simulator) {
         simulator->Begin();
         PulseFeed = FeedSimulator;
     }
+    if (audio)
+        PulseFeed = FeedAudio;
     Platform::SetHintsEnabled(Settings.ShowHints != 0);
     auto *frame = new TFRYV;
+    QTimer audioTimer;
+    if (audio) {
+        // Pulses are taken after each exposure tick, and once a second while
+        // nothing runs, so that a lost device is told and old pulses go.
+        frameWindow = frame;
+        frame->setWindowTitle(AudioCaption());
+        QObject::connect(&audioTimer, &QTimer::timeout, [] { Platform::Guarded([] { FeedAudio(); }); });
+        audioTimer.start(1000);
+        audio->Start();
+    }
     frame->show();
-    return app.exec();
+    const int rc = app.exec();
+    audioTimer.stop();
+    if (audio)
+        audio->Stop();
+    return rc;
 }
 } // namespace
 
