@@ -53,7 +53,8 @@ CommandLine ParseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Front end of a multichannel pulse-height analyser. Without --simulate or --memory no board is read."));
+        "Front end of a multichannel pulse-height analyser. Without --simulate, --memory or --audio no board is "
+        "read."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Print this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));

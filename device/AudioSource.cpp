@@ -87,7 +87,10 @@ std::unique_ptr<AudioSource> AudioSource::Open(const AudioOptions &options, std:
         SF_INFO info{};
         SNDFILE *f = sf_open(options.name.c_str(), SFM_READ, &info);
         if (!f) {
-            error = what + "cannot read the sound file (" + sf_strerror(nullptr) + ").";
+            std::string why = sf_strerror(nullptr);
+            while (!why.empty() && (why.back() == '.' || why.back() == ' '))
+                why.pop_back();
+            error = what + "cannot read the sound file (" + why + ").";
             return nullptr;
         }
         if (info.samplerate < 1000 || info.channels < 1) {

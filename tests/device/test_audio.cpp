@@ -9,10 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <numeric>
 #include <random>
 #include <string>
 #include <thread>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -262,9 +264,30 @@ TEST(Audio, AlsaCaptureThroughTheFilePluginFillsTheRunningInputs)
         EXPECT_NEAR(feed.LiveSeconds(n), seconds - feed.DeadSeconds(n), 1e-9);
         EXPECT_GT(feed.DeadSeconds(n), 0.1);
     }
-    std::remove(raw.c_str());
-    std::remove(conf.c_str());
-    rmdir(dir);
+
+    // A capture device or a file that cannot be opened: one line on stderr
+    // and exit code 2, before any window (no display is given).
+    const struct {
+        const char *args, *line;
+    } cases[] = {
+        {"--audio=nosuch", "ryv_demo: --audio=nosuch: cannot open the capture device (No such file or directory).\n"},
+        {"--audio=none.wav",
+         "ryv_demo: --audio=none.wav: cannot read the sound file (System error : No such file or directory).\n"},
+        {"--audio=in.raw", "ryv_demo: --audio=in.raw: cannot read the sound file (Format not recognised).\n"},
+        {"--audio=ryvtest --audio-rate 1000",
+         "ryv_demo: --audio-rate: '1000' is not a whole number from 8000 to 768000.\n"},
+        {"--polarity up --audio", "ryv_demo: --polarity: 'up' is not auto, positive or negative.\n"},
+        {"--threshold 2", "ryv_demo: --threshold: only with --audio.\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args);
+        const std::string cmd = std::string("cd ") + dir + " && env -u DISPLAY QT_QPA_PLATFORM=xcb " RYV_DEMO_EXE " " +
+                                c.args + " 2>err.txt >/dev/null";
+        EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 2);
+        std::ifstream in(std::string(dir) + "/err.txt");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.line);
+    }
+    std::system((std::string("rm -rf ") + dir).c_str());
 }
 
 } // namespace
