@@ -105,9 +105,14 @@ void PulseProcessor::Step(float x, std::vector<PulseEvent> &out)
         out.push_back(pending_);
         hasPending_ = false;
     }
+    // A pulse triggers where it crosses the threshold: one that crossed it
+    // while the last window was still open went by unseen, as the dead time
+    // counts it.
+    const bool crossing = d > thr && !above_;
+    above_ = d > thr;
     switch (state_) {
     case State::Idle:
-        if (armed_ && d > thr && pos_ >= deadUntil_) {
+        if (armed_ && crossing && pos_ >= deadUntil_) {
             armed_ = false;
             trigger_ = peakAt_ = pos_;
             peakValue_ = d;

@@ -91,7 +91,7 @@ private:
 
     State state_ = State::Idle;
     int quietRun_ = 0, armAfter_ = 2; // samples in a row below half the threshold; how many arm
-    bool armed_ = false;
+    bool armed_ = false, above_ = false;
     // The last window's pulse, handed out once the trigger arms again: the
     // input stays dead until then.
     PulseEvent pending_;
