@@ -380,6 +380,16 @@ void AudioSource::Drain(Batch &batch)
 
 // ---------------------------------------------------------------------------
 
+namespace {
+// Frames of the stream in a duration of days; durations beyond any stream
+// (a preset of years) are held far below the range of the positions.
+int64_t Frames(double days, double rate)
+{
+    const double f = days * 86400.0 * rate;
+    return f > 0 ? static_cast<int64_t>(std::min(f, 1e18)) : 0;
+}
+} // namespace
+
 AudioAcquisition::Status AudioAcquisition::Step()
 {
     // While a print is served from a snapshot the pulses wait: each is
@@ -393,14 +403,14 @@ AudioAcquisition::Status AudioAcquisition::Step()
         const bool running = Settings.Running[i] == 1;
         if (running && (!wasRunning_[i] || Settings.StartTime[i] != lastStart_[i])) {
             // A new Start: the exposure began Elapsed ago on the stream's clock.
-            runFrom_[i] = now - static_cast<int64_t>(std::llround(Elapsed[i] * 86400.0 * rate));
+            runFrom_[i] = now - Frames(Elapsed[i], rate);
             runTo_[i] = INT64_MAX;
             dead_[i] = 0;
             accepted_[i] = rejected_[i] = 0;
             lastStart_[i] = Settings.StartTime[i];
         } else if (!running && wasRunning_[i]) {
             const double e = std::min(Elapsed[i], Settings.ExposurePreset[i]);
-            runTo_[i] = std::min(now, runFrom_[i] + static_cast<int64_t>(std::llround(e * 86400.0 * rate)));
+            runTo_[i] = std::min(now, runFrom_[i] + Frames(e, rate));
         }
         wasRunning_[i] = running;
         channels_[i].clear();
