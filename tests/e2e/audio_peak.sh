@@ -1,7 +1,8 @@
 # A recording made by the repository's tool, measured as a live input under
 # a real X server: --audio=FILE, a spectrum window, Ctrl+S, and a few seconds
 # later the Cs-137 photopeak (661.66 keV, channel 423 of 1024, plot column
-# 211) stands out of the plot; the caption names the recording.
+# 211) stands out of the plot; the caption names the recording, and the
+# program exits while the recording still plays.
 source "$(dirname "$0")/lib.sh"
 "$4" "$WORK/cs137.wav" --seconds 30 --cps 3000 --seed 5 >/dev/null || fail "make_recording"
 start_x
@@ -33,4 +34,10 @@ echo "plot from x=$first, tallest column x=$peak ($top px), Compton region mean 
 off=$((peak - first))
 [ "$off" -ge 203 ] && [ "$off" -le 219 ] || fail "tallest column at plot column $off, not at the photopeak (211)"
 awk -v t="$top" -v c="$cont" 'BEGIN { exit !(t >= 20 && t >= 2 * c) }' || fail "the photopeak does not stand out"
+# Exit while the recording still plays: the capture thread ends with it.
+"$XCLOSE" "$FRAME"
+box=$(wait_window 'Вы делаете попытку выйти')
+press_until_exit "$box" Return
+[ -f "$WORK/RYV_travok.CFG" ] || fail "no settings file written"
+grep -q 'terminate called' "$WORK/app.log" && fail "$(cat "$WORK/app.log")"
 echo "e2e audio: 1 passed, 0 failed"
