@@ -402,8 +402,10 @@ AudioAcquisition::Status AudioAcquisition::Step()
     for (int i = 0; i < 3; ++i) {
         const bool running = Settings.Running[i] == 1;
         if (running && (!wasRunning_[i] || Settings.StartTime[i] != lastStart_[i])) {
-            // A new Start: the exposure began Elapsed ago on the stream's clock.
-            runFrom_[i] = now - Frames(Elapsed[i], rate);
+            // A new Start: the exposure began that long ago on the stream's
+            // clock. Elapsed may still hold the last exposure until the next
+            // exposure tick; StartTime is the Start's own.
+            runFrom_[i] = now - Frames(std::max(0.0, Now() - Settings.StartTime[i]), rate);
             runTo_[i] = INT64_MAX;
             dead_[i] = 0;
             accepted_[i] = rejected_[i] = 0;
