@@ -246,10 +246,10 @@ void PulseProcessor::Learn()
     const int size = static_cast<int>(t.size());
     int to = pre_ + 1;
     for (; to + 8 <= size; ++to) {
-        double m = 0;
+        double sum = 0;
         for (int i = to; i < to + 8; ++i)
-            m += std::fabs(t[static_cast<size_t>(i)]);
-        if (m < 8 * lim)
+            sum += std::fabs(t[static_cast<size_t>(i)]);
+        if (sum < 8 * lim)
             break;
     }
     to = std::min(size, to + 2);
@@ -264,13 +264,12 @@ void PulseProcessor::Learn()
     shapePeak_ = top - from;
     const size_t n = shape_.size();
     slope_.assign(n, 0.0f);
-    shapeEnergy_ = slopeEnergy_ = 0;
+    shapeEnergy_ = 0;
     for (size_t i = 0; i < n; ++i) {
         const float prev = i > 0 ? shape_[i - 1] : 0.0f;
         const float next = i + 1 < n ? shape_[i + 1] : 0.0f;
         slope_[i] = 0.5f * (next - prev);
         shapeEnergy_ += double(shape_[i]) * shape_[i];
-        slopeEnergy_ += double(slope_[i]) * slope_[i];
     }
     learnSet_.clear();
     learnSet_.shrink_to_fit();

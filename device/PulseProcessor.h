@@ -108,7 +108,7 @@ private:
     // The learned shape and what the fit needs of it.
     std::vector<float> shape_, slope_;
     int shapePeak_ = 0;
-    double shapeEnergy_ = 0, slopeEnergy_ = 0;
+    double shapeEnergy_ = 0; // sum of the shape's squares
     std::vector<float> window_; // the fitted window, baseline subtracted
     static constexpr int Shift = 3; // frames searched either side of the expected alignment
 };
