@@ -217,9 +217,10 @@ void AudioSource::Fail(const std::string &why)
 
 void AudioSource::MarkLost(int64_t frames)
 {
+    std::lock_guard lock(mutex_);
+    ++overruns_;
     if (frames <= 0)
         return;
-    std::lock_guard lock(mutex_);
     for (int c = 0; c < channels_; ++c) {
         PulseEvent e;
         e.position = frames_;
@@ -256,10 +257,6 @@ void AudioSource::CaptureAlsa()
             // An overrun: what the card captured since the last read is gone.
             // Its length counts as dead time.
             const double gap = std::chrono::duration<double>(Clock::now() - lastRead).count();
-            {
-                std::lock_guard lock(mutex_);
-                ++overruns_;
-            }
             MarkLost(static_cast<int64_t>(gap * rate_));
             if (snd_pcm_prepare(pcm) < 0) {
                 Fail(snd_strerror(-EPIPE));

@@ -66,6 +66,10 @@ public:
     // Converts `frames` interleaved frames of the source's channel count,
     // runs them through the pulse processing and queues the pulses.
     void ProcessFrames(const void *data, size_t frames, SampleFormat format);
+    // What the capture reports: `frames` lost in an overrun (dead time for
+    // the running inputs), or the device gone. For a source fed by hand too.
+    void MarkLost(int64_t frames);
+    void Fail(const std::string &why);
 
     // Pulses kept for the GUI thread at most; older ones are dropped first.
     static constexpr size_t QueueLimit = 1 << 18;
@@ -75,8 +79,6 @@ private:
     void Init(int rate, int channels, const PulseSettings &pulses);
     void CaptureAlsa();
     void ReadFile();
-    void Fail(const std::string &why);
-    void MarkLost(int64_t frames);
 
     std::string name_;
     bool file_ = false;

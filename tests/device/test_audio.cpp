@@ -291,3 +291,58 @@ TEST(Audio, AlsaCaptureThroughTheFilePluginFillsTheRunningInputs)
 }
 
 } // namespace
+
+namespace {
+
+int64_t Total(int32_t n)
+{
+    int64_t s = 0;
+    for (int32_t c = 0; c < Settings.ChannelCount; ++c)
+        s += ReadChannel(c, n);
+    return s;
+}
+
+// Time lost in an overrun is dead time of the running inputs and shows in
+// the overrun count; a device gone stops its own running inputs, once, and
+// every count stays.
+TEST(Audio, OverrunIsDeadTimeAndALostDeviceStopsItsInputsKeepingTheCounts)
+{
+    ResetCoreState();
+    Settings = DefaultSettings();
+    Settings.InputCount = 3;
+    Settings.ChannelCount = 1024;
+    DataFromMemory = 1;
+    for (int i = 0; i < 3; ++i) {
+        Settings.Running[i] = 1;
+        Settings.ExposurePreset[i] = 1.0;
+    }
+    std::mt19937_64 rng(5);
+    device::SynthSignal sig;
+    sig.seconds = 2;
+    sig.noise = 0.001;
+    const std::vector<int16_t> frames = device::ToInt16(device::RenderPulses(sig, Line(0.5, 0.03, 300, 1e-3, 2, 0, rng), 1));
+    device::AudioSource src(kRate, 2, device::PulseSettings{});
+    device::AudioAcquisition feed(src);
+    feed.Step();
+    src.ProcessFrames(frames.data(), frames.size() / 2, device::SampleFormat::S16);
+    src.MarkLost(kRate / 2);
+    EXPECT_EQ(feed.Step(), device::AudioAcquisition::Status::Running);
+    EXPECT_EQ(feed.Overruns(), 1u);
+    EXPECT_DOUBLE_EQ(feed.DeadSeconds(2), 0.5); // a quiet channel: only the lost time
+    EXPECT_GT(feed.DeadSeconds(1), 0.55);
+    EXPECT_EQ(feed.DeadSeconds(3), 0.0);
+    const int64_t counts = Total(1);
+    EXPECT_GT(counts, 300);
+    EXPECT_EQ(uint64_t(counts), feed.Accepted(1));
+
+    src.Fail("No such device");
+    EXPECT_EQ(feed.Step(), device::AudioAcquisition::Status::DeviceLost);
+    EXPECT_EQ(feed.Failure(), "No such device");
+    EXPECT_EQ(Settings.Running[0], 0);
+    EXPECT_EQ(Settings.Running[1], 0);
+    EXPECT_EQ(Settings.Running[2], 1); // not fed by the card
+    EXPECT_EQ(Total(1), counts);
+    EXPECT_EQ(feed.Step(), device::AudioAcquisition::Status::Running);
+}
+
+} // namespace
