@@ -31,13 +31,16 @@ std::unique_ptr<device::AudioSource> audio;
 std::unique_ptr<device::AudioAcquisition> audioFeed;
 QPointer<QWidget> frameWindow;
 
-// The frame's caption names the sound card or the recording, and the
-// overruns the capture has had, so that lost time is never hidden.
+// The frame's caption names the sound card or the recording (and says when
+// the recording has ended), and the overruns the capture has had, so that
+// lost time is never hidden.
 QString AudioCaption()
 {
     const QString name = QString::fromStdString(audio->Name());
     QString what = audio->IsFile() ? QStringLiteral("запись %1").arg(QFileInfo(name).fileName())
                                    : QStringLiteral("звуковая карта %1").arg(name);
+    if (audioFeed->Ended())
+        what += QStringLiteral(", окончена");
     if (audioFeed->Overruns() > 0)
         what += QStringLiteral(", переполнений: %1").arg(audioFeed->Overruns());
     return QStringLiteral("RYV_demo (%1)").arg(what);
