@@ -173,6 +173,8 @@ int Run(int argc, char *argv[], const CommandLine &cl)
     if (audio) {
         // Pulses are taken after each exposure tick, and once a second while
         // nothing runs, so that a lost device is told and old pulses go.
+        // The frame takes any pulse feed for the simulation; a sound card or a
+        // recording names itself.
         frameWindow = frame;
         frame->setWindowTitle(AudioCaption());
         QObject::connect(&audioTimer, &QTimer::timeout, [] { Platform::Guarded([] { FeedAudio(); }); });
