@@ -81,7 +81,6 @@ std::unique_ptr<AudioSource> AudioSource::Open(const AudioOptions &options, std:
     std::unique_ptr<AudioSource> src(new AudioSource);
     src->name_ = options.name;
     src->file_ = options.file;
-    src->paced_ = options.paced;
     const std::string what = "--audio=" + options.name + ": ";
     if (options.file) {
         SF_INFO info{};
@@ -297,8 +296,6 @@ void AudioSource::ReadFile()
             break;
         ProcessFrames(buffer.data(), static_cast<size_t>(n), SampleFormat::Float);
         read += n;
-        if (!paced_)
-            continue;
         // The recording plays in real time, as a live input would.
         const auto due = start + std::chrono::duration_cast<Clock::duration>(
                                      std::chrono::duration<double>(static_cast<double>(read) / rate_));
@@ -312,39 +309,40 @@ void AudioSource::ReadFile()
 void AudioSource::ProcessFrames(const void *data, size_t frames, SampleFormat format)
 {
     const size_t count = frames * static_cast<size_t>(stride_);
-    const float *samples;
-    if (format == SampleFormat::Float) {
-        samples = static_cast<const float *>(data);
-    } else {
-        converted_.resize(count);
-        const auto *bytes = static_cast<const unsigned char *>(data);
-        switch (format) {
-        case SampleFormat::S16: {
-            const auto *s = static_cast<const int16_t *>(data);
-            for (size_t i = 0; i < count; ++i)
-                converted_[i] = static_cast<float>(s[i]) * (1.0f / 32768.0f);
-            break;
-        }
-        case SampleFormat::S32: {
-            const auto *s = static_cast<const int32_t *>(data);
-            for (size_t i = 0; i < count; ++i)
-                converted_[i] = static_cast<float>(s[i]) * (1.0f / 2147483648.0f);
-            break;
-        }
-        case SampleFormat::S24_3:
-            for (size_t i = 0; i < count; ++i) {
-                const unsigned char *b = bytes + 3 * i;
-                const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(b[0]) << 8 |
-                                                       static_cast<uint32_t>(b[1]) << 16 |
-                                                       static_cast<uint32_t>(b[2]) << 24) >> 8;
-                converted_[i] = static_cast<float>(v) * (1.0f / 8388608.0f);
-            }
-            break;
-        case SampleFormat::Float:
-            break;
-        }
-        samples = converted_.data();
+    converted_.resize(count);
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    switch (format) {
+    case SampleFormat::S16: {
+        const auto *s = static_cast<const int16_t *>(data);
+        for (size_t i = 0; i < count; ++i)
+            converted_[i] = static_cast<float>(s[i]) * (1.0f / 32768.0f);
+        break;
     }
+    case SampleFormat::S32: {
+        const auto *s = static_cast<const int32_t *>(data);
+        for (size_t i = 0; i < count; ++i)
+            converted_[i] = static_cast<float>(s[i]) * (1.0f / 2147483648.0f);
+        break;
+    }
+    case SampleFormat::S24_3:
+        for (size_t i = 0; i < count; ++i) {
+            const unsigned char *b = bytes + 3 * i;
+            const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(b[0]) << 8 |
+                                                   static_cast<uint32_t>(b[1]) << 16 |
+                                                   static_cast<uint32_t>(b[2]) << 24) >> 8;
+            converted_[i] = static_cast<float>(v) * (1.0f / 8388608.0f);
+        }
+        break;
+    case SampleFormat::Float: {
+        // A float recording may hold anything: what is not a number
+        // counts as the baseline's zero.
+        const auto *f = static_cast<const float *>(data);
+        for (size_t i = 0; i < count; ++i)
+            converted_[i] = std::isfinite(f[i]) ? f[i] : 0.0f;
+        break;
+    }
+    }
+    const float *samples = converted_.data();
     fresh_.clear();
     for (int c = 0; c < channels_; ++c)
         processors_[static_cast<size_t>(c)].Process(samples + c, frames, static_cast<size_t>(stride_), fresh_);

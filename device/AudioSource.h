@@ -25,7 +25,6 @@ struct AudioOptions {
     std::string name;   // an ALSA PCM name, or a sound file's path
     bool file = false;  // name is a sound file (WAV, FLAC, ...)
     int rate = 0;       // PCM only; 0: the highest of 192000, 96000, 48000, 44100 accepted
-    bool paced = true;  // a file is read in real time
     PulseSettings pulses;
 };
 
@@ -82,7 +81,6 @@ private:
 
     std::string name_;
     bool file_ = false;
-    bool paced_ = true;
     int rate_ = 0, channels_ = 0, stride_ = 1; // channels processed, channels interleaved
     SampleFormat format_ = SampleFormat::S16;
     void *pcm_ = nullptr;   // snd_pcm_t
