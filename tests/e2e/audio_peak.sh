@@ -8,7 +8,7 @@ source "$(dirname "$0")/lib.sh"
 start_x
 (cd "$WORK" && exec env LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$APP" --audio=cs137.wav >"$WORK/app.log" 2>&1) &
 APP_PID=$!
-FRAME=$(wait_window '^RYV_demo \(')
+FRAME=$(wait_window '^RYV_demo \(') || fail "no frame window; the program said: $(cat "$WORK/app.log")"
 [ "$(xdotool getwindowname "$FRAME")" = "RYV_demo (запись cs137.wav)" ] || fail "caption $(xdotool getwindowname "$FRAME")"
 xdotool windowsize "$FRAME" 1000 720
 sleep 0.5
