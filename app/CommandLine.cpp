@@ -61,7 +61,8 @@ CommandLine ParseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Front end of a multichannel pulse-height analyser. Without --simulate or --memory no board is read."));
+        "Front end of a multichannel pulse-height analyser. Without --simulate, --memory or --audio no board is "
+        "read."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Print this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
@@ -88,7 +89,25 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                                                     "format by its extension: .txt, .spe (IAEA SPE), .n42 (ANSI "
                                                     "N42.42), .csv, anything else binary; the energy calibration "
                                                     "is taken from the settings file."));
-    const QList<QCommandLineOption> all = {help, version, settings, simulate, rate, seed, memory, convert};
+    const QCommandLineOption audio(
+        QStringLiteral("audio"),
+        QStringLiteral("A detector on a sound card, --audio=PCM: the pulses of an ALSA capture device (default "
+                       "'default'; hw:1,0, plughw:... or any name ALSA knows), left channel input 1, right "
+                       "channel input 2; --audio=FILE: the same from a recording (WAV, FLAC), played in real time."));
+    const QCommandLineOption audioRate(QStringLiteral("audio-rate"),
+                                       QStringLiteral("Samples per second of the capture (default: the highest of "
+                                                      "192000, 96000, 48000, 44100 the device takes); with --audio=PCM."),
+                                       QStringLiteral("HZ"));
+    const QCommandLineOption polarity(QStringLiteral("polarity"),
+                                      QStringLiteral("Pulse polarity: auto (default, from the first pulses), positive "
+                                                     "or negative; with --audio."),
+                                      QStringLiteral("auto|positive|negative"));
+    const QCommandLineOption threshold(QStringLiteral("threshold"),
+                                       QStringLiteral("Trigger threshold in percent of full scale, 0.05 to 50 "
+                                                      "(default 1); with --audio."),
+                                       QStringLiteral("PERCENT"));
+    const QList<QCommandLineOption> all = {help,   version, settings,  simulate, rate,     seed,
+                                           memory, convert, audio,     audioRate, polarity, threshold};
     parser.addOptions(all);
 
     // QCommandLineParser has no optional values: --simulate=SOURCE is taken
@@ -97,6 +116,8 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     QStringList args = WithoutQtOptions(arguments);
     QString source;
     bool sourceGiven = false;
+    QString audioName;
+    bool audioNameGiven = false;
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--"))
             break;
@@ -104,6 +125,10 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             source = args[i].mid(11);
             sourceGiven = true;
             args[i] = QStringLiteral("--simulate");
+        } else if (args[i].startsWith(QLatin1String("--audio="))) {
+            audioName = args[i].mid(8);
+            audioNameGiven = true;
+            args[i] = QStringLiteral("--audio");
         }
     }
     if (args.isEmpty())
@@ -132,7 +157,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         return cl;
     }
     if (parser.isSet(convert)) {
-        for (const QCommandLineOption *o : {&simulate, &rate, &seed, &memory})
+        for (const QCommandLineOption *o : {&simulate, &rate, &seed, &memory, &audio, &audioRate, &polarity, &threshold})
             if (parser.isSet(*o))
                 return Failure(QStringLiteral("--convert: not with --%1.").arg(o->names().constFirst()));
         const QStringList files = parser.positionalArguments();
@@ -184,6 +209,82 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             return Failure(QStringLiteral("--seed: '%1' is not a whole number from 0 to 18446744073709551615.").arg(v));
         cl.seedGiven = true;
         cl.seed = s;
+    }
+    cl.audio = parser.isSet(audio);
+    if (cl.audio && cl.simulate)
+        return Failure(QStringLiteral("--audio: not with --simulate."));
+    if (audioNameGiven) {
+        if (audioName.isEmpty())
+            return Failure(QStringLiteral("--audio: the device or file is empty."));
+        cl.audioName = audioName;
+    }
+    for (const QCommandLineOption *o : {&audioRate, &polarity, &threshold})
+        if (parser.isSet(*o) && !cl.audio)
+            return Failure(QStringLiteral("--%1: only with --audio.").arg(o->names().constFirst()));
+    if (parser.isSet(audioRate)) {
+        bool ok = false;
+        const QString v = parser.value(audioRate);
+        const int r = v.toInt(&ok);
+        if (!ok || v.startsWith(QLatin1Char('+')) || r < 8000 || r > 768000)
+            return Failure(QStringLiteral("--audio-rate: '%1' is not a whole number from 8000 to 768000.").arg(v));
+        cl.audioRate = r;
+    }
+    if (parser.isSet(polarity)) {
+        const QString v = parser.value(polarity);
+        if (v == QLatin1String("auto"))
+            cl.polarity = 0;
+        else if (v == QLatin1String("positive"))
+            cl.polarity = 1;
+        else if (v == QLatin1String("negative"))
+            cl.polarity = -1;
+        else
+            return Failure(QStringLiteral("--polarity: '%1' is not auto, positive or negative.").arg(v));
+    }
+    if (parser.isSet(threshold)) {
+        bool ok = false;
+        const double t = parser.value(threshold).toDouble(&ok);
+        if (!ok || !std::isfinite(t) || t < 0.05 || t > 50)
+            return Failure(
+                QStringLiteral("--threshold: '%1' is not a number from 0.05 to 50.").arg(parser.value(threshold)));
+        cl.threshold = t;
+    }
+    cl.audio = parser.isSet(audio);
+    if (cl.audio && cl.simulate)
+        return Failure(QStringLiteral("--audio: not with --simulate."));
+    if (audioNameGiven) {
+        if (audioName.isEmpty())
+            return Failure(QStringLiteral("--audio: the device or file is empty."));
+        cl.audioName = audioName;
+    }
+    for (const QCommandLineOption *o : {&audioRate, &polarity, &threshold})
+        if (parser.isSet(*o) && !cl.audio)
+            return Failure(QStringLiteral("--%1: only with --audio.").arg(o->names().constFirst()));
+    if (parser.isSet(audioRate)) {
+        bool ok = false;
+        const QString v = parser.value(audioRate);
+        const int r = v.toInt(&ok);
+        if (!ok || v.startsWith(QLatin1Char('+')) || r < 8000 || r > 768000)
+            return Failure(QStringLiteral("--audio-rate: '%1' is not a whole number from 8000 to 768000.").arg(v));
+        cl.audioRate = r;
+    }
+    if (parser.isSet(polarity)) {
+        const QString v = parser.value(polarity);
+        if (v == QLatin1String("auto"))
+            cl.polarity = 0;
+        else if (v == QLatin1String("positive"))
+            cl.polarity = 1;
+        else if (v == QLatin1String("negative"))
+            cl.polarity = -1;
+        else
+            return Failure(QStringLiteral("--polarity: '%1' is not auto, positive or negative.").arg(v));
+    }
+    if (parser.isSet(threshold)) {
+        bool ok = false;
+        const double t = parser.value(threshold).toDouble(&ok);
+        if (!ok || !std::isfinite(t) || t < 0.05 || t > 50)
+            return Failure(
+                QStringLiteral("--threshold: '%1' is not a number from 0.05 to 50.").arg(parser.value(threshold)));
+        cl.threshold = t;
     }
     return cl;
 }

@@ -24,6 +24,11 @@ struct CommandLine {
     bool seedGiven = false;
     uint64_t seed = 0;
     QString memoryPath; // empty: the data memory is the program's own
+    bool audio = false;                         // a detector on a sound card
+    QString audioName = QStringLiteral("default"); // an ALSA PCM or a sound file
+    int audioRate = 0;                          // 0: the highest the device accepts
+    int polarity = 0;                           // 0 auto, 1 positive, -1 negative
+    double threshold = 1;                       // percent of full scale
     QString convertIn, convertOut;
 };
 

@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "interchange/Interchange.h"
 #include "ui/platform/Platform.h"
+#include "device/AudioSource.h"
 #include "device/SharedMemory.h"
 #include "device/Simulator.h"
 #include "files/SpektrFiles.h"
@@ -11,6 +12,8 @@
 #include "core/Uryv.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
@@ -27,6 +30,48 @@ namespace {
 std::unique_ptr<device::Simulator> simulator;
 
 void FeedSimulator() { simulator->Step(); }
+
+std::unique_ptr<device::AudioSource> audio;
+std::unique_ptr<device::AudioAcquisition> audioFeed;
+QPointer<QWidget> frameWindow;
+
+// The frame's caption names the sound card or the recording (and says when
+// the recording has ended), and the overruns the capture has had, so that
+// lost time is never hidden.
+QString AudioCaption()
+{
+    const QString name = QString::fromStdString(audio->Name());
+    QString what = audio->IsFile() ? QStringLiteral("запись %1").arg(QFileInfo(name).fileName())
+                                   : QStringLiteral("звуковая карта %1").arg(name);
+    if (audioFeed->Ended())
+        what += QStringLiteral(", окончена");
+    if (audioFeed->Overruns() > 0)
+        what += QStringLiteral(", переполнений: %1").arg(audioFeed->Overruns());
+    return QStringLiteral("RYV_demo (%1)").arg(what);
+}
+
+// The card measures the dead time of the inputs it feeds: the left channel
+// input 1, the right one input 2.
+bool AudioDeadTime(int32_t n, double &days)
+{
+    if (!audioFeed || n < 1 || n > audio->Channels())
+        return false;
+    days = audioFeed->DeadSeconds(n) / 86400.0;
+    return true;
+}
+
+void FeedAudio()
+{
+    const bool lost = audioFeed->Step() == device::AudioAcquisition::Status::DeviceLost;
+    if (frameWindow && frameWindow->windowTitle() != AudioCaption())
+        frameWindow->setWindowTitle(AudioCaption());
+    if (lost)
+        Platform::MessageBox(QStringLiteral("RYV_demo"),
+                             QStringLiteral("Звуковая карта %1 недоступна: %2. Набор по её входам остановлен, "
+                                            "накопленные отсчёты сохранены.")
+                                 .arg(QString::fromStdString(audio->Name()), QString::fromStdString(audioFeed->Failure())),
+                             Platform::Icon::NoIcon, Platform::Buttons::Ok);
+}
 
 // The counts of a spectrum file (either of the program's formats, chosen
 // by ".txt" as its read command chooses) as channel weights.
@@ -119,6 +164,26 @@ bool PrepareSources(const CommandLine &cl, Prepared &prepared)
             simulator = std::make_unique<device::Simulator>(std::move(weights), cl.rate, seed);
         }
     }
+    if (cl.audio) {
+        device::AudioOptions options;
+        options.name = cl.audioName.toStdString();
+        options.file = device::LooksLikeSoundFile(options.name);
+        options.rate = cl.audioRate;
+        options.pulses.polarity = cl.polarity > 0   ? device::Polarity::Positive
+                                  : cl.polarity < 0 ? device::Polarity::Negative
+                                                    : device::Polarity::Auto;
+        options.pulses.threshold = cl.threshold / 100.0;
+        if (options.file && cl.audioRate > 0) {
+            std::fprintf(stderr, "ryv_demo: --audio-rate: only with a capture device; a recording has its own.\n");
+            return false;
+        }
+        audio = device::AudioSource::Open(options, error);
+        if (!audio) {
+            std::fprintf(stderr, "ryv_demo: %s\n", error.c_str());
+            return false;
+        }
+        audioFeed = std::make_unique<device::AudioAcquisition>(*audio);
+    }
     struct stat st {};
     if (!cl.memoryPath.isEmpty()) {
         prepared.memoryPath = PathBytes(cl.memoryPath).toStdString();
@@ -176,15 +241,31 @@ int Run(int argc, char *argv[], const CommandLine &cl)
     }
     // The fill pattern stands for a board's power-up contents: a simulation
     // starts from zero, and a shared memory belongs to whoever feeds it.
-    MemoryInitPending = !simulator && prepared.memoryPath.empty();
+    MemoryInitPending = !simulator && !audio && prepared.memoryPath.empty();
     if (simulator) {
         // A board counts on while its front end is closed: with its memory
         // kept, the closed time of a running exposure brings its pulses.
         simulator->Begin(prepared.memoryKept ? closed : 0.0);
         PulseFeed = FeedSimulator;
     }
+    if (audio) {
+        PulseFeed = FeedAudio;
+        DeadTimeOf = AudioDeadTime;
+    }
     Platform::SetHintsEnabled(Settings.ShowHints != 0);
     auto *frame = new TFRYV;
+    QTimer audioTimer;
+    if (audio) {
+        // Pulses are taken after each exposure tick, and once a second while
+        // nothing runs, so that a lost device is told and old pulses go.
+        // The frame takes any pulse feed for the simulation; a sound card or a
+        // recording names itself.
+        frameWindow = frame;
+        frame->setWindowTitle(AudioCaption());
+        QObject::connect(&audioTimer, &QTimer::timeout, [] { Platform::Guarded([] { FeedAudio(); }); });
+        audioTimer.start(1000);
+        audio->Start();
+    }
     frame->show();
     // A data-memory file cut short by another program: said once, the run
     // goes on with what the memory holds.
@@ -205,7 +286,11 @@ int Run(int argc, char *argv[], const CommandLine &cl)
         });
         watch.start(250);
     }
-    return app.exec();
+    const int rc = app.exec();
+    audioTimer.stop();
+    if (audio)
+        audio->Stop();
+    return rc;
 }
 } // namespace
 

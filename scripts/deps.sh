@@ -4,11 +4,13 @@
 #   deps.sh run    what building and running the program need
 #   deps.sh test   that and what the tests add (the default)
 set -euo pipefail
-# Building and running: compiler and CMake, Qt 6, Qt's own translations
-# and the fonts the windows are laid out with.
+# Building and running: compiler and CMake, Qt 6, Qt's own translations,
+# the fonts the windows are laid out with, and ALSA and libsndfile for the
+# sound-card input and its recordings.
 run_packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
+  libasound2-dev libsndfile1-dev
   fonts-dejavu-core fonts-liberation
 )
 # Testing: GoogleTest and Google Benchmark, an X server driven from outside

@@ -9,6 +9,16 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" -j"$(nproc)" --target ryv_demo
 mkdir -p "$root/build/run"
+# The program starts in build/run: a file named as --option=FILE relative to
+# the folder run.sh was called from is passed on with its full path.
+args=()
+for a in "$@"; do
+  if [[ "$a" == --*=* && "${a#*=}" != /* && -e "${a#*=}" ]]; then
+    a="${a%%=*}=$PWD/${a#*=}"
+  fi
+  args+=("$a")
+done
+set -- "${args[@]+"${args[@]}"}"
 cd "$root/build/run"
 if [ "$#" -eq 0 ]; then
   set -- --simulate

@@ -25,7 +25,7 @@ grep -q '^ Description: .\+' <<<"$info" || fail "no description"
 depends=$(grep '^ Depends: ' <<<"$info") || fail "no Depends line"
 # The package names of the Depends line, without their versions.
 names=$(sed -e 's/^ Depends: //' -e 's/ *([^)]*)//g' <<<"$depends" | tr ',' '\n' | tr -d ' ')
-for p in libqt6widgets6 libqt6gui6 libqt6core6 libqt6printsupport6 qt6-qpa-plugins qt6-translations-l10n fonts-liberation libc6 libstdc++6; do
+for p in libqt6widgets6 libqt6gui6 libqt6core6 libqt6printsupport6 qt6-qpa-plugins qt6-translations-l10n fonts-liberation libc6 libstdc++6 libasound2 libsndfile1; do
   grep -qxF "$p" <<<"$names" || fail "Depends does not list $p: $depends"
 done
 
