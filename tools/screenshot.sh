@@ -52,7 +52,7 @@ wait_gone() {
 
 # A private X server, without a window manager.
 exec 5>"$WORK/display"
-Xvfb -displayfd 5 -screen 0 1400x1000x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 5 -noreset -screen 0 1400x1000x24 -nolisten tcp >/dev/null 2>&1 &
 XVFB_PID=$!
 for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 [ -s "$WORK/display" ] || fail "Xvfb did not start"

@@ -16,11 +16,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  # What the program said, if anything.
+  [ -s "$WORK/app.log" ] && sed "s/^/program: /" "$WORK/app.log" >&2
+  exit 1
+}
 
 start_x() {
   exec 5>"$WORK/display"
-  Xvfb -displayfd 5 -screen 0 1280x960x24 -nolisten tcp >/dev/null 2>&1 &
+  # -noreset: by default the server resets when its last client leaves,
+  # and a program connecting during the reset is refused.
+  Xvfb -displayfd 5 -noreset -screen 0 1280x960x24 -nolisten tcp >/dev/null 2>&1 &
   XVFB_PID=$!
   for _ in $(seq 100); do
     [ -s "$WORK/display" ] && break
