@@ -27,6 +27,7 @@ namespace {
 std::unique_ptr<device::Simulator> simulator;
 
 void FeedSimulator() { simulator->Step(); }
+bool SimulatorDeadTime(int32_t n, double &days) { return simulator->DeadTime(n, days); }
 
 // The counts of a spectrum file (either of the program's formats, chosen
 // by ".txt" as its read command chooses) as channel weights.
@@ -110,6 +111,7 @@ bool PrepareSources(const CommandLine &cl, Prepared &prepared)
         const std::string source = PathBytes(cl.source).toStdString();
         if (device::BuiltinSourceLines(source, lines)) {
             simulator = std::make_unique<device::Simulator>(std::move(lines), cl.rate, seed);
+            simulator->SetLeadShield(cl.shield);
         } else {
             std::vector<double> weights;
             if (!LoadSourceSpectrum(source, weights, error)) {
@@ -182,6 +184,7 @@ int Run(int argc, char *argv[], const CommandLine &cl)
         // kept, the closed time of a running exposure brings its pulses.
         simulator->Begin(prepared.memoryKept ? closed : 0.0);
         PulseFeed = FeedSimulator;
+        DeadTimeOf = SimulatorDeadTime;
     }
     Platform::SetHintsEnabled(Settings.ShowHints != 0);
     auto *frame = new TFRYV;
