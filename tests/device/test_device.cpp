@@ -277,6 +277,78 @@ TEST_F(Device, CaesiumPhotopeakMeasuredByTheAnalysis)
         }
 }
 
+// A minute at 2000 pulses a second of Cs-137 on 1024 channels: no channel
+// between the Compton edge (477 keV) and the photopeak is empty, the valley
+// holds a few per cent of the photopeak's height, and the Ba K X-rays stand
+// near 32.9 keV (their mean). A lead shield adds the Pb K X-rays (mean 76.6
+// keV); the Co-60 sum line (2505 keV) is beyond full scale.
+TEST_F(Device, CaesiumValleyFilledWithBariumAndLeadXrays)
+{
+    Settings.InputCount = 1;
+    Settings.ChannelCount = 1024;
+    device::Simulator sim(Cs137(), 2000, 3);
+    std::vector<int32_t> pulses;
+    sim.Sample(120000, pulses);
+    device::AddPulses(1, pulses.data(), pulses.size());
+    const auto channel = [](double e) { return static_cast<int32_t>(std::lround(device::ChannelOfEnergy(e, 1024))); };
+    int32_t peak = 0, valley = INT32_MAX;
+    for (int32_t c = channel(640); c <= channel(680); ++c)
+        peak = std::max(peak, ReadChannel(c, 1));
+    for (int32_t c = channel(477); c <= channel(661.66); ++c)
+        valley = std::min(valley, ReadChannel(c, 1));
+    EXPECT_GE(valley, 0.015 * peak) << "peak " << peak;
+    EXPECT_LE(valley, 0.06 * peak) << "peak " << peak;
+    PeakFit ba = Execution(1, {channel(20), channel(46)}, false);
+    ASSERT_FALSE(ba.Failed());
+    EXPECT_NEAR(ba.Centroid, device::ChannelOfEnergy(32.86, 1024), 1.0);
+
+    std::memset(DataMemory, 0, DataMemorySize);
+    sim.SetLeadShield(true);
+    sim.Sample(2000000, pulses);
+    device::AddPulses(1, pulses.data(), pulses.size());
+    PeakFit pb = Execution(1, {channel(64), channel(90)}, false);
+    ASSERT_FALSE(pb.Failed());
+    EXPECT_NEAR(pb.Centroid, device::ChannelOfEnergy(76.6, 1024), 1.5);
+
+    double beyond = 1;
+    std::vector<device::EmissionLine> co;
+    device::BuiltinSourceLines("co60", co);
+    for (double p : device::DetectorResponse(co, 1024, 1.0))
+        beyond -= p;
+    EXPECT_LT(beyond, 1e-3) << "nothing above full scale but the tails";
+}
+
+// Only the inputs the device configuration has are fed: the parallel type
+// has one input whatever InputCount still says, and its 4096 channels
+// would otherwise hold three overlapping copies of the line.
+TEST_F(Device, OnlyTheInputsOfTheDeviceConfigurationAreFed)
+{
+    Settings.InterfaceKind = 0;
+    Settings.ParallelConversion = 1;
+    Settings.InputCount = 3;
+    Settings.ChannelCount = 4096;
+    Settings.ActOnAllInputs = 1;
+    Settings.ExposurePreset[0] = Settings.ExposurePreset[1] = Settings.ExposurePreset[2] = 1;
+    EXPECT_EQ(device::Simulator::FedInputs(), 1);
+    device::Simulator sim(Cs137(), 20000, 5);
+    sim.Begin();
+    StartAcquisition();
+    fakeNow += 5 * kSecond;
+    ExposureTick();
+    sim.Step();
+    const double recorded = 5 * 20000 / (1 + 20000 * device::DeadTimeSeconds(0));
+    EXPECT_NEAR(double(Total(1)), recorded, 0.02 * recorded);
+    double dead = 0;
+    EXPECT_FALSE(sim.DeadTime(2, dead));
+    Settings.ParallelConversion = 0;
+    EXPECT_EQ(device::Simulator::FedInputs(), 1) << "the other type: one input at 4096 channels";
+    Settings.ChannelCount = 1024;
+    EXPECT_EQ(device::Simulator::FedInputs(), 3);
+    Settings.InterfaceKind = 3;
+    Settings.InputCount = 2;
+    EXPECT_EQ(device::Simulator::FedInputs(), 2);
+}
+
 std::string TempPath(const char *name)
 {
     return std::string(::testing::TempDir()) + name + std::to_string(::getpid());
@@ -449,6 +521,8 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
         {"--convert nosuch.spe out.txt", nullptr},
         {"--simulate --rate 5 --rate 6", "ryv_demo: --rate: given more than once.\n"},
         {"--simulate=cs137 --simulate=am241", "ryv_demo: --simulate: given more than once.\n"},
+        {"--shield", "ryv_demo: --shield: only with --simulate.\n"},
+        {"--simulate --shield --shield", "ryv_demo: --shield: given more than once.\n"},
         {"--simulate --rate ' 5'", "ryv_demo: --rate: ' 5' is not a number from 1 to 1000000.\n"},
         {"--simulate --seed '7 '", "ryv_demo: --seed: '7 ' is not a whole number from 0 to 18446744073709551615.\n"},
     };
