@@ -127,16 +127,17 @@ public:
     // Start not yet credited); false for an input the device does not have.
     bool DeadTime(int32_t n, double &days) const;
 
-    // `count` pulses drawn from the current response (ChannelCount,
-    // PulseShaping), shifted by DigitalShift; lost pulses are left out.
+    // `count` single pulses (no dead time, no pile-up) drawn from the
+    // current response (ChannelCount, PulseShaping), shifted by
+    // DigitalShift; lost pulses are left out.
     void Sample(int64_t count, std::vector<int32_t> &out);
 
 private:
     void EnsureTable();
     // One pulse height from the response, in channels (not shifted).
     double SampleHeight();
-    // Credits input n (index i) with the arrivals of [from, to] seconds of
-    // its exposure, one by one or by their laws.
+    // Credits input i + 1 with the arrivals of [from, to] seconds of its
+    // exposure, one by one or by their laws.
     void Credit(int i, double from, double to);
     // Writes input i's open event, if any.
     void CloseEvent(int i);
