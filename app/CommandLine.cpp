@@ -80,6 +80,10 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption seed(QStringLiteral("seed"),
                                   QStringLiteral("Seed of the simulation (default: from the clock); with --simulate."),
                                   QStringLiteral("N"));
+    const QCommandLineOption shield(QStringLiteral("shield"),
+                                    QStringLiteral("The simulated detector sits in a lead castle: Pb X-rays near "
+                                                   "75 keV and a stronger backscatter bump; with --simulate and a "
+                                                   "built-in source."));
     const QCommandLineOption memory(QStringLiteral("memory"),
                                     QStringLiteral("The 64 KiB data memory is a shared mapping of the file PATH "
                                                    "(created with zeros when missing)."),
@@ -106,8 +110,8 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                                        QStringLiteral("Trigger threshold in percent of full scale, 0.05 to 50 "
                                                       "(default 1); with --audio."),
                                        QStringLiteral("PERCENT"));
-    const QList<QCommandLineOption> all = {help,   version, settings,  simulate, rate,     seed,
-                                           memory, convert, audio,     audioRate, polarity, threshold};
+    const QList<QCommandLineOption> all = {help,    version, settings, simulate, rate,      seed,     shield,
+                                           memory,  convert, audio,    audioRate, polarity, threshold};
     parser.addOptions(all);
 
     // QCommandLineParser has no optional values: --simulate=SOURCE is taken
@@ -157,7 +161,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         return cl;
     }
     if (parser.isSet(convert)) {
-        for (const QCommandLineOption *o : {&simulate, &rate, &seed, &memory, &audio, &audioRate, &polarity, &threshold})
+        for (const QCommandLineOption *o : {&simulate, &rate, &seed, &shield, &memory, &audio, &audioRate, &polarity, &threshold})
             if (parser.isSet(*o))
                 return Failure(QStringLiteral("--convert: not with --%1.").arg(o->names().constFirst()));
         const QStringList files = parser.positionalArguments();
@@ -198,6 +202,11 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         if (!ok || HasSpace(parser.value(rate)) || !std::isfinite(r) || r < MinRate || r > MaxRate)
             return Failure(QStringLiteral("--rate: '%1' is not a number from 1 to 1000000.").arg(parser.value(rate)));
         cl.rate = r;
+    }
+    if (parser.isSet(shield)) {
+        if (!cl.simulate)
+            return Failure(QStringLiteral("--shield: only with --simulate."));
+        cl.shield = true;
     }
     if (parser.isSet(seed)) {
         if (!cl.simulate)

@@ -23,6 +23,7 @@ struct CommandLine {
     double rate = 2000;                     // pulses per second per running input
     bool seedGiven = false;
     uint64_t seed = 0;
+    bool shield = false; // the simulated detector in a lead castle
     QString memoryPath; // empty: the data memory is the program's own
     bool audio = false;                         // a detector on a sound card
     QString audioName = QStringLiteral("default"); // an ALSA PCM or a sound file

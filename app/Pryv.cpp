@@ -30,6 +30,7 @@ namespace {
 std::unique_ptr<device::Simulator> simulator;
 
 void FeedSimulator() { simulator->Step(); }
+bool SimulatorDeadTime(int32_t n, double &days) { return simulator->DeadTime(n, days); }
 
 std::unique_ptr<device::AudioSource> audio;
 std::unique_ptr<device::AudioAcquisition> audioFeed;
@@ -155,6 +156,7 @@ bool PrepareSources(const CommandLine &cl, Prepared &prepared)
         const std::string source = PathBytes(cl.source).toStdString();
         if (device::BuiltinSourceLines(source, lines)) {
             simulator = std::make_unique<device::Simulator>(std::move(lines), cl.rate, seed);
+            simulator->SetLeadShield(cl.shield);
         } else {
             std::vector<double> weights;
             if (!LoadSourceSpectrum(source, weights, error)) {
@@ -247,6 +249,7 @@ int Run(int argc, char *argv[], const CommandLine &cl)
         // kept, the closed time of a running exposure brings its pulses.
         simulator->Begin(prepared.memoryKept ? closed : 0.0);
         PulseFeed = FeedSimulator;
+        DeadTimeOf = SimulatorDeadTime;
     }
     if (audio) {
         PulseFeed = FeedAudio;

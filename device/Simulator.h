@@ -5,7 +5,13 @@
 // Full scale is 1600 keV whatever ChannelCount is: channel c covers the
 // energies [c, c + 1) * 1600 / ChannelCount. DigitalShift moves every pulse
 // by that many channels (pulses leaving the channel range are lost) and
-// PulseShaping scales the resolution.
+// PulseShaping scales the resolution and sets the dead time.
+//
+// The analyser is dead for twice the shaping time after each pulse it
+// triggers on (non-paralysable: pulses arriving then do not prolong it).
+// Those later pulses pile up on the first: one that arrives within the
+// shaping time adds its whole height, one later in the dead window a share
+// falling linearly to nothing at its end. The recorded event is the sum.
 #pragma once
 
 #include <cstddef>
@@ -24,11 +30,17 @@ struct EmissionLine {
 };
 
 // The lines of a built-in source: am241, cs137, co60, k40 or mix (all of
-// them). False for any other name.
+// them), gamma lines and X-rays with their emission probabilities per decay.
+// False for any other name.
 bool BuiltinSourceLines(const std::string &name, std::vector<EmissionLine> &lines);
 
-// Resolution factor of a PulseShaping value (1, 2, 4, 8 us).
+// Resolution factor of a PulseShaping value (1, 2, 4, 8 us): 1 at 1 us,
+// a few per cent better at the longer times.
 double ShapingFactor(int pulseShaping);
+
+// Dead time after a triggered pulse, in seconds: twice the shaping time of
+// a PulseShaping value.
+double DeadTimeSeconds(int pulseShaping);
 
 // Photopeak FWHM in keV at energy e: 7.0 % at 661.66 keV, scaling with
 // the square root of the energy, times the shaping factor.
@@ -37,12 +49,15 @@ double PeakFwhmKeV(double e, double shapingFactor);
 // Channel (centroid convention: channel c stands at c) of energy e.
 double ChannelOfEnergy(double e, int32_t channels);
 
-// Probability of each of `channels` channels for the detector response to
-// the lines: photopeak, Compton continuum, backscatter bump and a falling
-// low-energy background; the photopeak holds about 0.3 of the total at
-// 662 keV. Sums to at most 1 (what falls above full scale is missing).
+// Probability of each of `channels` channels for the response of a 3x3 inch
+// NaI(Tl) detector to the lines: photopeak, single Compton continuum,
+// multiple Compton scattering up to the photopeak, backscatter bump and a
+// falling low-energy background; the photopeak holds about 0.45 of the
+// total at 662 keV. With leadShield the detector sits in a lead castle: Pb
+// K X-rays excited by the harder lines and a stronger backscatter bump.
+// Sums to at most 1 (what falls above full scale is missing).
 std::vector<double> DetectorResponse(const std::vector<EmissionLine> &lines, int32_t channels,
-                                     double shapingFactor);
+                                     double shapingFactor, bool leadShield = false);
 
 // Walker's alias table: O(1) sampling of a discrete distribution.
 class AliasTable {
@@ -84,6 +99,13 @@ public:
     // over the full scale whatever its channel count.
     Simulator(std::vector<double> channelWeights, double ratePerSecond, uint64_t seed);
 
+    // A built-in source seen through a lead shield (see DetectorResponse).
+    void SetLeadShield(bool on);
+
+    // Inputs the current device configuration has, of InputCount: the
+    // largest input count its row allows for the channel count, no more.
+    static int32_t FedInputs();
+
     // Takes the acquisition state as the program finds it at start-up (call
     // once the settings are loaded). An exposure already running is credited
     // at the next Step with the pulses of the last closedDays before now (the
@@ -92,26 +114,39 @@ public:
     // brings none.
     void Begin(double closedDays = 0);
     // Called after each exposure tick: credits each input that was running
-    // with a Poisson number of pulses for the growth of its Elapsed since the
-    // last call (or since its Start), up to the end of its exposure preset.
-    // Elapsed follows a monotonic clock, so wall-clock changes bring none.
-    // Where more pulses are due than the input has channels, each channel's
-    // share is drawn at once (one pass over the channels), so that a tick
-    // after a long pause costs no more than that.
+    // with Poisson arrivals for the growth of its Elapsed since the last call
+    // (or since its Start), up to the end of its exposure preset, through
+    // the dead time and pile-up. Elapsed follows a monotonic clock, so
+    // wall-clock changes bring none. Where more pulses arrive than the input
+    // has channels, the number of events, their spectrum with pile-up and
+    // the dead time are drawn from their laws at once (one pass over the
+    // channels), so that a tick after a long pause costs no more than that.
     void Step();
 
-    // `count` pulses drawn from the current response (ChannelCount,
-    // PulseShaping), shifted by DigitalShift; lost pulses are left out.
+    // Dead time of input n's current or last exposure in days (0 after a
+    // Start not yet credited); false for an input the device does not have.
+    bool DeadTime(int32_t n, double &days) const;
+
+    // `count` single pulses (no dead time, no pile-up) drawn from the
+    // current response (ChannelCount, PulseShaping), shifted by
+    // DigitalShift; lost pulses are left out.
     void Sample(int64_t count, std::vector<int32_t> &out);
 
 private:
     void EnsureTable();
-    // Adds `count` pulses to input n, one by one or by channel.
-    void Credit(int32_t n, int64_t count);
+    // One pulse height from the response, in channels (not shifted).
+    double SampleHeight();
+    // Credits input i + 1 with the arrivals of [from, to] seconds of its
+    // exposure, one by one or by their laws.
+    void Credit(int i, double from, double to);
+    // Writes input i's open event, if any.
+    void CloseEvent(int i);
 
-    // Probability of each channel of the current response after the shift
-    // (what is shifted out is missing from the sum).
-    const std::vector<double> &ChannelProbabilities();
+    // Probability of each channel of the current response, not shifted.
+    const std::vector<double> &Spread();
+    // Probability of each channel of one recorded event (pile-up included)
+    // after the shift (what falls outside is missing from the sum).
+    const std::vector<double> &EventProbabilities();
 
     std::vector<EmissionLine> lines_;
     std::vector<double> fileWeights_;
@@ -124,11 +159,23 @@ private:
     double lastStart_[3]{};
     double credited_[3]{}; // Elapsed already credited with pulses, days
     bool wasRunning_[3]{};
+    bool shield_ = false;
+    // Per input, on its exposure's time axis in seconds: the end of the
+    // dead window, the trigger time and height (channels) of the event not
+    // yet written (height < 0: none), and the dead time so far.
+    double deadUntil_[3]{};
+    double trigger_[3]{};
+    double openHeight_[3]{-1, -1, -1};
+    double dead_[3]{};
     std::vector<int32_t> pulses_;
-    std::vector<double> weights_;       // the table's weights, summing to 1
-    std::vector<double> probabilities_; // of ChannelProbabilities
-    int32_t probabilityShift_ = 0;
-    bool probabilitiesValid_ = false;
+    std::vector<double> times_;
+    std::vector<double> weights_; // the table's weights, summing to 1
+    std::vector<double> spread_;  // of Spread
+    bool spreadValid_ = false;
+    std::vector<double> events_;  // of EventProbabilities
+    int32_t eventsShift_ = 0;
+    int eventsShaping_ = -1;
+    bool eventsValid_ = false;
 };
 
 } // namespace device

@@ -85,34 +85,120 @@ TEST_F(Device, PoissonRateInClockTimeOnlyForRunningInputsWithinTheirPreset)
     EXPECT_NEAR(double(Total(3)), mean3, 5 * std::sqrt(mean3));
 }
 
+// A source of one narrow line at channel 50 of 1024: every recorded event
+// stays on the spectrum, single ones in channel 50 (moved by the shift),
+// piled-up ones above it.
+std::vector<double> NarrowLine()
+{
+    std::vector<double> w(1024, 0.0);
+    w[50] = 1;
+    return w;
+}
+
+// Against the laws of a non-paralysable analyser with dead time tau at a
+// true rate n over a real time T: events n T / (1 + n tau), dead time
+// T n tau / (1 + n tau), and a share exp(-n tau) of the events without a
+// pile-up. Checks counts and live time of input n.
+void ExpectDeadTimeLaws(int32_t n, const device::Simulator &sim, double rate, double tau, double seconds,
+                        int32_t singleChannel, double tolerance)
+{
+    SCOPED_TRACE(testing::Message() << "input " << n << " rate " << rate << " tau " << tau);
+    const double q = rate * tau;
+    int64_t total = 0;
+    for (int32_t c = 0; c < Settings.ChannelCount; ++c)
+        total += ReadChannel(c, n);
+    EXPECT_NEAR(double(total), seconds * rate / (1 + q), tolerance * seconds * rate / (1 + q));
+    // Single events, and those whose one pile-up came so late in the window
+    // that it added less than the rest of the channel (half of them come
+    // after the shaping time and add a uniform share of about 50.5).
+    const double single = std::exp(-q) * (1 + q / 2 * 0.5 / 50.5);
+    EXPECT_NEAR(double(ReadChannel(singleChannel, n)) / double(total), single, tolerance * single);
+    double dead = 0, live = 0;
+    ASSERT_TRUE(sim.DeadTime(n, dead));
+    ASSERT_TRUE(LiveTime(n, live));
+    EXPECT_NEAR(dead * 86400, seconds * q / (1 + q), tolerance * seconds * q / (1 + q));
+    // The spectroscopist's correction: counts over live time give the rate.
+    EXPECT_NEAR(double(total) / (live * 86400), rate, tolerance * rate);
+}
+
+// Tick by tick (pulse by pulse) and in one long tick (by the laws, one pass
+// over the channels) the counts, the pile-up and the live time agree with
+// the truth, at the dead time of each pulse shaping.
+TEST_F(Device, DeadTimeAndPileUpFollowTheirLawsPulseByPulseAndInOnePass)
+{
+    Settings.InputCount = 1;
+    Settings.ChannelCount = 1024;
+    Settings.ExposurePreset[0] = 1;
+    for (int shaping : {0, 3})
+        for (double tick : {0.01, 20.0}) {
+            SCOPED_TRACE(testing::Message() << "shaping " << shaping << " tick " << tick);
+            std::memset(DataMemory, 0, DataMemorySize);
+            Settings.PulseShaping = static_cast<uint8_t>(shaping);
+            const double rate = 50000;
+            device::Simulator sim(NarrowLine(), rate, 11 + shaping);
+            DeadTimeOf = nullptr;
+            sim.Begin();
+            fakeNow += kSecond;
+            StartAcquisition();
+            for (double t = tick; t <= 20.0 + 1e-9; t += tick) {
+                fakeNow += tick * kSecond;
+                ExposureTick();
+                sim.Step();
+            }
+            static const device::Simulator *current;
+            current = &sim;
+            DeadTimeOf = [](int32_t n, double &days) { return current->DeadTime(n, days); };
+            ExpectDeadTimeLaws(1, sim, rate, device::DeadTimeSeconds(shaping), 20.0, 50, 0.02);
+            // A new Start restarts the dead time with the exposure.
+            fakeNow += kSecond;
+            StartAcquisition();
+            double dead = -1;
+            ASSERT_TRUE(sim.DeadTime(1, dead));
+            EXPECT_EQ(dead, 0.0);
+            StopAcquisition();
+        }
+    EXPECT_DOUBLE_EQ(device::DeadTimeSeconds(0), 2e-6);
+}
+
 // A tick after a long pause, or the first one after the program was closed,
-// credits the pulses due in one pass over the channels: ten days at a
-// million pulses a second split over 1024 channels, and the closed time of
-// an exposure up to its preset.
+// credits the events due in one pass over the channels: an hour at a
+// million pulses a second, where two thirds of the time is dead and most
+// events pile up, and the closed time of an exposure up to its preset.
 TEST_F(Device, PausesAndClosedTimeCreditedInOnePassUpToThePreset)
 {
     Settings.InputCount = 2;
     Settings.ChannelCount = 1024;
-    Settings.DigitalShift = 24; // channels 0..23 get nothing
+    Settings.DigitalShift = 24; // channels 0..73 get nothing
     const double rate = 1e6;
     Settings.Running[0] = 1; // started 100 s ago, closed for the last 80 s
     Settings.StartTime[0] = fakeNow - 100 * kSecond;
     Settings.ExposurePreset[0] = 50 * kSecond;
-    device::Simulator sim(std::vector<double>(1024, 1.0), rate, 4321);
+    device::Simulator sim(NarrowLine(), rate, 4321);
+    static const device::Simulator *current;
+    current = &sim;
+    DeadTimeOf = [](int32_t n, double &days) { return current->DeadTime(n, days); };
     sim.Begin(80 * kSecond);
     Settings.ActOnAllInputs = 0;
     Settings.ActionInput = 2;
     Settings.ExposurePreset[1] = 100;
     StartAcquisition();
-    fakeNow += 10;
+    fakeNow += 3600 * kSecond;
     ExposureTick();
     sim.Step();
     EXPECT_EQ(Settings.Running[0], 0) << "input 1 reached its preset";
-    const double mean1 = rate * 30 * 1000 / 1024; // 50 s preset - 20 s before the close
-    EXPECT_NEAR(double(Total(1)), mean1, 6 * std::sqrt(mean1));
-    const double perChannel = rate * 10 * 86400 / 1024;
+    const double tau = device::DeadTimeSeconds(0), q = rate * tau;
+    int64_t total1 = 0;
     for (int32_t c = 0; c < 1024; ++c)
-        ASSERT_NEAR(double(ReadChannel(c, 2)), c < 24 ? 0.0 : perChannel, 7 * std::sqrt(perChannel)) << c;
+        total1 += ReadChannel(c, 1);
+    // 50 s preset - 20 s before the close; the dead time of those 20 s is
+    // taken at its expected share.
+    EXPECT_NEAR(double(total1), 30 * rate / (1 + q), 0.01 * 30 * rate / (1 + q));
+    double dead1 = 0;
+    ASSERT_TRUE(sim.DeadTime(1, dead1));
+    EXPECT_NEAR(dead1 * 86400, 50 * q / (1 + q), 0.01 * 50 * q / (1 + q));
+    for (int32_t c = 0; c < 74; ++c)
+        ASSERT_EQ(ReadChannel(c, 2), 0) << c;
+    ExpectDeadTimeLaws(2, sim, rate, tau, 3600, 74, 0.01);
 }
 
 // Batched pulses give exactly what WriteChannel(c, n, ReadChannel(c, n) + 1)
@@ -189,6 +275,78 @@ TEST_F(Device, CaesiumPhotopeakMeasuredByTheAnalysis)
             sim.Sample(1000, pulses);
             EXPECT_TRUE(pulses.empty());
         }
+}
+
+// A minute at 2000 pulses a second of Cs-137 on 1024 channels: no channel
+// between the Compton edge (477 keV) and the photopeak is empty, the valley
+// holds a few per cent of the photopeak's height, and the Ba K X-rays stand
+// near 32.9 keV (their mean). A lead shield adds the Pb K X-rays (mean 76.6
+// keV); the Co-60 sum line (2505 keV) is beyond full scale.
+TEST_F(Device, CaesiumValleyFilledWithBariumAndLeadXrays)
+{
+    Settings.InputCount = 1;
+    Settings.ChannelCount = 1024;
+    device::Simulator sim(Cs137(), 2000, 3);
+    std::vector<int32_t> pulses;
+    sim.Sample(120000, pulses);
+    device::AddPulses(1, pulses.data(), pulses.size());
+    const auto channel = [](double e) { return static_cast<int32_t>(std::lround(device::ChannelOfEnergy(e, 1024))); };
+    int32_t peak = 0, valley = INT32_MAX;
+    for (int32_t c = channel(640); c <= channel(680); ++c)
+        peak = std::max(peak, ReadChannel(c, 1));
+    for (int32_t c = channel(477); c <= channel(661.66); ++c)
+        valley = std::min(valley, ReadChannel(c, 1));
+    EXPECT_GE(valley, 0.015 * peak) << "peak " << peak;
+    EXPECT_LE(valley, 0.06 * peak) << "peak " << peak;
+    PeakFit ba = Execution(1, {channel(20), channel(46)}, false);
+    ASSERT_FALSE(ba.Failed());
+    EXPECT_NEAR(ba.Centroid, device::ChannelOfEnergy(32.86, 1024), 1.0);
+
+    std::memset(DataMemory, 0, DataMemorySize);
+    sim.SetLeadShield(true);
+    sim.Sample(2000000, pulses);
+    device::AddPulses(1, pulses.data(), pulses.size());
+    PeakFit pb = Execution(1, {channel(64), channel(90)}, false);
+    ASSERT_FALSE(pb.Failed());
+    EXPECT_NEAR(pb.Centroid, device::ChannelOfEnergy(76.6, 1024), 1.5);
+
+    double beyond = 1;
+    std::vector<device::EmissionLine> co;
+    device::BuiltinSourceLines("co60", co);
+    for (double p : device::DetectorResponse(co, 1024, 1.0))
+        beyond -= p;
+    EXPECT_LT(beyond, 1e-3) << "nothing above full scale but the tails";
+}
+
+// Only the inputs the device configuration has are fed: the parallel type
+// has one input whatever InputCount still says, and its 4096 channels
+// would otherwise hold three overlapping copies of the line.
+TEST_F(Device, OnlyTheInputsOfTheDeviceConfigurationAreFed)
+{
+    Settings.InterfaceKind = 0;
+    Settings.ParallelConversion = 1;
+    Settings.InputCount = 3;
+    Settings.ChannelCount = 4096;
+    Settings.ActOnAllInputs = 1;
+    Settings.ExposurePreset[0] = Settings.ExposurePreset[1] = Settings.ExposurePreset[2] = 1;
+    EXPECT_EQ(device::Simulator::FedInputs(), 1);
+    device::Simulator sim(Cs137(), 20000, 5);
+    sim.Begin();
+    StartAcquisition();
+    fakeNow += 5 * kSecond;
+    ExposureTick();
+    sim.Step();
+    const double recorded = 5 * 20000 / (1 + 20000 * device::DeadTimeSeconds(0));
+    EXPECT_NEAR(double(Total(1)), recorded, 0.02 * recorded);
+    double dead = 0;
+    EXPECT_FALSE(sim.DeadTime(2, dead));
+    Settings.ParallelConversion = 0;
+    EXPECT_EQ(device::Simulator::FedInputs(), 1) << "the other type: one input at 4096 channels";
+    Settings.ChannelCount = 1024;
+    EXPECT_EQ(device::Simulator::FedInputs(), 3);
+    Settings.InterfaceKind = 3;
+    Settings.InputCount = 2;
+    EXPECT_EQ(device::Simulator::FedInputs(), 2);
 }
 
 std::string TempPath(const char *name)
@@ -363,6 +521,8 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
         {"--convert nosuch.spe out.txt", nullptr},
         {"--simulate --rate 5 --rate 6", "ryv_demo: --rate: given more than once.\n"},
         {"--simulate=cs137 --simulate=am241", "ryv_demo: --simulate: given more than once.\n"},
+        {"--shield", "ryv_demo: --shield: only with --simulate.\n"},
+        {"--simulate --shield --shield", "ryv_demo: --shield: given more than once.\n"},
         {"--simulate --rate ' 5'", "ryv_demo: --rate: ' 5' is not a number from 1 to 1000000.\n"},
         {"--simulate --seed '7 '", "ryv_demo: --seed: '7 ' is not a whole number from 0 to 18446744073709551615.\n"},
     };
