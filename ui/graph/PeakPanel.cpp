@@ -23,7 +23,14 @@ constexpr double kSecondsPerDay = 86400.0;
 
 enum Column { ColWhat, ColChannel, ColEnergy, ColFwhm, ColGross, ColNet, ColNetSigma, ColRate, ColRateSigma, ColNuclides, ColCount };
 
-QString Number(double v, int decimals) { return QLocale().toString(v, 'f', decimals); }
+// The locale's decimal separator, no group separators (the text is copied
+// into other programs).
+QString Number(double v, int decimals)
+{
+    QLocale l;
+    l.setNumberOptions(QLocale::OmitGroupSeparator);
+    return l.toString(v, 'f', decimals);
+}
 
 QString Seconds(double days) { return Number(days * kSecondsPerDay, 1) + QStringLiteral(" с"); }
 } // namespace
@@ -68,6 +75,7 @@ TPeakPanel::TPeakPanel(QWidget *parent) : QDockWidget(QStringLiteral("Пики")
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setStretchLastSection(true);
+    table_->horizontalHeader()->setSectionResizeMode(ColWhat, QHeaderView::ResizeToContents);
     table_->installEventFilter(this);
     connect(table_, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { Platform::Guarded([&] { PeakRowActivated(row); }); });
@@ -163,7 +171,7 @@ void TPeakPanel::Refresh(TFGraph *window)
         if (item->text() != text)
             item->setText(text);
     };
-    auto rate = [time](double v) { return time > 0 ? Number(v / time, 3) : QStringLiteral("—"); };
+    auto rate = [time](double v) { return time > 0 ? Number(v / time, 2) : QStringLiteral("—"); };
 
     // The region between the markers.
     const int32_t m1 = std::min(Settings.Marker[0], Settings.Marker[1]);

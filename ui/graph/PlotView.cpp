@@ -350,13 +350,12 @@ void TPlotView::DrawKeVScale(const Calibration &cal, int textTop)
     const double raw = (e1 - e0) / target;
     if (!(raw > 0) || !std::isfinite(raw))
         return;
+    // The round step nearest to it (on a log scale).
     const double p = std::pow(10.0, std::floor(std::log10(raw)));
     double step = p;
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (m * p >= raw) {
+    for (double m : {2.0, 5.0, 10.0})
+        if (std::fabs(std::log(m * p / raw)) < std::fabs(std::log(step / raw)))
             step = m * p;
-            break;
-        }
     const int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
     for (double e = std::ceil(e0 / step) * step; e <= e1; e += step) {
         const double c = cal.Channel(e);
