@@ -368,7 +368,8 @@ int32_t ScaleHeights(const int64_t values[PlotColumns], int64_t k, ScaleChoice c
             h[i] = v < 0 ? -1 : 0;
             continue;
         }
-        const double c = k > 0 ? double(v) / double(k) : double(v);
+        // (a hair above, so that a power of ten meets its own row exactly)
+        const double c = (k > 0 ? double(v) / double(k) : double(v)) * (1 + 1e-9);
         // Largest row r with threshold[r] <= c.
         const int r = static_cast<int>(std::upper_bound(threshold, threshold + PlotHeight + 1, c) - threshold) - 1;
         h[i] = r >= PlotHeight ? PlotHeight : std::max(r, 1);

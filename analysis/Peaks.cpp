@@ -284,28 +284,16 @@ GroupFit FitGroup(const std::vector<double> &y, int lo, int hi, const std::vecto
 
 // FWHM of the peak near pos from its half-height crossings above the
 // baseline of its surroundings, w being the search window that found it.
-double EstimateFwhm(const std::vector<double> &y, double pos, double w)
+double EstimateFwhm(const std::vector<double> &sum, double pos, double w)
 {
-    const int n = static_cast<int>(y.size());
+    const int n = static_cast<int>(sum.size()) - 1; // sum[i]: channels 0..i-1
     const int h = std::max(1, static_cast<int>(w / 8));
-    auto smooth = [&](int c) {
-        double s = 0;
-        int k = 0;
-        for (int d = -h; d <= h; ++d)
-            if (c + d >= 0 && c + d < n) {
-                s += y[size_t(c + d)];
-                ++k;
-            }
-        return k ? s / k : 0.0;
-    };
     auto meanOf = [&](int a, int b) {
         a = std::clamp(a, 0, n - 1);
         b = std::clamp(b, a, n - 1);
-        double s = 0;
-        for (int c = a; c <= b; ++c)
-            s += y[size_t(c)];
-        return s / (b - a + 1);
+        return (sum[size_t(b) + 1] - sum[size_t(a)]) / (b - a + 1);
     };
+    auto smooth = [&](int c) { return meanOf(c - h, c + h); };
     const int p = static_cast<int>(std::lround(pos));
     const double base = 0.5 * (meanOf(int(p - 2 * w), int(p - 1.25 * w)) + meanOf(int(p + 1.25 * w), int(p + 2 * w)));
     int top = std::clamp(p, 0, n - 1);
@@ -352,13 +340,15 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
         for (int a = m; a + 2 * m <= n; a += stride) { // centre window a..a+m-1
             const double c = S(a, a + m), l = S(a - m, a), r = S(a + m, a + 2 * m);
             const double f = c - 0.5 * (l + r);
-            const double z = f / std::sqrt(std::max(c + 0.25 * (l + r), 1.0));
-            const double zl = (c - l) / std::sqrt(std::max(c + l, 1.0));
-            const double zr = (c - r) / std::sqrt(std::max(c + r, 1.0));
-            // A peak stands out on both sides alike; a step or the rounded
-            // top of a Compton edge on one side only.
-            const bool passes = z >= threshold && zl >= threshold / 2 && zr >= threshold / 2 &&
-                                std::min(zl, zr) >= 0.35 * std::max(zl, zr);
+            const double z = f > 0 ? f / std::sqrt(std::max(c + 0.25 * (l + r), 1.0)) : f;
+            bool passes = false;
+            if (z >= threshold) {
+                // A peak stands out on both sides alike; a step or the
+                // rounded top of a Compton edge on one side only.
+                const double zl = (c - l) / std::sqrt(std::max(c + l, 1.0));
+                const double zr = (c - r) / std::sqrt(std::max(c + r, 1.0));
+                passes = zl >= threshold / 2 && zr >= threshold / 2 && std::min(zl, zr) >= 0.35 * std::max(zl, zr);
+            }
             Candidate cand{a + (m - 1) / 2.0, double(m), passes ? z : -HUGE_VAL, z, double(m)};
             if (z < prevZ && rising && prev.z > -HUGE_VAL)
                 level.push_back(prev);
@@ -391,7 +381,7 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
     // group's region stops short of its neighbours.
     std::vector<double> fwhm(accepted.size());
     for (size_t q = 0; q < accepted.size(); ++q)
-        fwhm[q] = std::max(EstimateFwhm(counts, accepted[q].pos, accepted[q].bestWidth), 2.0);
+        fwhm[q] = std::max(EstimateFwhm(sum, accepted[q].pos, accepted[q].bestWidth), 2.0);
     auto fwhmOf = [&](const Candidate &c) { return fwhm[size_t(&c - accepted.data())]; };
     size_t i = 0;
     while (i < accepted.size()) {
@@ -413,22 +403,46 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
             to = std::min(to, std::max(accepted[j].pos - 1.5 * fwhmOf(accepted[j]), centres.back() + 1.5 * fw));
         const int lo = std::max(0, static_cast<int>(std::floor(from)));
         const int hi = std::min(n - 1, static_cast<int>(std::ceil(to)));
-        GroupFit g = FitGroup(counts, lo, hi, centres, fw / kFwhmPerSigma);
+        // Wide peaks are fitted over bins of b channels, about ten to the
+        // FWHM: the sums keep the areas, and the fit's cost stays that of a
+        // narrow peak.
+        const int b = std::max(1, static_cast<int>(fw / 10));
+        const int bins = (hi - lo + 1) / b;
+        std::vector<double> binned;
+        const std::vector<double> *data = &counts;
+        int flo = lo, fhi = hi;
+        const double offset = lo + (b - 1) / 2.0; // channel of bin 0's middle
+        std::vector<double> fitCentres = centres;
+        if (b > 1 && bins > 8) {
+            binned.assign(size_t(bins), 0.0);
+            for (int k = 0; k < bins; ++k)
+                for (int c = 0; c < b; ++c)
+                    binned[size_t(k)] += counts[size_t(lo + k * b + c)];
+            for (double &c : fitCentres)
+                c = (c - offset) / b;
+            data = &binned;
+            flo = 0;
+            fhi = bins - 1;
+        }
+        const double scale = data == &counts ? 1.0 : double(b);
+        GroupFit g = FitGroup(*data, flo, fhi, fitCentres, fw / kFwhmPerSigma / scale);
         if (g.ok) {
             const int np = static_cast<int>(g.p.size());
-            const double s = g.p[2];
+            const double s = g.p[2] * scale;
             for (size_t q = 0; q < centres.size(); ++q) {
                 const int ia = 3 + 2 * int(q), ic = ia + 1;
                 const double a = g.p[size_t(ia)];
                 // area = a s sqrt(2 pi): its variance through the gradient.
-                const double da = s * kSqrt2Pi, ds = a * kSqrt2Pi;
+                // (in the fit's own units: bins)
+                const double sb = g.p[2];
+                const double da = sb * kSqrt2Pi, ds = a * kSqrt2Pi;
                 const double var = da * da * g.cov[size_t(ia) * np + ia] + ds * ds * g.cov[size_t(2) * np + 2] +
                                    2 * da * ds * g.cov[size_t(ia) * np + 2];
                 FoundPeak pk;
-                pk.Centroid = g.p[size_t(ic)];
-                pk.CentroidSigma = std::sqrt(std::max(g.cov[size_t(ic) * np + ic], 0.0));
+                pk.Centroid = scale == 1.0 ? g.p[size_t(ic)] : offset + g.p[size_t(ic)] * scale;
+                pk.CentroidSigma = std::sqrt(std::max(g.cov[size_t(ic) * np + ic], 0.0)) * scale;
                 pk.Fwhm = s * kFwhmPerSigma;
-                pk.Area = a * s * kSqrt2Pi;
+                pk.Area = a * sb * kSqrt2Pi;
                 pk.AreaSigma = std::sqrt(std::max(var, 0.0));
                 pk.Significance = accepted[i + q].bestZ;
                 const bool inside = pk.Centroid > lo + 0.5 && pk.Centroid < hi - 0.5 &&
