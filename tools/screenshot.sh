@@ -95,7 +95,7 @@ PY
   APP_PID=$!
   FRAME=$(wait_window '^RYV_demo \(')
   xdotool windowmove "$FRAME" 0 0
-  xdotool windowsize "$FRAME" 980 760
+  xdotool windowsize "$FRAME" 1100 780
   sleep 0.7
   xdotool mousemove 25 9 click 1
   sleep 0.6
@@ -103,7 +103,7 @@ PY
   sleep 1.2
   xdotool key --clearmodifiers ctrl+s
   sleep "${SHOT_SECONDS:-15}"
-  xdotool mousemove 970 5
+  xdotool mousemove 1090 5
   sleep 1.2
   import -window root "$WORK/full.png"
   eval "$(xdotool getwindowgeometry --shell "$FRAME")"
