@@ -162,6 +162,8 @@ GroupFit FitGroup(const std::vector<double> &y, int lo, int hi, const std::vecto
     const int np = 3 + 2 * k;
     const double mid = 0.5 * (lo + hi);
     GroupFit f;
+    if (hi - lo + 1 <= np + 1)
+        return f; // fewer channels than the fit needs
     std::vector<double> p(static_cast<size_t>(np));
     // Background from the region's ends, heights from the counts at the centres.
     const double yl = (y[size_t(lo)] + y[size_t(lo + 1)]) / 2, yr = (y[size_t(hi)] + y[size_t(hi - 1)]) / 2;

@@ -6,13 +6,14 @@
 #pragma once
 
 #include "analysis/Peaks.h"
+#include "ui/graph/UGraph.h"
 
 #include <QDockWidget>
+#include <QPointer>
 
 class QDoubleSpinBox;
 class QLabel;
 class QTableWidget;
-class TFGraph;
 
 class TPeakPanel : public QDockWidget {
     Q_OBJECT
@@ -38,7 +39,7 @@ private:
     QLabel *header_;
     QDoubleSpinBox *threshold_;
     QTableWidget *table_;
-    TFGraph *window_ = nullptr;
+    QPointer<TFGraph> window_;
     std::vector<FoundPeak> peaks_;
     // The last refresh's total and real time per input, for the rate over
     // the refresh interval.
