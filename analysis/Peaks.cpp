@@ -469,7 +469,8 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
     std::vector<FoundPeak> kept;
     for (const FoundPeak &pk : out) {
         const double expected = ref.Fwhm * std::pow(std::max(pk.Centroid, 1.0) / refCh, power);
-        if (pk.Fwhm <= 1.5 * expected || pk.Fwhm <= 4)
+        // Far narrower is a fluctuation, not a line of this detector.
+        if ((pk.Fwhm <= 1.4 * expected || pk.Fwhm <= 4) && pk.Fwhm >= expected / 3)
             kept.push_back(pk);
     }
     return kept;
