@@ -240,7 +240,8 @@ namespace {
 // Heights of the 512 columns of the view. For a view wider than the plot,
 // sums[i] receives the count of column i (channels first+i*k..first+(i+1)*k-1
 // cut to the readable range) and k is returned; otherwise 0.
-int64_t ColumnHeights(int32_t input, int32_t h[PlotColumns], int64_t sums[PlotColumns])
+int64_t ColumnHeights(int32_t input, int32_t h[PlotColumns], int64_t sums[PlotColumns], int64_t scale,
+                      int64_t *narrowCounts = nullptr)
 {
     std::fill(h, h + PlotColumns, 0);
     const int64_t width = Settings.ViewWidth;
@@ -248,7 +249,6 @@ int64_t ColumnHeights(int32_t input, int32_t h[PlotColumns], int64_t sums[PlotCo
         return 0; // no channels in view: an empty plot
 
     const int64_t first = Settings.ViewFirst;
-    const int64_t scale = Settings.VertScale;
     const int32_t n = ReadableChannels(input);
 
     // Height of a column whose count (or mean of k counts) times 300 is
@@ -304,6 +304,11 @@ int64_t ColumnHeights(int32_t input, int32_t h[PlotColumns], int64_t sums[PlotCo
     ReadClipped(input, first, span, n, counts);
     for (int64_t i = 0; i < PlotColumns; i += b)
         h[i] = height(int64_t(counts[i / b]) * PlotHeight);
+    if (narrowCounts) {
+        std::fill(narrowCounts, narrowCounts + PlotColumns, 0);
+        for (int64_t i = 0; i < PlotColumns; i += b)
+            narrowCounts[i] = counts[i / b];
+    }
     return 0;
 }
 
@@ -312,17 +317,93 @@ int64_t ColumnHeights(int32_t input, int32_t h[PlotColumns], int64_t sums[PlotCo
 void DW(int32_t input, int32_t h[PlotColumns])
 {
     int64_t sums[PlotColumns];
-    ColumnHeights(input, h, sums);
+    ColumnHeights(input, h, sums, Settings.VertScale);
+}
+
+namespace {
+// The region's integral from the column sums of a view k channels wide per
+// column.
+int64_t IntegralFromSums(int32_t input, const int64_t sums[PlotColumns], int64_t k);
+
+// Full scale and heights for the view choices from the column values
+// (sums / k, or the counts of a narrow view).
+int32_t ScaleHeights(const int64_t values[PlotColumns], int64_t k, ScaleChoice choice, int32_t h[PlotColumns])
+{
+    int64_t top = Settings.VertScale;
+    if (choice.Auto) {
+        // The smallest step 25 * 2^j of the scale commands that holds the
+        // tallest column.
+        int64_t tallest = 0;
+        for (int i = 0; i < PlotColumns; ++i)
+            tallest = std::max(tallest, values[i]);
+        const int64_t tallestCount = k > 0 ? (tallest + k - 1) / k : tallest;
+        top = 25;
+        while (top < tallestCount && top < (int64_t(25) << 25))
+            top *= 2;
+    }
+    if (!choice.Log) {
+        const int64_t scale = std::max<int64_t>(top, 1);
+        const Divider byScale(scale), byK(std::max<int64_t>(k, 1));
+        for (int i = 0; i < PlotColumns; ++i) {
+            const int64_t scaled = k > 0 ? byK(values[i] * PlotHeight) : values[i] * PlotHeight;
+            h[i] = ClampToInt32(byScale(scaled));
+        }
+        return static_cast<int32_t>(top);
+    }
+    // Logarithmic: decades from 1 at the bottom to the full scale at the top;
+    // a column of count c stands log(c) / log(top) of the height, at least
+    // one pixel for any count above zero. The threshold of each pixel row
+    // is computed once per full scale and the columns are placed by search.
+    static int64_t tableTop = -1;
+    static double threshold[PlotHeight + 1];
+    if (tableTop != top) {
+        const double lt = std::log(double(std::max<int64_t>(top, 2)));
+        for (int r = 0; r <= PlotHeight; ++r)
+            threshold[r] = std::exp(lt * r / PlotHeight);
+        tableTop = top;
+    }
+    for (int i = 0; i < PlotColumns; ++i) {
+        const int64_t v = values[i];
+        if (v <= 0) {
+            h[i] = v < 0 ? -1 : 0;
+            continue;
+        }
+        // (a hair above, so that a power of ten meets its own row exactly)
+        const double c = (k > 0 ? double(v) / double(k) : double(v)) * (1 + 1e-9);
+        // Largest row r with threshold[r] <= c.
+        const int r = static_cast<int>(std::upper_bound(threshold, threshold + PlotHeight + 1, c) - threshold) - 1;
+        h[i] = r >= PlotHeight ? PlotHeight : std::max(r, 1);
+    }
+    return static_cast<int32_t>(top);
+}
+} // namespace
+
+int32_t DWIntegralScaled(int32_t input, ScaleChoice choice, int32_t h[PlotColumns], int64_t &integral)
+{
+    if (!choice.Log && !choice.Auto) {
+        DWIntegral(input, h, integral);
+        return Settings.VertScale;
+    }
+    int64_t sums[PlotColumns], counts[PlotColumns];
+    const int64_t k = ColumnHeights(input, h, sums, Settings.VertScale, counts);
+    integral = k == 0 ? Integral(input) : IntegralFromSums(input, sums, k);
+    if (Settings.ViewWidth == 0) {
+        std::fill(h, h + PlotColumns, 0);
+        return choice.Auto ? 25 : Settings.VertScale;
+    }
+    return ScaleHeights(k > 0 ? sums : counts, k, choice, h);
 }
 
 void DWIntegral(int32_t input, int32_t h[PlotColumns], int64_t &integral)
 {
     int64_t sums[PlotColumns];
-    const int64_t k = ColumnHeights(input, h, sums);
-    if (k == 0) {
-        integral = Integral(input);
-        return;
-    }
+    const int64_t k = ColumnHeights(input, h, sums, Settings.VertScale);
+    integral = k == 0 ? Integral(input) : IntegralFromSums(input, sums, k);
+}
+
+namespace {
+int64_t IntegralFromSums(int32_t input, const int64_t sums[PlotColumns], int64_t k)
+{
     // The whole columns inside a run of the region come from the column
     // sums; only the channels at its two ends are read again.
     const int32_t n = ReadableChannels(input);
@@ -342,8 +423,9 @@ void DWIntegral(int32_t input, int32_t h[PlotColumns], int64_t &integral)
         return s;
     };
     const int32_t m1 = Settings.Marker[0], m2 = Settings.Marker[1];
-    integral = m1 <= m2 ? runSum(m1, m2) : runSum(m1, int64_t(n) - 1) + runSum(0, m2);
+    return m1 <= m2 ? runSum(m1, m2) : runSum(m1, int64_t(n) - 1) + runSum(0, m2);
 }
+} // namespace
 
 PeakFit Execution(int32_t input, ChannelRegion region, bool withFwhm)
 {

@@ -92,6 +92,20 @@ void DW(int32_t input, int32_t h[PlotColumns]);
 // DW and Integral of one input together, the channels in view read once.
 void DWIntegral(int32_t input, int32_t h[PlotColumns], int64_t &integral);
 
+// The view choices of the count scale: logarithmic, and the full scale
+// following the tallest column.
+struct ScaleChoice {
+    bool Log = false;
+    bool Auto = false;
+};
+
+// DWIntegral under the view choices; returns the full scale the heights are
+// drawn to. Without a choice it is DWIntegral with VertScale. Auto takes the
+// smallest of 25, 50, 100, ... that holds the tallest column; Log puts a
+// count c at 300 log(c) / log(full scale) pixels (at least 1 for c > 0, 0
+// for 0, -1 for a negative count).
+int32_t DWIntegralScaled(int32_t input, ScaleChoice choice, int32_t h[PlotColumns], int64_t &integral);
+
 // What Execution measured: on success the centroid and, when asked for,
 // the full width at half maximum; on failure only the error.
 struct PeakFit {

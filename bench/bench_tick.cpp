@@ -7,14 +7,24 @@
 // or by 700 counts, about 110 pixels (changing:2). Each figure is also
 // given as a ratio to a plain read of the 64 KiB data memory in the same run
 // (column x_read, from the CPU times: the machine may be shared).
+//
+// log_auto:1 runs the tick with the logarithmic and automatic count scale
+// on. BM_PeakPanel is the peak panel's refresh for one 16K spectrum of the
+// simulated detector (peak search and fits, the region, the nuclides and
+// the table).
 #include "bench/PlainRead.h"
+#include "device/Simulator.h"
+#include "ui/graph/PeakPanel.h"
 #include "ui/graph/UGraph.h"
+#include "ui/graph/ViewChoices.h"
 #include "ui/main/UnitRYV.h"
 #include "core/Uryv.h"
 
 #include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -47,13 +57,16 @@ void FillSpectra(int windows, int lift)
             WriteChannel(c, n, (c * 37 + n * 101) % 1500 + 100 + lift);
 }
 
-// args: windows, channels, changing (0: nothing, 1: every channel a little, 2: a lot)
+// args: windows, channels, changing (0: nothing, 1: every channel a little,
+// 2: a lot), log_auto (1: logarithmic and automatic count scale)
 void BM_Tick(benchmark::State &state)
 {
     const int windows = static_cast<int>(state.range(0));
     const int channels = static_cast<int>(state.range(1));
     const bool changing = state.range(2) != 0;
     const int lift = state.range(2) == 1 ? 43 : 700;
+    View = ViewChoices{};
+    View.LogScale = View.AutoScale = state.range(3) != 0;
 
     Settings = DefaultSettings();
     Settings.InterfaceKind = 2;
@@ -134,11 +147,60 @@ void BM_Tick(benchmark::State &state)
     TFGraph::SpectrumWindowsMayClose = false;
 }
 
+void BM_PeakPanel(benchmark::State &state)
+{
+    Settings = DefaultSettings();
+    Settings.InterfaceKind = 2;
+    Settings.InputCount = 1;
+    Settings.ChannelCount = 16384;
+    Settings.ViewWidth = 16384;
+    const auto channel = [](double e) { return device::ChannelOfEnergy(e, 16384); };
+    Settings.LeftPeakCentroid = channel(59.54);
+    Settings.LeftPeakEnergy = 59.54;
+    Settings.RightPeakCentroid = channel(1332.49);
+    Settings.RightPeakEnergy = 1332.49;
+    Settings.Marker[0] = static_cast<int32_t>(channel(600));
+    Settings.Marker[1] = static_cast<int32_t>(channel(720));
+    View = ViewChoices{};
+    auto *frame = new TFRYV;
+    frame->setAttribute(Qt::WA_DeleteOnClose, false);
+    frame->resize(1000, 800);
+    frame->show();
+    emit frame->MWind->aboutToShow();
+    frame->MNew->trigger();
+    TFGraph *g = frame->SpectrumWindows().at(0);
+    g->findChild<QTimer *>(QStringLiteral("TimerRis"))->stop();
+    std::vector<device::EmissionLine> lines;
+    device::BuiltinSourceLines("mix", lines);
+    const std::vector<double> p = device::DetectorResponse(lines, 16384, 1.0);
+    for (int c = 0; c < 16384; ++c)
+        WriteChannel(c, 1, static_cast<int32_t>(p[size_t(c)] * 4e6 + 3));
+    View.PeakPanel = false;
+    frame->NPeakPanelClick();
+    auto *panel = frame->PeakPanel;
+    if (!panel) {
+        state.SkipWithError("no peak panel");
+        return;
+    }
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        panel->Refresh(g);
+        QCoreApplication::processEvents();
+    }
+    state.counters["peaks"] = double(panel->Peaks().size());
+    TFGraph::SpectrumWindowsMayClose = true;
+    delete frame;
+    TFGraph::SpectrumWindowsMayClose = false;
+    View = ViewChoices{};
+}
+
 BENCHMARK(BM_PlainRead64K)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Tick)
-    ->ArgNames({"windows", "channels", "changing"})
-    ->ArgsProduct({{1, 3}, {1024, 4096, 16384}, {0, 1, 2}})
+    ->ArgNames({"windows", "channels", "changing", "log_auto"})
+    ->ArgsProduct({{1, 3}, {1024, 4096, 16384}, {0, 1, 2}, {0}})
+    ->Args({3, 16384, 1, 1})
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PeakPanel)->Unit(benchmark::kMicrosecond);
 
 // Adds x_read, the time as a multiple of the plain read, to every line.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -172,6 +234,9 @@ int main(int argc, char **argv)
     counter = &paints;
     app.installEventFilter(&paints);
     SettingsFilePath = "/proc/version"; // read-only: used as it is, never written
+    // The view choices the benchmarks set stay out of the user's settings.
+    QTemporaryDir userSettings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userSettings.path());
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

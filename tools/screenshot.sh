@@ -8,20 +8,31 @@
 # With --live first it takes docs/live_acquisition.png instead: the simulated
 # detector (all built-in sources) building up a spectrum in input 1.
 #
-# Usage: tools/screenshot.sh [--live] [program [output.png]]
+# With --peaks first it takes docs/reading_a_spectrum.png: the simulated
+# detector (all built-in sources) with a calibrated settings file, the count
+# scale logarithmic and automatic, the channel scale in keV and the peak
+# panel open, as the user's view choices in a private configuration folder.
+#
+# Usage: tools/screenshot.sh [--live|--peaks] [program [output.png]]
 #   program defaults to build/ryv_demo, output to docs/screenshot.png
-#   (docs/live_acquisition.png with --live).
+#   (docs/live_acquisition.png with --live, docs/reading_a_spectrum.png
+#   with --peaks).
 #   With SHOT_DEBUG=<folder> the intermediate screenshots are kept there.
 set -euo pipefail
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
 LIVE=""
+PEAKS=""
 if [ "${1:-}" = --live ]; then
   LIVE=1
+  shift
+elif [ "${1:-}" = --peaks ]; then
+  PEAKS=1
   shift
 fi
 APP="$(realpath "${1:-$SRC/build/ryv_demo}")"
 OUT="$SRC/docs/screenshot.png"
 [ -n "$LIVE" ] && OUT="$SRC/docs/live_acquisition.png"
+[ -n "$PEAKS" ] && OUT="$SRC/docs/reading_a_spectrum.png"
 OUT="$(realpath -m "${2:-$OUT}")"
 WORK="$(mktemp -d /tmp/ryv_shot_XXXXXX)"
 APP_PID=""
@@ -62,6 +73,45 @@ for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 mkdir "$WORK/run"
 
+if [ -n "$PEAKS" ]; then
+  # A settings file of one input at 1024 channels, calibrated on the
+  # simulated detector's Am-241 and Co-60 lines (channel = E * 1024 / 1600
+  # - 0.5), markers around the Cs-137 line; shaping 4 us.
+  python3 - "$WORK/run/RYV_travok.CFG" <<'PY'
+import struct, sys
+c = lambda e: e * 1024 / 1600 - 0.5
+rec = struct.pack('<3diiHHBB2x2i4i4d3iB3x3BB4x3diB3x',
+    0.9, 0.9, 0.9, 25, 0, 1, 1024, 1, 1, 400, 460, 10, 20, 1000, 1010,
+    59.54, 1332.49, c(59.54), c(1332.49), 1, 1024, 0, 0, 0, 0, 0, 1,
+    36000.1, 36000.1, 36000.1, 0, 2)
+assert len(rec) == 152
+open(sys.argv[1], 'wb').write(rec)
+PY
+  mkdir -p "$WORK/config/RYV_demo"
+  printf '[View]\nLogScale=true\nAutoScale=true\nKeVAxis=true\nPeakPanel=true\nThreshold=4\n' \
+    >"$WORK/config/RYV_demo/RYV_demo.conf"
+  (cd "$WORK/run" && exec env LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$WORK/config" "$APP" \
+     --simulate --rate 20000 --seed 5 >"$WORK/app.log" 2>&1) &
+  APP_PID=$!
+  FRAME=$(wait_window '^RYV_demo \(')
+  xdotool windowmove "$FRAME" 0 0
+  xdotool windowsize "$FRAME" 1100 780
+  sleep 0.7
+  xdotool mousemove 25 9 click 1
+  sleep 0.6
+  xdotool mousemove 42 31 click 1
+  sleep 1.2
+  xdotool key --clearmodifiers ctrl+s
+  sleep "${SHOT_SECONDS:-15}"
+  xdotool mousemove 1090 5
+  sleep 1.2
+  import -window root "$WORK/full.png"
+  eval "$(xdotool getwindowgeometry --shell "$FRAME")"
+  convert "$WORK/full.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -strip \
+          -define png:compression-level=9 "$OUT"
+  echo "wrote $OUT ($(stat -c %s "$OUT") bytes)"
+  exit 0
+fi
 if [ -n "$LIVE" ]; then
   (cd "$WORK/run" && exec env LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$APP" --simulate --rate 40000 --seed 5 \
      >"$WORK/app.log" 2>&1) &

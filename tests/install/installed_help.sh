@@ -36,10 +36,10 @@ start_app
 sleep 1
 [ -z "$(xdotool search --name 'Справка RYV_demo' 2>/dev/null || true)" ] || fail "help viewer open before the menu"
 # "&Помощь" is the last item of the menu bar, "&Справка" the second of its menu.
-xdotool mousemove 588 159 click 1
+xdotool mousemove 626 159 click 1
 sleep 0.7
 shot installed_help_menu
-xdotool mousemove 615 202 click 1
+xdotool mousemove 653 202 click 1
 HELP=$(wait_window '^Справка RYV_demo$')
 sleep 1
 shot installed_help

@@ -6,6 +6,7 @@
 #include "analysis/Analysis.h"
 #include "ui/platform/Platform.h"
 #include "ui/graph/UGraph.h"
+#include "ui/graph/ViewChoices.h"
 #include "ui/main/UnitRYV.h"
 #include "core/Uryv.h"
 
@@ -13,6 +14,8 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace ui_test {
@@ -36,6 +39,11 @@ struct Boxes {
 // Everything back to the state of a fresh start with default settings.
 inline void ResetProgram()
 {
+    // The user's view choices live in a folder of the test's own, empty.
+    static QTemporaryDir userSettings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userSettings.path());
+    QSettings(QStringLiteral("RYV_demo"), QStringLiteral("RYV_demo")).clear();
+    View = ViewChoices{};
     ResetCoreState();
     ResetAnalysisState();
     Settings = DefaultSettings();

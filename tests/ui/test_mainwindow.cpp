@@ -44,7 +44,7 @@ private slots:
         TFRYV f;
         QCOMPARE(f.windowTitle(), QStringLiteral("RYV_demo"));
         QCOMPARE(f.geometry(), QRect(220, 150, 560, 352));
-        QCOMPARE(BarCaptions(&f), (QStringList{"&Окна", "&Старт", "О&чистить", "&Действие", "&Устройство", "&Помощь"}));
+        QCOMPARE(BarCaptions(&f), (QStringList{"&Окна", "&Старт", "О&чистить", "&Действие", "&Устройство", "&Вид", "&Помощь"}));
         QVERIFY(f.MWind->menuAction()->isEnabled());
         QVERIFY(!f.MStart->menuAction()->isEnabled());
         QVERIFY(!f.MClear->isEnabled());
@@ -103,7 +103,7 @@ private slots:
         QVERIFY(f->MStart->menuAction()->isEnabled());
         QVERIFY(f->MClear->isEnabled());
         QCOMPARE(BarCaptions(f.frame), (QStringList{"&Окна", "&Файл", "&Время", "&Старт", "О&чистить", "&Действие",
-                                              "У&правление", "&Измерение", "&Устройство", "&Помощь"}));
+                                              "У&правление", "&Измерение", "&Устройство", "&Вид", "&Помощь"}));
     }
 
     void activeWindowMenusJoinTheBarAndStayWithoutFocus()
@@ -122,7 +122,7 @@ private slots:
         f->MdiArea->setActiveSubWindow(nullptr);
         QCOMPARE(f->MenuWindow(), windows[1]);
         QVERIFY(f->menuBar()->actions().contains(windows[1]->MTime));
-        QCOMPARE(f->menuBar()->actions().size(), 10);
+        QCOMPARE(f->menuBar()->actions().size(), 11);
     }
 
     void oneWindowKeepsArrangingDisabled()

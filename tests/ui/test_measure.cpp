@@ -2,6 +2,10 @@
 // calibration points and the peak measurement, their result and error
 // boxes, and the differential nonlinearity.
 #include "tests/ui/UiTestUtil.h"
+#include "ui/graph/PeakPanel.h"
+
+#include <QClipboard>
+#include <QTableWidget>
 
 #include <QLocale>
 #include <QSpinBox>
@@ -691,6 +695,65 @@ private slots:
         g->Erri();
         CheckOnlyBox(boxes, kErrorCaption, kCalibrationOutOfOrder);
         QCOMPARE(AnalysisState.AnalysisErrorCode, uint16_t(0));
+    }
+
+    // ---------------------------------------------------------------------
+    // The peak panel.
+
+    // A Cs-137 line on a flat background at 1 keV per channel: the region
+    // row, the peak row with its nuclide, the markers put around the peak by
+    // a double click, and the table copied as tab-separated text.
+    void peakPanelMeasuresRegionAndPeaks()
+    {
+        Open(1);
+        QLocale::setDefault(QLocale(QLocale::Russian));
+        Settings.LeftPeakCentroid = 100;
+        Settings.LeftPeakEnergy = 100;
+        Settings.RightPeakCentroid = 900;
+        Settings.RightPeakEnergy = 900;
+        // background 100 per channel, a Gaussian of area 20000 and FWHM 40 at 661.5
+        for (int c = 0; c < 1024; ++c)
+            WriteChannel(c, 1, 100 + int(std::lround(20000 / (17.0 * 2.5066282746) *
+                                                     std::exp(-0.5 * std::pow((c - 661.5) / 17.0, 2)))));
+        Settings.Marker[0] = 590;
+        Settings.Marker[1] = 733;
+        emit frame->frame->MView->aboutToShow();
+        frame->frame->NPeakPanel->trigger();
+        auto *panel = frame->frame->findChild<TPeakPanel *>();
+        QVERIFY(panel && panel->isVisible());
+        g->TimerRisTimer();
+        QTableWidget *t = panel->Table();
+        QCOMPARE(t->rowCount(), 2);
+        // the region: gross as the integral field, net the peak's (its tails
+        // beyond 4.2 sigma are under the background line)
+        QCOMPARE(t->item(0, 4)->text(), Part<QLabel>(g, "LIntegralY")->text());
+        const double net = QLocale().toDouble(t->item(0, 5)->text());
+        const double sigma = QLocale().toDouble(t->item(0, 6)->text());
+        QVERIFY(std::fabs(net - 20000) < 100);
+        // sqrt(gross + (144^2 / 36 - 144 / 3) * the six end channels' 600)
+        QVERIFY(std::fabs(sigma - std::sqrt(34400.0 + 528 * 600)) < 3);
+        QCOMPARE(t->item(0, 2)->text(), QStringLiteral("661,50"));
+        QCOMPARE(t->item(1, 1)->text(), QStringLiteral("661,50"));
+        QCOMPARE(t->item(1, 9)->text(), QStringLiteral("Cs-137"));
+        QVERIFY(panel->Header()->text().contains(QStringLiteral("Нуклиды: Cs-137")));
+        QVERIFY(!panel->Header()->text().contains(QStringLiteral("Живое время")));
+        // a double click: 1.5 FWHM either side of 661.5
+        emit t->cellDoubleClicked(1, 0);
+        QCOMPARE(Settings.Marker[0], 601);
+        QCOMPARE(Settings.Marker[1], 722);
+        QCOMPARE(Part<QLabel>(g, "LMarkX1")->text(), QStringLiteral(" 601"));
+        // Ctrl+C: the header and both rows, cells between tabs
+        QTest::keyClick(t, Qt::Key_C, Qt::ControlModifier);
+        const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0].split(QLatin1Char('\t')).size(), 10);
+        QCOMPARE(lines[2].split(QLatin1Char('\t')).at(1), QStringLiteral("661,50"));
+        // before a calibration: no energies, and the panel says why
+        Settings.LeftPeakCentroid = DefaultSettings().LeftPeakCentroid;
+        Settings.LeftPeakEnergy = DefaultSettings().LeftPeakEnergy;
+        g->TimerRisTimer();
+        QVERIFY(panel->Header()->text().contains(QStringLiteral("Спектр не откалиброван.")));
+        QCOMPARE(t->item(1, 2)->text(), QString());
     }
 };
 

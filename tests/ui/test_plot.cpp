@@ -1,6 +1,7 @@
 // The spectrum window's plot, scales, status labels and refresh tick.
 #include "tests/ui/UiTestUtil.h"
 
+#include <QDockWidget>
 #include <QLocale>
 #include <QPainter>
 
@@ -483,6 +484,87 @@ private slots:
         Elapsed[1] = 2;
         one->TimerRisTimer();
         QCOMPARE(Part<QLabel>(one, "LTime2")->text(), QString());
+    }
+
+    // Every view choice on and off again: the window, its plot and both
+    // scales are as they were before, pixel for pixel, and no dock was made.
+    void viewChoicesOffLeaveTheWindowAsItWas()
+    {
+        for (int c = 0; c < 512; ++c)
+            WriteChannel(c, 1, (c * 7) % 250);
+        Settings.LeftPeakCentroid = 100;
+        Settings.LeftPeakEnergy = 100;
+        Settings.RightPeakCentroid = 900;
+        Settings.RightPeakEnergy = 900;
+        g->TimerRisTimer();
+        const QImage before = g->grab().toImage();
+        const QImage plotBefore = g->Plot().Raster().copy();
+        const QString integral = g->findChild<QLabel *>(QStringLiteral("LIntegralY"))->text();
+        for (QAction *a : {frame->NLogScale, frame->NAutoScale, frame->NKeVAxis})
+            frame->DispatchShortcut(a->shortcut());
+        QVERIFY(View.LogScale && View.AutoScale && View.KeVAxis);
+        g->TimerRisTimer();
+        QVERIFY(g->grab().toImage() != before);
+        for (QAction *a : {frame->NLogScale, frame->NAutoScale, frame->NKeVAxis})
+            frame->DispatchShortcut(a->shortcut());
+        g->TimerRisTimer();
+        QCOMPARE(g->grab().toImage(), before);
+        QCOMPARE(g->Plot().Raster(), plotBefore);
+        QCOMPARE(g->findChild<QLabel *>(QStringLiteral("LIntegralY"))->text(), integral);
+        QVERIFY(!frame->findChild<QDockWidget *>());
+        // Kept in the user's settings, not in the settings record.
+        frame->DispatchShortcut(frame->NLogScale->shortcut());
+        View = ViewChoices{};
+        LoadViewChoices();
+        QVERIFY(View.LogScale && !View.AutoScale);
+    }
+
+    // Log scale: a count c stands 300 log(c) / log(full scale) high, zero is
+    // an empty column; auto takes the smallest 25 * 2^j over the tallest.
+    void logAndAutoScaleHeights()
+    {
+        WriteChannel(10, 1, 10);
+        WriteChannel(11, 1, 1);
+        WriteChannel(12, 1, 0);
+        WriteChannel(13, 1, 100);
+        Settings.VertScale = 100;
+        View.LogScale = true;
+        g->ViewChoicesChanged();
+        QCOMPARE(RowsOf(g, 10, kBlue), Range(150, 299));
+        QCOMPARE(RowsOf(g, 11, kBlue), Range(299, 299));
+        QCOMPARE(RowsOf(g, 12, kBlue), QList<int>{});
+        // decade ticks at 1, 10 and 100: rows 300, 150 and 0 above the zero line
+        const int bottom = kPlotTop + 300;
+        for (int y : {bottom, bottom - 150, bottom - 300})
+            QCOMPARE(SurfacePixel(g, kPlotLeft - 3, y), kBlack);
+        View.LogScale = false;
+        View.AutoScale = true;
+        WriteChannel(13, 1, 3000); // holds in 3200 = 25 * 2^7
+        WriteChannel(10, 1, 200);
+        g->TimerRisTimer();
+        QCOMPARE(RowsOf(g, 13, kBlue), Range(300 - 3000 * 300 / 3200, 299));
+        QCOMPARE(RowsOf(g, 10, kBlue), Range(300 - 200 * 300 / 3200, 299));
+        QCOMPARE(Settings.VertScale, 100); // the record's scale stays
+    }
+
+    // keV axis: ticks at round energies once calibrated; disabled before.
+    void keVAxisTicksAtRoundEnergies()
+    {
+        Settings.ViewWidth = 1024;
+        emit frame->MView->aboutToShow();
+        QVERIFY(!frame->NKeVAxis->isEnabled());
+        Settings.LeftPeakCentroid = 100; // 1 keV per channel
+        Settings.LeftPeakEnergy = 100;
+        Settings.RightPeakCentroid = 900;
+        Settings.RightPeakEnergy = 900;
+        emit frame->MView->aboutToShow();
+        QVERIFY(frame->NKeVAxis->isEnabled());
+        frame->NKeVAxis->trigger();
+        const int y = kPlotTop + 302;
+        // 1024 channels on 512 columns: half a column per keV
+        for (int e : {200, 400, 600, 800, 1000})
+            QCOMPARE(SurfacePixel(g, kPlotLeft + e / 2, y), kBlack);
+        QVERIFY(SurfacePixel(g, kPlotLeft + 80, y) != kBlack); // the channel scale's 160 is gone
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 QRgb ButtonFaceColor() { return QApplication::palette().color(QPalette::Button).rgb() | 0xFF000000u; }
@@ -239,8 +240,20 @@ void TPlotView::DrawSurfaceText(int left, int top, const QString &text)
     p.drawText(r, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
-void TPlotView::DrawCountScale()
+void TPlotView::DrawCountScale() { DrawCountScale(Settings.VertScale, false); }
+
+void TPlotView::DrawCountScale(int32_t top, bool logarithmic)
 {
+    if (logarithmic) {
+        DrawLogCountScale(top);
+        return;
+    }
+    if (l10_->isHidden()) {
+        // Back from the logarithmic scale: its wider labels go too.
+        l10_->show();
+        exponent_->show();
+        RasterFillRect(surface_, kPlotLeft - 34, kPlotTop - 8, kPlotLeft, kPlotBottom + 1, ButtonFaceColor());
+    }
     const QRgb face = ButtonFaceColor();
     RasterFillRect(surface_, kPlotLeft - 20, kPlotTop - 6, kPlotLeft, kPlotBottom, face);
     const Pen ink{ButtonTextColor(), false, false};
@@ -248,14 +261,14 @@ void TPlotView::DrawCountScale()
     DrawZeroTick();
     DrawSurfaceText(kPlotLeft - 5 - zero.width(), kPlotBottom - zero.height(), QStringLiteral("0"));
     VertTicks t;
-    if (VertTickSearch(Settings.VertScale, t)) {
+    if (VertTickSearch(top, t)) {
         int64_t unit = 1; // 10^e counts
         for (int32_t i = 0; i < t.e; ++i)
             unit *= 10;
         for (int32_t k = 1; k <= t.n; ++k) {
             // Each tick stands at the height of the count its label names.
             const int y =
-                static_cast<int>(kPlotBottom - (int64_t(t.m) * k * unit * PlotHeight) / Settings.VertScale);
+                static_cast<int>(kPlotBottom - (int64_t(t.m) * k * unit * PlotHeight) / top);
             RasterLine(surface_, kPlotLeft - 1, y, kPlotLeft - 5, y, ink);
             const QString label = QString::number(int64_t(t.m) * k);
             const QRect r = SurfaceTextRect(label);
@@ -271,12 +284,95 @@ void TPlotView::DrawCountScale()
     window_->update();
 }
 
+void TPlotView::DrawLogCountScale(int32_t top)
+{
+    // Labels name their counts in full: the unit label has nothing to say.
+    l10_->hide();
+    exponent_->hide();
+    const QRgb face = ButtonFaceColor();
+    RasterFillRect(surface_, kPlotLeft - 34, kPlotTop - 8, kPlotLeft, kPlotBottom + 1, face);
+    const Pen ink{ButtonTextColor(), false, false};
+    const double decades = std::log10(double(std::max(top, 2)));
+    const double perDecade = PlotHeight / decades;
+    auto yOf = [&](double c) { return kPlotBottom - static_cast<int>(std::lround(std::log10(c) * perDecade)); };
+    // 1, 2, 5, 10, 20, 50, then the decades as powers of ten.
+    auto label = [](int e, int m) {
+        static const char16_t *sup[] = {u"\u2070", u"\u00B9", u"\u00B2", u"\u00B3", u"\u2074",
+                                        u"\u2075", u"\u2076", u"\u2077", u"\u2078", u"\u2079"};
+        if (e <= 1)
+            return QString::number(e == 0 ? m : 10 * m);
+        QString text = QStringLiteral("10");
+        if (e >= 10)
+            text += QString::fromUtf16(sup[e / 10]);
+        return text + QString::fromUtf16(sup[e % 10]);
+    };
+    const QRect zero = SurfaceTextRect(QStringLiteral("1"));
+    int lastLabelY = kPlotBottom + zero.height(); // keeps labels apart
+    for (int e = 0; std::pow(10.0, e) <= top; ++e) {
+        for (int m : {1, 2, 5}) {
+            const double c = m * std::pow(10.0, e);
+            if (c > top)
+                break;
+            if (m != 1 && perDecade < 3 * zero.height())
+                continue; // no room between the decades
+            const int y = yOf(c);
+            RasterLine(surface_, kPlotLeft - 1, y, kPlotLeft - (m == 1 ? 5 : 3), y, ink);
+            if (m != 1 && e >= 2)
+                continue; // minor ticks above 100 unlabelled: their labels would be wide
+            const QString text = label(e, m);
+            const QRect r = SurfaceTextRect(text);
+            if (lastLabelY - y < r.height())
+                continue;
+            DrawSurfaceText(kPlotLeft - 5 - r.width(), y - r.height() / 2, text);
+            lastLabelY = y;
+        }
+    }
+    window_->update();
+}
+
 void TPlotView::DrawZeroTick()
 {
     RasterLine(surface_, kPlotLeft - 1, kPlotBottom, kPlotLeft - 5, kPlotBottom, Pen{ButtonTextColor(), false, false});
 }
 
-void TPlotView::DrawChannelScale()
+void TPlotView::DrawChannelScale() { DrawChannelScale(nullptr); }
+
+void TPlotView::DrawKeVScale(const Calibration &cal, int textTop)
+{
+    const int32_t first = Settings.ViewFirst;
+    const int32_t width = Settings.ViewWidth;
+    const Pen ink{ButtonTextColor(), false, false};
+    const double e0 = cal.Energy(first), e1 = cal.Energy(double(first) + width);
+    // Round energies 1, 2 or 5 times a power of ten apart, about as many
+    // labels as the channel scale has.
+    const int32_t channelStep = (width / 32) * 5;
+    const double target = channelStep > 0 ? double(width) / channelStep : 1.0;
+    const double raw = (e1 - e0) / target;
+    if (!(raw > 0) || !std::isfinite(raw))
+        return;
+    // The round step nearest to it (on a log scale).
+    const double p = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = p;
+    for (double m : {2.0, 5.0, 10.0})
+        if (std::fabs(std::log(m * p / raw)) < std::fabs(std::log(step / raw)))
+            step = m * p;
+    const int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+    for (double e = std::ceil(e0 / step) * step; e <= e1; e += step) {
+        const double c = cal.Channel(e);
+        const int x = kPlotLeft + static_cast<int>(std::floor((c - first) * PlotColumns / width));
+        if (x < kPlotLeft || x >= kPlotRight)
+            continue;
+        RasterLine(surface_, x, kPlotBottom, x, textTop, ink);
+        const QString label = QString::number(e, 'f', decimals);
+        const QRect r = SurfaceTextRect(label);
+        DrawSurfaceText(x - r.width() / 2, textTop, label);
+    }
+    const QString unit = QStringLiteral("кэВ");
+    const QRect r = SurfaceTextRect(unit);
+    DrawSurfaceText(kPlotRight + 4, kPlotBottom - r.height(), unit);
+}
+
+void TPlotView::DrawChannelScale(const Calibration *cal)
 {
     const QRgb face = ButtonFaceColor();
     const int textHeight = SurfaceTextRect(QStringLiteral("0")).height();
@@ -288,11 +384,15 @@ void TPlotView::DrawChannelScale()
         Settings.ViewFirst = Settings.ChannelCount - Settings.ViewWidth;
     if (Settings.ViewFirst < 0)
         Settings.ViewFirst = 0; // a view wider than the spectrum starts at channel 0
+    // The unit beside the keV scale goes with it.
+    RasterFillRect(surface_, kPlotRight + 4, kPlotBottom - textHeight, surface_.width(), kPlotBottom, face);
     const int32_t first = Settings.ViewFirst;
     const int32_t width = Settings.ViewWidth;
     const int32_t step = (width / 32) * 5;
     const Pen ink{ButtonTextColor(), false, false};
-    if (step > 0 && width > 0) {
+    if (cal && width > 0) {
+        DrawKeVScale(*cal, textTop);
+    } else if (step > 0 && width > 0) {
         // The multiples of step inside the view.
         int64_t d = (int64_t(first) + step - 1) / step * step;
         if (first < 0)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "analysis/Analysis.h"
+#include "analysis/Peaks.h"
 #include "core/Uryv.h"
 #include "ui/graph/PlotRaster.h"
 
@@ -77,6 +78,10 @@ public:
     // settings record.
     void DrawCountScale();
     void DrawChannelScale();
+    // The count scale for a full scale of `top` counts, linear or in
+    // decades from 1; the channel scale labelled in keV through cal.
+    void DrawCountScale(int32_t top, bool logarithmic);
+    void DrawChannelScale(const Calibration *cal);
     // The mode button's caption for the settings' display mode; with
     // accelerator the caption carries its key.
     void ShowModeCaption(bool accelerator);
@@ -88,6 +93,8 @@ private:
     void DrawSurfaceText(int left, int top, const QString &text);
     // The tick of count 0 on the count scale, where both scales meet.
     void DrawZeroTick();
+    void DrawLogCountScale(int32_t top);
+    void DrawKeVScale(const Calibration &cal, int textTop);
     QRect SurfaceTextRect(const QString &text) const;
 
     QWidget *window_;

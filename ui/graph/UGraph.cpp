@@ -1,6 +1,7 @@
 #include "ui/graph/UGraph.h"
 
 #include "analysis/Analysis.h"
+#include "ui/graph/ViewChoices.h"
 #include "ui/graph/WindowGeometry.h"
 #include "ui/platform/MenuItems.h"
 #include "ui/platform/Platform.h"
@@ -19,6 +20,7 @@
 #include <iterator>
 
 bool TFGraph::SpectrumWindowsMayClose = false;
+std::function<void(TFGraph *)> TFGraph::Refreshed;
 
 void SetFieldColours(QWidget *w, bool white)
 {
@@ -386,13 +388,16 @@ void TFGraph::TimerRisTimer()
         ShowText(TimeLabel(i), ElapsedLabelText(i, Elapsed[i - 1], format));
     int32_t h[PlotColumns];
     int64_t integral = 0;
-    if (InputNumber >= 1 && InputNumber <= 3)
-        DWIntegral(InputNumber, h, integral);
-    else
-        std::fill(std::begin(h), std::end(h), 0);
+    ScaledHeights(h, integral);
     ShowText(LIntegralY, QString::number(integral));
     DrawSpectrum(h, false);
-    if (Settings.ViewFirst != ShownViewFirst || Settings.ViewWidth != ShownViewWidth) {
+    bool calibrationChanged = false;
+    if (KeVShown() || !std::isnan(drawnCal_[0])) {
+        const double now[4] = {Settings.LeftPeakCentroid, Settings.LeftPeakEnergy, Settings.RightPeakCentroid,
+                               Settings.RightPeakEnergy};
+        calibrationChanged = KeVShown() ? std::memcmp(now, drawnCal_, sizeof now) != 0 : true;
+    }
+    if (Settings.ViewFirst != ShownViewFirst || Settings.ViewWidth != ShownViewWidth || calibrationChanged) {
         ShownViewFirst = Settings.ViewFirst;
         ShownViewWidth = Settings.ViewWidth;
         HorisontMas();
@@ -405,6 +410,34 @@ void TFGraph::TimerRisTimer()
         ShownHistogramMode = Settings.HistogramMode;
         plot_->ShowModeCaption(true);
     }
+    if (Refreshed)
+        Refreshed(this);
+}
+
+void TFGraph::ScaledHeights(int32_t *h, int64_t &integral)
+{
+    integral = 0;
+    const ScaleChoice choice{View.LogScale, View.AutoScale};
+    int32_t top = Settings.VertScale;
+    if (InputNumber >= 1 && InputNumber <= 3)
+        top = DWIntegralScaled(InputNumber, choice, h, integral);
+    else
+        std::fill(h, h + PlotColumns, 0);
+    if ((choice.Log || choice.Auto) && (top != drawnTop_ || choice.Log != drawnLog_)) {
+        drawnTop_ = top;
+        VertikalMas();
+    }
+}
+
+bool TFGraph::KeVShown() const { return View.KeVAxis && EnergyCalibrated(); }
+
+void TFGraph::ViewChoicesChanged()
+{
+    if (!isVisible())
+        return;
+    VertikalMas();
+    HorisontMas();
+    RisSpectr();
 }
 
 void TFGraph::NewTablo(int32_t index)
@@ -432,10 +465,14 @@ void TFGraph::NewTablo(int32_t index)
 void TFGraph::RisSpectr()
 {
     int32_t h[PlotColumns];
-    if (InputNumber >= 1 && InputNumber <= 3)
+    if (View.LogScale || View.AutoScale) {
+        int64_t integral = 0;
+        ScaledHeights(h, integral);
+    } else if (InputNumber >= 1 && InputNumber <= 3) {
         DW(InputNumber, h);
-    else
+    } else {
         std::fill(std::begin(h), std::end(h), 0);
+    }
     DrawSpectrum(h, true);
 }
 
@@ -465,14 +502,36 @@ void TFGraph::BGistogrammClick()
 void TFGraph::VertikalMas()
 {
     ShownVertScale = Settings.VertScale;
-    plot_->DrawCountScale();
+    if (!View.LogScale && !View.AutoScale) {
+        drawnTop_ = Settings.VertScale;
+        drawnLog_ = false;
+        plot_->DrawCountScale();
+        return;
+    }
+    // The automatic full scale is the one the last heights were drawn to.
+    if (!View.AutoScale)
+        drawnTop_ = Settings.VertScale;
+    else if (drawnTop_ <= 0)
+        drawnTop_ = Settings.VertScale;
+    drawnLog_ = View.LogScale;
+    plot_->DrawCountScale(drawnTop_, View.LogScale);
 }
 
 void TFGraph::HorisontMas()
 {
     ShownViewFirst = Settings.ViewFirst;
     ShownViewWidth = Settings.ViewWidth;
-    plot_->DrawChannelScale();
+    if (!KeVShown()) {
+        drawnCal_[0] = NAN;
+        plot_->DrawChannelScale();
+        return;
+    }
+    const Calibration cal = CalibrationOf(Settings);
+    drawnCal_[0] = Settings.LeftPeakCentroid;
+    drawnCal_[1] = Settings.LeftPeakEnergy;
+    drawnCal_[2] = Settings.RightPeakCentroid;
+    drawnCal_[3] = Settings.RightPeakEnergy;
+    plot_->DrawChannelScale(&cal);
 }
 
 // ---------------------------------------------------------------------------

@@ -21,6 +21,9 @@
 #include <QMenu>
 #include <QWidget>
 
+#include <cmath>
+#include <functional>
+
 class QTimer;
 
 // Sets a field's background (white, or the button face) together with the
@@ -67,6 +70,12 @@ public:
     int32_t ShownViewFirst = 0;
     uint16_t ShownViewWidth = 0;
     uint8_t ShownHistogramMode = 0;
+
+    // Called after each refresh of a window (the frame's peak panel follows
+    // the active one).
+    static std::function<void(TFGraph *)> Refreshed;
+    // Redraws plot and scales after a view choice changed.
+    void ViewChoicesChanged();
 
     // The parts.
     TPlotView &Plot() { return *plot_; }
@@ -145,6 +154,17 @@ private:
     void SetTimeLabelColour(int input, bool running);
     // Brings the plot to the heights h with the marker lines over it.
     void DrawSpectrum(const int32_t *h, bool whole);
+    // Column heights and integral under the view choices; brings the count
+    // scale along when its full scale or kind changed.
+    void ScaledHeights(int32_t *h, int64_t &integral);
+    // Whether the channel scale shows keV now, and for which calibration.
+    bool KeVShown() const;
+
+    // The count scale as drawn: full scale and kind; the channel scale's
+    // calibration (keV: both points, NaN when in channels).
+    int32_t drawnTop_ = 0;
+    bool drawnLog_ = false;
+    double drawnCal_[4] = {NAN, NAN, NAN, NAN};
 
     // Status fields: elapsed times, marker positions and counts, integral.
     TPanel *PIn[3];

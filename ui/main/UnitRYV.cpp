@@ -3,6 +3,8 @@
 #include "ui/platform/MenuItems.h"
 #include "ui/platform/Platform.h"
 #include "ui/graph/UGraph.h"
+#include "ui/graph/PeakPanel.h"
+#include "ui/graph/ViewChoices.h"
 #include "core/Uryv.h"
 
 #include <QAction>
@@ -45,7 +47,13 @@ TFRYV::TFRYV(QWidget *parent) : QMainWindow(parent)
     HotKey3 = QKeySequence(Qt::CTRL | Qt::Key_3);
 
     BuildMenus();
+    LoadViewChoices();
+    BuildViewMenu();
     RebuildMenuBar();
+    TFGraph::Refreshed = [this](TFGraph *g) {
+        if (PeakPanel && PeakPanel->isVisible() && g == menuGraph_)
+            PeakPanel->Refresh(g);
+    };
     qApp->installEventFilter(this);
     move(220, 150);
     resize(560, 352);
@@ -56,6 +64,7 @@ TFRYV::~TFRYV()
     // The area still announces activations while its windows are destroyed.
     disconnect(MdiArea, nullptr, this, nullptr);
     qApp->removeEventFilter(this);
+    TFGraph::Refreshed = nullptr;
     FormDestroy();
 }
 
@@ -216,6 +225,111 @@ void TFRYV::BuildMenus()
     guarded(NHintWin, &TFRYV::NHintWinClick);
 }
 
+void TFRYV::BuildViewMenu()
+{
+    MView = new QMenu(QStringLiteral("&Вид"), this);
+    MView->setObjectName(QStringLiteral("MView"));
+    MView->setToolTip(QStringLiteral("Вид спектра: шкалы и пики."));
+    auto item = [this](QAction *&a, const QString &name, const QString &caption, const QString &hint,
+                       const QKeySequence &key, void (TFRYV::*handler)(), bool checkable) {
+        a = AddMenuItem(MView, caption, 0, hint);
+        a->setObjectName(name);
+        a->setCheckable(checkable);
+        SetMenuShortcut(a, key);
+        connect(a, &QAction::triggered, this, [this, handler] { Platform::Guarded([&] { (this->*handler)(); }); });
+    };
+    item(NLogScale, QStringLiteral("NLogScale"), QStringLiteral("&Логарифмическая шкала"),
+         QStringLiteral("Шкала счёта по декадам от 1."), QKeySequence(Qt::CTRL | Qt::Key_G), &TFRYV::NLogScaleClick,
+         true);
+    item(NAutoScale, QStringLiteral("NAutoScale"), QStringLiteral("&Автошкала"),
+         QStringLiteral("Шкала счёта по самому высокому каналу на экране."), QKeySequence(Qt::CTRL | Qt::Key_U),
+         &TFRYV::NAutoScaleClick, true);
+    item(NKeVAxis, QStringLiteral("NKeVAxis"), QStringLiteral("Шкала в &кэВ"),
+         QStringLiteral("Шкала каналов в энергиях по калибровке."), QKeySequence(Qt::CTRL | Qt::Key_E),
+         &TFRYV::NKeVAxisClick, true);
+    item(NPeakPanel, QStringLiteral("NPeakPanel"), QStringLiteral("&Пики"),
+         QStringLiteral("Панель пиков: площади, скорости счёта, нуклиды."), QKeySequence(Qt::CTRL | Qt::Key_K),
+         &TFRYV::NPeakPanelClick, true);
+    MView->addSeparator();
+    item(NFindPeaks, QStringLiteral("NFindPeaks"), QStringLiteral("&Искать пики"),
+         QStringLiteral("Найти пики в спектре активного окна."), QKeySequence(Qt::Key_F5), &TFRYV::NFindPeaksClick,
+         false);
+    connect(MView, &QMenu::aboutToShow, this, [this] { Platform::Guarded([this] { MViewClick(); }); });
+    MViewClick();
+    if (View.PeakPanel)
+        QTimer::singleShot(0, this, [this] { ShowPeakPanel(View.PeakPanel); });
+}
+
+void TFRYV::MViewClick()
+{
+    NLogScale->setChecked(View.LogScale);
+    NAutoScale->setChecked(View.AutoScale);
+    NKeVAxis->setEnabled(EnergyCalibrated());
+    NKeVAxis->setChecked(View.KeVAxis);
+    NPeakPanel->setChecked(View.PeakPanel);
+    NFindPeaks->setEnabled(SpectrumWindowCount() > 0);
+}
+
+void TFRYV::ViewChanged()
+{
+    SaveViewChoices();
+    MViewClick();
+    for (TFGraph *g : SpectrumWindows())
+        g->ViewChoicesChanged();
+}
+
+void TFRYV::NLogScaleClick()
+{
+    View.LogScale = !View.LogScale;
+    ViewChanged();
+}
+
+void TFRYV::NAutoScaleClick()
+{
+    View.AutoScale = !View.AutoScale;
+    ViewChanged();
+}
+
+void TFRYV::NKeVAxisClick()
+{
+    View.KeVAxis = !View.KeVAxis;
+    ViewChanged();
+}
+
+void TFRYV::NPeakPanelClick()
+{
+    View.PeakPanel = !View.PeakPanel;
+    SaveViewChoices();
+    MViewClick();
+    ShowPeakPanel(View.PeakPanel);
+}
+
+void TFRYV::NFindPeaksClick()
+{
+    if (!View.PeakPanel) {
+        View.PeakPanel = true;
+        SaveViewChoices();
+        MViewClick();
+    }
+    ShowPeakPanel(true);
+}
+
+void TFRYV::ShowPeakPanel(bool show)
+{
+    if (!show) {
+        if (PeakPanel)
+            PeakPanel->hide();
+        return;
+    }
+    if (!PeakPanel) {
+        PeakPanel = new TPeakPanel(this);
+        addDockWidget(Qt::BottomDockWidgetArea, PeakPanel);
+    }
+    PeakPanel->show();
+    if (menuGraph_)
+        PeakPanel->Refresh(menuGraph_);
+}
+
 void TFRYV::RebuildMenuBar()
 {
     QMenuBar *bar = menuBar();
@@ -229,6 +343,7 @@ void TFRYV::RebuildMenuBar()
     if (menuGraph_)
         bar->addActions(menuGraph_->MenuGroup(3));
     bar->addMenu(MDevice);
+    bar->addMenu(MView);
     bar->addMenu(MHelp);
 }
 
@@ -242,6 +357,8 @@ void TFRYV::SubWindowActivated(QMdiSubWindow *w)
     if (g && g != menuGraph_) {
         menuGraph_ = g;
         RebuildMenuBar();
+        if (PeakPanel && PeakPanel->isVisible())
+            PeakPanel->Refresh(g);
     }
 }
 

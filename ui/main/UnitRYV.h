@@ -11,6 +11,7 @@ class QMdiSubWindow;
 class QMenu;
 class QAction;
 class QTimer;
+class TPeakPanel;
 #include "ui/platform/MenuItems.h"
 #include "ui/graph/UGraph.h"
 
@@ -26,6 +27,7 @@ public:
     void MOperationClick();
     void MDeviceClick();
     void MHelpClick();
+    void MViewClick();
 
     // Item handlers.
     void MNewClick();
@@ -60,6 +62,11 @@ public:
     void NAbProgrammClick();
     void NHintWinClick();
     void Natcsalo();
+    void NLogScaleClick();
+    void NAutoScaleClick();
+    void NKeVAxisClick();
+    void NPeakPanelClick();
+    void NFindPeaksClick();
 
     bool FormCloseQuery();
     void FormDestroy();
@@ -94,6 +101,10 @@ public:
     QAction *NTypePar, *NTyprOther;
     QAction *MIn1, *MIn2, *MIn3;
     QAction *M1K, *M4K, *M16K;
+    QMenu *MView;
+    QAction *NLogScale, *NAutoScale, *NKeVAxis, *NPeakPanel, *NFindPeaks;
+    // The peak panel, made when first shown.
+    TPeakPanel *PeakPanel = nullptr;
     QMenu *MHelp;
     QAction *NAbProgramm, *NHRYV, *NHintWin;
 
@@ -104,6 +115,10 @@ protected:
 private:
     void BuildMenus();
     void SubWindowActivated(QMdiSubWindow *w);
+    void BuildViewMenu();
+    // Every spectrum window redrawn after a view choice changed.
+    void ViewChanged();
+    void ShowPeakPanel(bool show);
     QPointer<TFGraph> menuGraph_;
     bool destroyed_ = false;
 };
