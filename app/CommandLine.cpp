@@ -86,9 +86,24 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption convert(QStringLiteral("convert"),
                                      QStringLiteral("--convert IN OUT: convert the spectrum file IN into OUT, each "
                                                     "format by its extension: .txt, .spe (IAEA SPE), .n42 (ANSI "
-                                                    "N42.42), .csv, anything else binary; the energy calibration "
-                                                    "is taken from the settings file."));
-    const QList<QCommandLineOption> all = {help, version, settings, simulate, rate, seed, memory, convert};
+                                                    "N42.42), .csv, anything else binary; a .spe that does not "
+                                                    "start with a $KEYWORD: line is read as binary. Times, start and "
+                                                    "energy calibration stated by IN are kept; the settings file's "
+                                                    "calibration serves an IN without one."));
+    const QCommandLineOption realTime(QStringLiteral("real-time"),
+                                      QStringLiteral("With --convert: the real time of a measurement whose file does "
+                                                     "not state it."),
+                                      QStringLiteral("SECONDS"));
+    const QCommandLineOption liveTime(QStringLiteral("live-time"),
+                                      QStringLiteral("With --convert: the live time of a measurement whose file does "
+                                                     "not state it."),
+                                      QStringLiteral("SECONDS"));
+    const QCommandLineOption start(QStringLiteral("start"),
+                                   QStringLiteral("With --convert: the local start of a measurement whose file does "
+                                                  "not state it."),
+                                   QStringLiteral("YYYY-MM-DDThh:mm:ss"));
+    const QList<QCommandLineOption> all = {help,   version, settings, simulate, rate,    seed,
+                                           memory, convert, realTime, liveTime, start};
     parser.addOptions(all);
 
     // QCommandLineParser has no optional values: --simulate=SOURCE is taken
@@ -144,8 +159,31 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         cl.settingsPath = parser.value(settings);
         if (parser.isSet(settings) && cl.settingsPath.isEmpty())
             return Failure(QStringLiteral("--settings: the path is empty."));
+        for (auto [o, seconds] : {std::pair(&realTime, &cl.realTime), std::pair(&liveTime, &cl.liveTime)}) {
+            if (!parser.isSet(*o))
+                continue;
+            bool ok = false;
+            const QString v = parser.value(*o);
+            const double t = v.toDouble(&ok);
+            if (!ok || HasSpace(v) || !std::isfinite(t) || t < 0 || (o == &realTime && t == 0))
+                return Failure(QStringLiteral("--%1: '%2' is not a number of seconds%3.")
+                                   .arg(o->names().constFirst(), v,
+                                        o == &realTime ? QStringLiteral(" above 0") : QStringLiteral(" from 0")));
+            *seconds = t;
+        }
+        if (cl.realTime >= 0 && cl.liveTime > cl.realTime)
+            return Failure(QStringLiteral("--live-time: longer than --real-time."));
+        if (parser.isSet(start)) {
+            const QString v = parser.value(start);
+            cl.start = QDateTime::fromString(v, QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+            if (!cl.start.isValid())
+                return Failure(QStringLiteral("--start: '%1' is not a date and time YYYY-MM-DDThh:mm:ss.").arg(v));
+        }
         return cl;
     }
+    for (const QCommandLineOption *o : {&realTime, &liveTime, &start})
+        if (parser.isSet(*o))
+            return Failure(QStringLiteral("--%1: only with --convert.").arg(o->names().constFirst()));
     if (!parser.positionalArguments().isEmpty())
         return Failure(QStringLiteral("unexpected argument '%1'.").arg(parser.positionalArguments().first()));
 

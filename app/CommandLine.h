@@ -2,6 +2,7 @@
 // record, then main dispatches on its mode.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -25,6 +26,11 @@ struct CommandLine {
     uint64_t seed = 0;
     QString memoryPath; // empty: the data memory is the program's own
     QString convertIn, convertOut;
+    // Facts of the measurement for a converted input that does not state
+    // them: seconds (negative = not given) and the start (invalid = not given).
+    double realTime = -1;
+    double liveTime = -1;
+    QDateTime start;
 };
 
 // The simulated board's data memory, kept beside the settings file unless

@@ -238,9 +238,11 @@ int ReplaceFile(const QByteArray &givenPath, const QByteArray &data, bool &creat
     return err;
 }
 
-int Convert(const QString &in, const QString &out, const QString &settingsPath, QString &errorLine)
+int Convert(const QString &in, const QString &out, const QString &settingsPath, const SpectrumFacts &given,
+            QString &errorLine, QString &note)
 {
     errorLine.clear();
+    note.clear();
     EnergyCalibration cal;
     struct stat found {};
     const QString settings = !settingsPath.isEmpty()                            ? settingsPath
@@ -274,22 +276,55 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
     }
 
     SpectrumCounts counts;
+    SpectrumFacts facts;
     QString problem;
-    const bool parsed = ReadSpectrumCounts(SpectrumFormatOfPath(in), bytes, counts, problem);
+    const bool parsed = ReadSpectrumCounts(SpectrumFormatOfFile(in, bytes), bytes, counts, problem, &facts);
     bytes = QByteArray(); // the input's memory is not needed for the output
     if (!parsed) {
         errorLine = QStringLiteral("%1: %2").arg(in, problem);
         return 2;
     }
 
+    // The input's facts first; the command line supplies those it lacks, the
+    // settings' calibration serves an input without one.
     SpectrumWriteInfo info;
-    info.Calibration = cal;
+    static_cast<SpectrumFacts &>(info) = facts;
+    if (!info.RealTime)
+        info.RealTime = given.RealTime;
+    if (!info.LiveTime)
+        info.LiveTime = given.LiveTime;
+    if (!info.Start.isValid())
+        info.Start = given.Start;
+    if (!info.Calibration.Known)
+        info.Calibration = cal;
     const qsizetype slash = in.lastIndexOf(QLatin1Char('/'));
     info.Title = slash < 0 ? in : in.mid(slash + 1);
-    // The program's files carry no date: the time the input was last written
-    // stands for the end of the measurement.
-    info.MeasuredAt = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec).addMSecs(st.st_mtim.tv_nsec / 1000000);
-    const QByteArray result = WriteSpectrumCounts(SpectrumFormatOfPath(out), counts, info);
+
+    const SpectrumFormat outFormat = SpectrumFormatOfPath(out);
+    if (outFormat == SpectrumFormat::N42) {
+        const QString missing = N42MissingFact(info);
+        if (!missing.isEmpty()) {
+            errorLine = QStringLiteral("%1: N42 needs the %2 of the measurement, which %3 does not state; add %4")
+                            .arg(out, missing.startsWith(QLatin1String("--real")) ? QStringLiteral("real time")
+                                                                                   : QStringLiteral("start"),
+                                 in, missing);
+            return 2;
+        }
+    }
+    if (outFormat == SpectrumFormat::Text || outFormat == SpectrumFormat::Binary) {
+        const size_t length = ProgramChannelCount(counts.size());
+        if (length == 0) {
+            errorLine = QStringLiteral("%1: %2 channels; the program's formats hold at most 16384")
+                            .arg(in)
+                            .arg(counts.size());
+            return 2;
+        }
+        if (length != counts.size()) {
+            note = QStringLiteral("%1: %2 channels padded with zeros to %3").arg(in).arg(counts.size()).arg(length);
+            counts.resize(length, 0);
+        }
+    }
+    const QByteArray result = WriteSpectrumCounts(outFormat, counts, info);
 
     // An existing out is replaced only as the program's own save would
     // replace it: a write-protected file stays as it is, even for root.
@@ -318,7 +353,16 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
 int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
                         QString &errorLine)
 {
-    const int rc = Convert(in, out, settingsPath, errorLine);
+    return ConvertSpectrumFile(in, out, settingsPath, SpectrumFacts(), errorLine);
+}
+
+int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
+                        const SpectrumFacts &given, QString &errorLine, QString *note)
+{
+    QString padded;
+    const int rc = Convert(in, out, settingsPath, given, errorLine, padded);
+    if (note)
+        *note = rc == 0 ? interchange_detail::OneLine(padded) : QString();
     // File names and system messages may hold line ends: the report stays
     // one line.
     errorLine = interchange_detail::OneLine(errorLine);

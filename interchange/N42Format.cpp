@@ -4,7 +4,10 @@
 // exactly one Spectrum with exactly one ChannelData. Its counts are a
 // white-space separated list, plain (compressionCode absent or "None") or
 // "CountedZeroes", where a 0 is followed by the number of zero channels it
-// stands for. Everything else in the document is passed over.
+// stands for. The measurement's StartDateTime and RealTimeDuration, the
+// spectrum's LiveTimeDuration and the EnergyCalibration it refers to are its
+// facts. Everything else in the document is passed over, whatever its
+// namespace prefix (names are matched by their local part).
 
 #include "interchange/InterchangeParsing.h"
 #include "interchange/Interchange.h"
@@ -18,6 +21,10 @@ using namespace interchange_detail;
 namespace {
 
 inline constexpr const char *N42Namespace = "http://physics.nist.gov/N42/2011/N42";
+// The remark of the calibration an N42 file needs when none is known: its
+// coefficients are the channel number, and a reader takes no calibration
+// from it.
+inline constexpr const char *NoCalibrationRemark = "No energy calibration is known: the coefficients give the channel number.";
 
 QString AtElement(qint64 line, const QString &element, const QString &what)
 {
@@ -210,9 +217,16 @@ private:
 
 } // namespace
 
-bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
+bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &problem, SpectrumFacts *facts)
 {
     counts.clear();
+    SpectrumFacts found;
+    QString calibrationReference;
+    struct Calibration {
+        QString Id;
+        EnergyCalibration Cal;
+    };
+    std::vector<Calibration> calibrations;
     if (!ShapeWithinLimits(file, problem))
         return false;
     // The document goes to the reader in pieces, so that it never holds a
@@ -223,6 +237,9 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
     qsizetype fed = 0;
     bool progressed = true;
     QXmlStreamReader xml;
+    // Extensions of other makers use prefixes that need not be declared for
+    // the parts this reader takes: names are matched by their local part.
+    xml.setNamespaceProcessing(false);
     auto next = [&] {
         for (;;) {
             const QXmlStreamReader::TokenType token = xml.readNext();
@@ -243,6 +260,39 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
     bool rootSeen = false;
     // Depth of the open RadMeasurement and Spectrum elements (0 = none).
     int depth = 0, measurementDepth = 0, spectrumDepth = 0;
+    auto localName = [&] {
+        QStringView name = xml.name();
+        if (const qsizetype colon = name.lastIndexOf(QLatin1Char(':')); colon >= 0)
+            name = name.sliced(colon + 1);
+        return name;
+    };
+    // The text of the element just started, up to its end (elements inside
+    // are passed over); false on an error of the document.
+    auto elementText = [&](QString &text) {
+        text.clear();
+        int inner = 0;
+        for (;;) {
+            switch (next()) {
+            case QXmlStreamReader::Characters:
+            case QXmlStreamReader::EntityReference:
+                if (inner == 0 && text.size() < 4096)
+                    text += xml.text().left(4096);
+                break;
+            case QXmlStreamReader::StartElement:
+                ++inner;
+                break;
+            case QXmlStreamReader::EndElement:
+                if (inner-- == 0)
+                    return true;
+                break;
+            case QXmlStreamReader::Invalid:
+            case QXmlStreamReader::EndDocument:
+                return false;
+            default:
+                break;
+            }
+        }
+    };
     while (!xml.hasError()) {
         const QXmlStreamReader::TokenType token = next();
         if (token == QXmlStreamReader::EndDocument || token == QXmlStreamReader::Invalid)
@@ -258,7 +308,7 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         if (token != QXmlStreamReader::StartElement)
             continue;
         ++depth;
-        const QStringView name = xml.name();
+        const QStringView name = localName();
         const qint64 line = xml.lineNumber();
         if (!rootSeen) {
             rootSeen = true;
@@ -268,25 +318,96 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             }
             continue;
         }
+        if (depth == 2 && name == QLatin1String("EnergyCalibration")) {
+            Calibration c;
+            c.Id = xml.attributes().value(QLatin1String("id")).toString();
+            bool untrue = false;
+            std::vector<double> coefficients;
+            // Its children, up to its end.
+            for (bool ended = false; !ended && !xml.hasError();) {
+                const QXmlStreamReader::TokenType t = next();
+                if (t == QXmlStreamReader::Invalid || t == QXmlStreamReader::EndDocument)
+                    break;
+                if (t == QXmlStreamReader::EndElement) {
+                    ended = true;
+                } else if (t == QXmlStreamReader::StartElement) {
+                    const QString child = localName().toString();
+                    QString text;
+                    if (!elementText(text))
+                        break;
+                    if (child == QLatin1String("CoefficientValues")) {
+                        coefficients.clear();
+                        for (const QString &v : text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                            double d;
+                            if (coefficients.size() < 8 && ParseNumber(v.toLatin1(), d))
+                                coefficients.push_back(d);
+                        }
+                    } else if (child == QLatin1String("Remark") && text.trimmed() == QLatin1String(NoCalibrationRemark)) {
+                        untrue = true;
+                    }
+                }
+            }
+            --depth;
+            if (xml.hasError())
+                break;
+            if (!untrue && coefficients.size() >= 2 && coefficients[1] > 0) {
+                bool linear = true;
+                for (size_t k = 2; k < coefficients.size(); ++k)
+                    linear = linear && coefficients[k] == 0;
+                if (linear)
+                    c.Cal = {true, coefficients[0], coefficients[1]};
+            }
+            if (calibrations.size() < 1024)
+                calibrations.push_back(c);
+            continue;
+        }
         if (depth == 2 && name == QLatin1String("RadMeasurement")) {
             if (++measurements > 1) {
                 problem = AtElement(line, name.toString(), QStringLiteral("a second RadMeasurement; only one can be converted"));
                 return false;
             }
             measurementDepth = depth;
+        } else if (measurementDepth && depth == measurementDepth + 1 &&
+                   (name == QLatin1String("StartDateTime") || name == QLatin1String("RealTimeDuration"))) {
+            const bool start = name == QLatin1String("StartDateTime");
+            QString text;
+            if (!elementText(text))
+                break;
+            --depth;
+            text = text.trimmed();
+            double seconds;
+            if (start) {
+                const QDateTime at = QDateTime::fromString(text, Qt::ISODateWithMs);
+                if (at.isValid())
+                    found.Start = at;
+            } else if (ParseDuration(text, seconds) && seconds > 0) {
+                found.RealTime = seconds;
+            }
         } else if (measurementDepth && depth == measurementDepth + 1 && name == QLatin1String("Spectrum")) {
             if (++spectra > 1) {
                 problem = AtElement(line, name.toString(), QStringLiteral("a second Spectrum; only one can be converted"));
                 return false;
             }
+            calibrationReference = xml.attributes().value(QLatin1String("energyCalibrationReference")).toString();
             spectrumDepth = depth;
+        } else if (spectrumDepth && depth == spectrumDepth + 1 && name == QLatin1String("LiveTimeDuration")) {
+            QString text;
+            if (!elementText(text))
+                break;
+            --depth;
+            double seconds;
+            if (ParseDuration(text, seconds) && seconds >= 0)
+                found.LiveTime = seconds;
         } else if (spectrumDepth && depth == spectrumDepth + 1 && name == QLatin1String("ChannelData")) {
             const QString element = name.toString();
             if (++channelData > 1) {
                 problem = AtElement(line, element, QStringLiteral("a second ChannelData in the Spectrum"));
                 return false;
             }
-            const QString code = xml.attributes().value(QLatin1String("compressionCode")).toString();
+            // compressionCode, or Compression as a draft of the format names it.
+            QString code = xml.attributes().value(QLatin1String("compressionCode")).toString();
+            if (code.isEmpty())
+                code = xml.attributes().value(QLatin1String("Compression")).toString();
             if (!code.isEmpty() && code != QLatin1String("None") && code != QLatin1String("CountedZeroes")) {
                 problem = AtElement(line, element,
                                     QStringLiteral("compressionCode '%1' is neither None nor CountedZeroes").arg(Shown(code.toUtf8())));
@@ -323,9 +444,9 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
                 problem = AtElement(line, element, why);
                 return false;
             }
-            if (!IsSpectrumChannelCount(counts.size())) {
+            if (!IsInterchangeChannelCount(counts.size())) {
                 problem = AtElement(line, element,
-                                    ChannelCountProblem(QStringLiteral("%1 channels").arg(counts.size())));
+                                    InterchangeChannelCountProblem(QStringLiteral("%1 channels").arg(counts.size())));
                 return false;
             }
         }
@@ -346,8 +467,14 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         problem = QStringLiteral("RadMeasurement has no Spectrum");
     else if (channelData == 0)
         problem = QStringLiteral("Spectrum has no ChannelData");
-    else
+    else {
+        for (const Calibration &c : calibrations)
+            if (!calibrationReference.isEmpty() && c.Id == calibrationReference)
+                found.Calibration = c.Cal;
+        if (facts)
+            *facts = found;
         return true;
+    }
     return false;
 }
 
@@ -361,13 +488,18 @@ QByteArray WriteN42Counts(const SpectrumCounts &counts, const SpectrumWriteInfo 
     xml.writeDefaultNamespace(QLatin1String(N42Namespace));
     xml.writeStartElement(QLatin1String(N42Namespace), QStringLiteral("RadInstrumentData"));
     xml.writeAttribute(QStringLiteral("n42DocUUID"), QUuid::createUuid().toString(QUuid::WithoutBraces));
-    xml.writeTextElement(QStringLiteral("RadInstrumentDataCreatorName"), QStringLiteral("ryv_demo"));
+    xml.writeTextElement(QStringLiteral("RadInstrumentDataCreatorName"), QStringLiteral("ryv_demo " RYV_VERSION));
 
     xml.writeStartElement(QStringLiteral("RadInstrumentInformation"));
     xml.writeAttribute(QStringLiteral("id"), QStringLiteral("RadInstrumentInformation-1"));
     xml.writeTextElement(QStringLiteral("RadInstrumentManufacturerName"), QStringLiteral("Unknown"));
-    xml.writeTextElement(QStringLiteral("RadInstrumentModelName"), QStringLiteral("Multichannel pulse-height analyser"));
+    xml.writeTextElement(QStringLiteral("RadInstrumentModelName"),
+                         info.Instrument.isEmpty() ? QStringLiteral("ryv_demo") : info.Instrument);
     xml.writeTextElement(QStringLiteral("RadInstrumentClassCode"), QStringLiteral("Other"));
+    xml.writeStartElement(QStringLiteral("RadInstrumentVersion"));
+    xml.writeTextElement(QStringLiteral("RadInstrumentComponentName"), QStringLiteral("Software"));
+    xml.writeTextElement(QStringLiteral("RadInstrumentComponentVersion"), QStringLiteral("ryv_demo " RYV_VERSION));
+    xml.writeEndElement();
     xml.writeEndElement();
 
     xml.writeStartElement(QStringLiteral("RadDetectorInformation"));
@@ -376,32 +508,36 @@ QByteArray WriteN42Counts(const SpectrumCounts &counts, const SpectrumWriteInfo 
     xml.writeTextElement(QStringLiteral("RadDetectorKindCode"), QStringLiteral("Other"));
     xml.writeEndElement();
 
-    if (info.Calibration.Known) {
-        xml.writeStartElement(QStringLiteral("EnergyCalibration"));
-        xml.writeAttribute(QStringLiteral("id"), QStringLiteral("EnergyCalibration-1"));
-        xml.writeTextElement(QStringLiteral("CoefficientValues"),
-                             QString::fromLatin1(ShortestDouble(info.Calibration.Offset) + ' ' +
-                                                 ShortestDouble(info.Calibration.Gain) + " 0"));
-        xml.writeEndElement();
-    }
+    // A spectrum must refer to a calibration: without a known one it refers
+    // to the channel numbers, marked so by its remark.
+    xml.writeStartElement(QStringLiteral("EnergyCalibration"));
+    xml.writeAttribute(QStringLiteral("id"), QStringLiteral("EnergyCalibration-1"));
+    if (!info.Calibration.Known)
+        xml.writeTextElement(QStringLiteral("Remark"), QLatin1String(NoCalibrationRemark));
+    xml.writeTextElement(QStringLiteral("CoefficientValues"),
+                         info.Calibration.Known ? QString::fromLatin1(ShortestDouble(info.Calibration.Offset) + ' ' +
+                                                                      ShortestDouble(info.Calibration.Gain) + " 0")
+                                                : QStringLiteral("0 1 0"));
+    xml.writeEndElement();
 
-    const QDateTime at = info.MeasuredAt.isValid() ? info.MeasuredAt : QDateTime::currentDateTime();
     xml.writeStartElement(QStringLiteral("RadMeasurement"));
     xml.writeAttribute(QStringLiteral("id"), QStringLiteral("RadMeasurement-1"));
     if (!info.Title.isEmpty())
         xml.writeTextElement(QStringLiteral("Remark"), info.Title);
     xml.writeTextElement(QStringLiteral("MeasurementClassCode"), QStringLiteral("Foreground"));
-    // With its offset from UTC, as xs:dateTime allows.
-    xml.writeTextElement(QStringLiteral("StartDateTime"),
-                         at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODate));
-    // Live and real time are not kept in the program's spectrum files.
-    xml.writeTextElement(QStringLiteral("RealTimeDuration"), QStringLiteral("PT0S"));
+    // With its offset from UTC, as xs:dateTime allows. Callers make sure
+    // that the start and the real time are known (N42MissingFact).
+    if (info.Start.isValid())
+        xml.writeTextElement(QStringLiteral("StartDateTime"),
+                             info.Start.toOffsetFromUtc(info.Start.offsetFromUtc()).toString(Qt::ISODate));
+    if (info.RealTime)
+        xml.writeTextElement(QStringLiteral("RealTimeDuration"), DurationText(*info.RealTime));
     xml.writeStartElement(QStringLiteral("Spectrum"));
     xml.writeAttribute(QStringLiteral("id"), QStringLiteral("Spectrum-1"));
     xml.writeAttribute(QStringLiteral("radDetectorInformationReference"), QStringLiteral("RadDetectorInformation-1"));
-    if (info.Calibration.Known)
-        xml.writeAttribute(QStringLiteral("energyCalibrationReference"), QStringLiteral("EnergyCalibration-1"));
-    xml.writeTextElement(QStringLiteral("LiveTimeDuration"), QStringLiteral("PT0S"));
+    xml.writeAttribute(QStringLiteral("energyCalibrationReference"), QStringLiteral("EnergyCalibration-1"));
+    if (info.LiveTime)
+        xml.writeTextElement(QStringLiteral("LiveTimeDuration"), DurationText(*info.LiveTime));
     xml.writeStartElement(QStringLiteral("ChannelData"));
     xml.writeAttribute(QStringLiteral("compressionCode"), QStringLiteral("None"));
     QByteArray list;

@@ -81,14 +81,26 @@ protected:
 
     QStringList Listing() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System); }
 
-    int Convert(const QString &in, const QString &out, const QString &settings = {})
+    int Convert(const QString &in, const QString &out, const QString &settings = {},
+                const SpectrumFacts &given = Given())
     {
         error_.clear();
-        return ConvertSpectrumFile(P(in), P(out), settings.isEmpty() ? QString() : P(settings), error_);
+        return ConvertSpectrumFile(P(in), P(out), settings.isEmpty() ? QString() : P(settings), given, error_,
+                                   &note_);
+    }
+
+    // The facts a command line gives for an input of the program's formats.
+    static SpectrumFacts Given()
+    {
+        SpectrumFacts f;
+        f.RealTime = 600;
+        f.LiveTime = 598.25;
+        f.Start = QDateTime(QDate(2024, 3, 14), QTime(9, 26, 53));
+        return f;
     }
 
     QTemporaryDir dir_;
-    QString error_;
+    QString error_, note_;
 };
 
 // ---------------------------------------------------------------------------
@@ -239,6 +251,74 @@ TEST_F(Interchange, CalibrationWrittenPassesThroughTheTwoPoints)
 }
 
 // ---------------------------------------------------------------------------
+// Times, start and calibration travel from file to file; the input's own
+// calibration wins over the settings'; nothing unknown is written.
+
+TEST_F(Interchange, FactsTravelWithTheSpectrumAndNoneIsInvented)
+{
+    Put("src.dat", BinaryOf(Pattern(1024)));
+    PutSettings("cal.cfg", CalibratedSettings(15.5, 59.54, 1005.25, 1332.49));
+    PutSettings("other.cfg", CalibratedSettings(10, 100, 20, 300));
+    const EnergyCalibration cal = CalibrationFromSettings(CalibratedSettings(15.5, 59.54, 1005.25, 1332.49));
+    const QByteArray fit = "$ENER_FIT:\r\n" + ShortestDouble(cal.Offset) + ' ' + ShortestDouble(cal.Gain) + "\r\n";
+
+    ASSERT_EQ(Convert("src.dat", "a.n42", "cal.cfg"), 0) << error_.toStdString();
+    ASSERT_EQ(Convert("a.n42", "b.spe", "other.cfg", {}), 0) << error_.toStdString();
+    const QByteArray b = Get("b.spe");
+    EXPECT_TRUE(b.startsWith("$SPEC_ID:\r\na.n42\r\n$SPEC_REM:\r\nryv_demo ")) << b.left(80).toStdString();
+    EXPECT_TRUE(b.contains("\r\n$DATE_MEA:\r\n03/14/2024 09:26:53\r\n$MEAS_TIM:\r\n598.25 600\r\n$DATA:\r\n0 1023\r\n"));
+    EXPECT_TRUE(b.contains(fit)) << "the input's calibration, not other.cfg's";
+    ASSERT_EQ(Convert("b.spe", "c.n42", "other.cfg", {}), 0) << error_.toStdString();
+    const QByteArray c = Get("c.n42");
+    EXPECT_TRUE(c.contains("<StartDateTime>2024-03-14T09:26:53")) << c.toStdString();
+    EXPECT_TRUE(c.contains("<RealTimeDuration>PT600S</RealTimeDuration>"));
+    EXPECT_TRUE(c.contains("<LiveTimeDuration>PT598.25S</LiveTimeDuration>"));
+    EXPECT_TRUE(c.contains("<CoefficientValues>" + ShortestDouble(cal.Offset) + ' ' + ShortestDouble(cal.Gain) + " 0<"));
+    ASSERT_EQ(Convert("c.n42", "d.dat", {}, {}), 0) << error_.toStdString();
+    EXPECT_TRUE(Get("d.dat") == BinaryOf(Pattern(1024)));
+
+    // The program's files state no facts: without the command line's, none
+    // is written, and N42, which needs a real time and a start, is refused.
+    ASSERT_EQ(Convert("src.dat", "plain.spe", {}, {}), 0) << error_.toStdString();
+    const QByteArray plain = Get("plain.spe");
+    EXPECT_FALSE(plain.contains("$DATE_MEA:") || plain.contains("$MEAS_TIM:") || plain.contains("$ENER_FIT:"))
+        << plain.left(120).toStdString();
+    EXPECT_EQ(Convert("src.dat", "plain.n42", {}, {}), 2);
+    EXPECT_EQ(error_, P("plain.n42") + ": N42 needs the real time of the measurement, which " + P("src.dat") +
+                          " does not state; add --real-time SECONDS");
+    SpectrumFacts timed;
+    timed.RealTime = 60;
+    EXPECT_EQ(Convert("src.dat", "plain.n42", {}, timed), 2);
+    EXPECT_TRUE(error_.endsWith(QLatin1String("; add --start YYYY-MM-DDThh:mm:ss"))) << error_.toStdString();
+    EXPECT_FALSE(QFile::exists(P("plain.n42")));
+    // An N42 without calibration is read as one without calibration.
+    ASSERT_EQ(Convert("src.dat", "nocal.n42", {}, Given()), 0) << error_.toStdString();
+    ASSERT_EQ(Convert("nocal.n42", "nocal.spe", {}, {}), 0) << error_.toStdString();
+    EXPECT_FALSE(Get("nocal.spe").contains("$ENER_FIT:"));
+
+    // A CSV's energy column is its calibration; 1001 channels are padded to
+    // 1024 for the program's formats, and the note says so.
+    QByteArray csv = "# from a script\nEnergy; Data\n";
+    for (int ch = 0; ch < 1001; ++ch)
+        csv += QByteArray::number(2 + 0.5 * ch) + ";" + QByteArray::number(ch % 13) + ".0\n";
+    Put("e.csv", csv);
+    ASSERT_EQ(Convert("e.csv", "e.spe", "other.cfg", {}), 0) << error_.toStdString();
+    EXPECT_TRUE(Get("e.spe").contains("$DATA:\r\n0 1000\r\n"));
+    EXPECT_TRUE(Get("e.spe").contains("$ENER_FIT:\r\n2 0.5\r\n$MCA_CAL:\r\n2\r\n2 0.5 keV\r\n"));
+    ASSERT_EQ(Convert("e.csv", "e.dat", {}, {}), 0) << error_.toStdString();
+    EXPECT_EQ(note_, P("e.csv") + ": 1001 channels padded with zeros to 1024");
+    const QByteArray padded = Get("e.dat");
+    ASSERT_EQ(padded.size(), 4096);
+    EXPECT_EQ(padded.mid(4 * 1000, 4), QByteArray::fromHex("0c000000")) << "1000 % 13 = 12";
+    EXPECT_EQ(padded.mid(4 * 1001), QByteArray(4 * 23, '\0'));
+
+    // A .spe that does not start with a keyword line is the window's binary.
+    Put("saved.spe", BinaryOf(Pattern(4096)));
+    ASSERT_EQ(Convert("saved.spe", "saved.dat", {}, {}), 0) << error_.toStdString();
+    EXPECT_TRUE(Get("saved.dat") == BinaryOf(Pattern(4096)));
+}
+
+// ---------------------------------------------------------------------------
 // Malformed input: exit code 2, one line naming file, place and problem, and
 // OUT neither created nor changed, no temporary file left.
 
@@ -254,11 +334,11 @@ TEST_F(Interchange, MalformedInputChangesNothing)
 {
     const BadInput cases[] = {
         {"a.spe", "$DATA:\n0 1023\n1\n2\n3\n12x\n", "line 6: count '12x' is not an integer"},
-        {"b.spe", "$DATA:\r\n0 999\r\n", "line 2: channels 0..999 are 1000; a spectrum has 1024, 4096 or 16384 channels"},
+        {"b.spe", "$DATA:\r\n0 65536\r\n", "line 2: channels 0..65536 are 65537; a spectrum has 1 to 65536 channels"},
         {"c.spe", "$DATA:\n0 1023\n2147483648\n", "line 3: count 2147483648 lies outside the signed 32-bit range"},
         {"d.spe", "$DATA:\n0 1023\n1 2 3\n$ENER_FIT:\n0 1\n", "line 3: $DATA: ends after 3 of 1024 counts"},
         {"e.spe", "$SPEC_ID:\nx\n", "no $DATA: section"},
-        {"f.spe", "\x7f" "ELF\x02", "line 1: '?ELF?' where a $KEYWORD: line was expected"},
+        {"f.spe", "\x7f" "ELF\x02", "5 bytes; a binary spectrum has 4 bytes for each of 1024, 4096 or 16384 channels"},
         {"g.n42", "<RadInstrumentData><RadMeasurement>", "line 1, column 35: not well-formed XML: *"},
         {"h.n42", "<RadInstrumentData>\n<RadMeasurement/>\n<RadMeasurement/>\n</RadInstrumentData>",
          "line 3, element RadMeasurement: a second RadMeasurement; only one can be converted"},
@@ -274,13 +354,17 @@ TEST_F(Interchange, MalformedInputChangesNothing)
         {"k2.n42", "<RadInstrumentData>" + Repeat("\n<x>", 64), "line 65: elements nested more than 64 deep"},
         {"k3.n42", "<RadInstrumentData>\n<!--" + QByteArray(5 << 20, 'c') + " -->",
          "line 2: a single text, comment or tag of more than 4194304 bytes"},
-        {"l.csv", "chan,cnt\n0,1\n", "line 1: header 'chan,cnt' is neither 'channel,counts' nor 'channel,energy_keV,counts'"},
+        {"l.csv", "# by hand\nname;value\n0;1\n", "line 2: header 'name;value' names no counts column"},
+        {"l1.csv", "energy,counts\n1.5,3.25\n", "line 2: count 3.25 is not a whole number"},
         {"m.csv", "channel,counts\n0,5\n2,6\n", "line 3: channel '2' where 1 was expected"},
         {"n.csv", "channel,counts\r\n" + Repeat("0,1\r\n", 2), "line 3: channel '0' where 1 was expected"},
         {"o.txt", "     0             1\r\n     1           abc\r\n",
          "line 2: count field '         abc' is not a valid integer value"},
         {"p.txt", Repeat("     0             1\r\n", 1000), "1000 channel lines; a spectrum has 1024, 4096 or 16384 channels"},
         {"q.dat", QByteArray(4095, '\0'), "4095 bytes; a binary spectrum has 4 bytes for each of 1024, 4096 or 16384 channels"},
+        {"r.n42", "<RadInstrumentData><RadMeasurement><Spectrum><ChannelData Compression=\"Zip\">1"
+                  "</ChannelData></Spectrum></RadMeasurement></RadInstrumentData>",
+         "line 1, element ChannelData: compressionCode 'Zip' is neither None nor CountedZeroes"},
     };
     for (const BadInput &c : cases) {
         for (bool outExists : {false, true}) {
@@ -370,14 +454,15 @@ TEST_F(Interchange, LargeInputsReadInLittleMoreMemoryThanTheirSize)
     const struct {
         const char *name;
         QByteArray head;
-    } inputs[] = {{"big.spe", "$DATA:\n0 1023\n"}, {"big.csv", "channel,counts\n0,1\n"}};
+        int rc; // a CSV of one row is a spectrum
+    } inputs[] = {{"big.spe", "$DATA:\n0 1023\n", 2}, {"big.csv", "channel,counts\n0,1\n", 0}};
     for (const auto &input : inputs) {
         Put(QLatin1String(input.name), input.head + QByteArray(size - input.head.size(), '\n'));
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             QString error;
-            ::_exit(ConvertSpectrumFile(P(QLatin1String(input.name)), P("out.dat"), {}, error) == 2 ? 0 : 1);
+            ::_exit(ConvertSpectrumFile(P(QLatin1String(input.name)), P("out.dat"), {}, error) == input.rc ? 0 : 1);
         }
         int status = 0;
         struct rusage usage {};
