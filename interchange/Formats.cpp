@@ -186,23 +186,6 @@ QString AtLine(size_t index, const QString &what)
 
 bool IsSpeKeyword(QByteArrayView line) { return line.trimmed().startsWith('$'); }
 
-// A linear calibration from coefficients a0 a1 [a2 ...]; unknown when a
-// higher term is not zero (the program's calibration is a straight line)
-// or the gain is not positive.
-EnergyCalibration LinearCalibration(const std::vector<double> &coefficients)
-{
-    EnergyCalibration cal;
-    if (coefficients.size() < 2 || !(coefficients[1] > 0))
-        return cal;
-    for (size_t k = 2; k < coefficients.size(); ++k)
-        if (coefficients[k] != 0)
-            return cal;
-    cal.Known = true;
-    cal.Offset = coefficients[0];
-    cal.Gain = coefficients[1];
-    return cal;
-}
-
 std::vector<double> NumbersOf(QByteArrayView line)
 {
     std::vector<double> out;
@@ -334,6 +317,22 @@ bool IsSpectrumChannelCount(size_t channels)
     return channels == 1024 || channels == 4096 || channels == 16384;
 }
 
+EnergyCalibration CalibrationFromCoefficients(const std::vector<double> &coefficients)
+{
+    EnergyCalibration cal;
+    if (coefficients.size() < 2 || !(coefficients[1] > 0))
+        return cal;
+    for (size_t k = 4; k < coefficients.size(); ++k)
+        if (coefficients[k] != 0)
+            return cal;
+    cal.Known = true;
+    cal.Offset = coefficients[0];
+    cal.Gain = coefficients[1];
+    cal.Quadratic = coefficients.size() > 2 ? coefficients[2] : 0;
+    cal.Cubic = coefficients.size() > 3 ? coefficients[3] : 0;
+    return cal;
+}
+
 EnergyCalibration CalibrationFromSettings(const SettingsRecord &r)
 {
     EnergyCalibration cal;
@@ -457,11 +456,11 @@ bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             } else if (keyword == "$DATE_MEA:") {
                 found.Start = SpeDate(line.Line());
             } else if (keyword == "$ENER_FIT:") {
-                found.Calibration = LinearCalibration(NumbersOf(line.Line()));
+                found.Calibration = CalibrationFromCoefficients(NumbersOf(line.Line()));
             } else {
                 line.Advance(); // the number of coefficients
                 if (!line.AtEnd() && !IsSpeKeyword(line.Line()))
-                    mcaCal = LinearCalibration(NumbersOf(line.Line()));
+                    mcaCal = CalibrationFromCoefficients(NumbersOf(line.Line()));
             }
             continue;
         }
@@ -552,11 +551,23 @@ QByteArray WriteSpeCounts(const SpectrumCounts &counts, const SpectrumWriteInfo 
         const int n = std::snprintf(line, sizeof line, "%8d\r\n", int(v));
         out.append(line, n);
     }
-    if (info.Calibration.Known) {
-        const QByteArray a = ShortestDouble(info.Calibration.Offset);
-        const QByteArray b = ShortestDouble(info.Calibration.Gain);
-        out += "$ENER_FIT:\r\n" + a + ' ' + b + "\r\n";
-        out += "$MCA_CAL:\r\n2\r\n" + a + ' ' + b + " keV\r\n";
+    if (const EnergyCalibration &cal = info.Calibration; cal.Known) {
+        const QByteArray a = ShortestDouble(cal.Offset);
+        const QByteArray b = ShortestDouble(cal.Gain);
+        // $ENER_FIT: is a straight line; $MCA_CAL: holds every term.
+        if (cal.Linear())
+            out += "$ENER_FIT:\r\n" + a + ' ' + b + "\r\n";
+        QByteArray terms = a + ' ' + b;
+        int n = 2;
+        if (!cal.Linear()) {
+            terms += ' ' + ShortestDouble(cal.Quadratic);
+            ++n;
+        }
+        if (cal.Cubic != 0) {
+            terms += ' ' + ShortestDouble(cal.Cubic);
+            ++n;
+        }
+        out += "$MCA_CAL:\r\n" + QByteArray::number(n) + "\r\n" + terms + " keV\r\n";
     }
     return out;
 }
@@ -740,7 +751,7 @@ QByteArray WriteCsvCounts(const SpectrumCounts &counts, const EnergyCalibration 
     for (size_t c = 0; c < counts.size(); ++c) {
         out += QByteArray::number(qsizetype(c)) + ',';
         if (calibration.Known)
-            out += ShortestDouble(calibration.Offset + calibration.Gain * double(c)) + ',';
+            out += ShortestDouble(calibration.At(double(c))) + ',';
         out += QByteArray::number(counts[c]) + "\r\n";
     }
     return out;

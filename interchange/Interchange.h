@@ -52,12 +52,20 @@ inline constexpr size_t MaxInterchangeChannels = 65536;
 // more than 16384.
 size_t ProgramChannelCount(size_t n);
 
-// Energy in keV of channel c: Offset + Gain * c.
+// Energy in keV of channel c: Offset + Gain * c + Quadratic * c^2 + Cubic * c^3.
 struct EnergyCalibration {
     bool Known = false;
     double Offset = 0;
     double Gain = 0;
+    double Quadratic = 0;
+    double Cubic = 0;
+    bool Linear() const { return Quadratic == 0 && Cubic == 0; }
+    double At(double c) const { return Offset + c * (Gain + c * (Quadratic + c * Cubic)); }
 };
+// A calibration from polynomial coefficients a0 a1 [a2 [a3 [0 ...]]];
+// unknown when there are fewer than two, a later one is not zero, or the
+// gain is not positive.
+EnergyCalibration CalibrationFromCoefficients(const std::vector<double> &coefficients);
 
 // The straight line through the settings' two calibration points; unknown
 // unless the right point lies right of and above the left one.

@@ -350,13 +350,8 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             --depth;
             if (xml.hasError())
                 break;
-            if (!untrue && coefficients.size() >= 2 && coefficients[1] > 0) {
-                bool linear = true;
-                for (size_t k = 2; k < coefficients.size(); ++k)
-                    linear = linear && coefficients[k] == 0;
-                if (linear)
-                    c.Cal = {true, coefficients[0], coefficients[1]};
-            }
+            if (!untrue)
+                c.Cal = CalibrationFromCoefficients(coefficients);
             if (calibrations.size() < 1024)
                 calibrations.push_back(c);
             continue;
@@ -515,9 +510,14 @@ QByteArray WriteN42Counts(const SpectrumCounts &counts, const SpectrumWriteInfo 
     if (!info.Calibration.Known)
         xml.writeTextElement(QStringLiteral("Remark"), QLatin1String(NoCalibrationRemark));
     xml.writeTextElement(QStringLiteral("CoefficientValues"),
-                         info.Calibration.Known ? QString::fromLatin1(ShortestDouble(info.Calibration.Offset) + ' ' +
-                                                                      ShortestDouble(info.Calibration.Gain) + " 0")
-                                                : QStringLiteral("0 1 0"));
+                         info.Calibration.Known
+                             ? QString::fromLatin1(ShortestDouble(info.Calibration.Offset) + ' ' +
+                                                   ShortestDouble(info.Calibration.Gain) + ' ' +
+                                                   ShortestDouble(info.Calibration.Quadratic) +
+                                                   (info.Calibration.Cubic != 0
+                                                        ? ' ' + ShortestDouble(info.Calibration.Cubic)
+                                                        : QByteArray()))
+                             : QStringLiteral("0 1 0"));
     xml.writeEndElement();
 
     xml.writeStartElement(QStringLiteral("RadMeasurement"));

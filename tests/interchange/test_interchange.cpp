@@ -79,6 +79,18 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
 
+    // xmllint's verdict on the N42 file name against the structure the
+    // program's N42 files have; empty when it validates.
+    std::string N42Invalid(const QString &name) const
+    {
+        const std::string cmd = "xmllint --noout --schema '" RYV_N42_STRUCTURE "' '" + P(name).toStdString() +
+                                "' 2>" + P("xmllint.txt").toStdString();
+        const int rc = std::system(cmd.c_str());
+        const QByteArray said = Get("xmllint.txt");
+        QFile::remove(P("xmllint.txt"));
+        return rc == 0 ? std::string() : said.toStdString() + " (rc " + std::to_string(rc) + ")";
+    }
+
     QStringList Listing() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System); }
 
     int Convert(const QString &in, const QString &out, const QString &settings = {},
@@ -263,6 +275,7 @@ TEST_F(Interchange, FactsTravelWithTheSpectrumAndNoneIsInvented)
     const QByteArray fit = "$ENER_FIT:\r\n" + ShortestDouble(cal.Offset) + ' ' + ShortestDouble(cal.Gain) + "\r\n";
 
     ASSERT_EQ(Convert("src.dat", "a.n42", "cal.cfg"), 0) << error_.toStdString();
+    EXPECT_EQ(N42Invalid("a.n42"), "");
     ASSERT_EQ(Convert("a.n42", "b.spe", "other.cfg", {}), 0) << error_.toStdString();
     const QByteArray b = Get("b.spe");
     EXPECT_TRUE(b.startsWith("$SPEC_ID:\r\na.n42\r\n$SPEC_REM:\r\nryv_demo ")) << b.left(80).toStdString();
@@ -270,6 +283,7 @@ TEST_F(Interchange, FactsTravelWithTheSpectrumAndNoneIsInvented)
     EXPECT_TRUE(b.contains(fit)) << "the input's calibration, not other.cfg's";
     ASSERT_EQ(Convert("b.spe", "c.n42", "other.cfg", {}), 0) << error_.toStdString();
     const QByteArray c = Get("c.n42");
+    EXPECT_EQ(N42Invalid("c.n42"), "");
     EXPECT_TRUE(c.contains("<StartDateTime>2024-03-14T09:26:53")) << c.toStdString();
     EXPECT_TRUE(c.contains("<RealTimeDuration>PT600S</RealTimeDuration>"));
     EXPECT_TRUE(c.contains("<LiveTimeDuration>PT598.25S</LiveTimeDuration>"));
@@ -293,6 +307,7 @@ TEST_F(Interchange, FactsTravelWithTheSpectrumAndNoneIsInvented)
     EXPECT_FALSE(QFile::exists(P("plain.n42")));
     // An N42 without calibration is read as one without calibration.
     ASSERT_EQ(Convert("src.dat", "nocal.n42", {}, Given()), 0) << error_.toStdString();
+    EXPECT_EQ(N42Invalid("nocal.n42"), "");
     ASSERT_EQ(Convert("nocal.n42", "nocal.spe", {}, {}), 0) << error_.toStdString();
     EXPECT_FALSE(Get("nocal.spe").contains("$ENER_FIT:"));
 
@@ -316,6 +331,34 @@ TEST_F(Interchange, FactsTravelWithTheSpectrumAndNoneIsInvented)
     Put("saved.spe", BinaryOf(Pattern(4096)));
     ASSERT_EQ(Convert("saved.spe", "saved.dat", {}, {}), 0) << error_.toStdString();
     EXPECT_TRUE(Get("saved.dat") == BinaryOf(Pattern(4096)));
+}
+
+// Files other programs wrote (tests/interchange/samples/README.md): their
+// counts and facts come through, and what the converter makes of them is
+// valid N42.
+TEST_F(Interchange, FilesOfOtherProgramsKeepTheirFacts)
+{
+    const QString samples = QStringLiteral(RYV_SAMPLES_DIR "/");
+    error_.clear();
+    ASSERT_EQ(ConvertSpectrumFile(samples + "Alcatraz14_cut.n42", P("al.spe"), {}, {}, error_), 0) << error_.toStdString();
+    const QByteArray al = Get("al.spe");
+    EXPECT_TRUE(al.contains("$DATE_MEA:\r\n09/17/2012 13:41:07\r\n$MEAS_TIM:\r\n900 905.42\r\n$DATA:\r\n0 63\r\n"))
+        << al.left(200).toStdString();
+    // A calibration with a square term has no straight-line $ENER_FIT:.
+    EXPECT_FALSE(al.contains("$ENER_FIT:"));
+    EXPECT_TRUE(al.endsWith("     231\r\n$MCA_CAL:\r\n3\r\n0.578332 0.374436 2.98586e-07 keV\r\n"));
+    ASSERT_EQ(Convert("al.spe", "al.n42", {}, {}), 0) << error_.toStdString();
+    EXPECT_EQ(N42Invalid("al.n42"), "");
+    EXPECT_TRUE(Get("al.n42").contains("<CoefficientValues>0.578332 0.374436 2.98586e-07</CoefficientValues>"));
+
+    ASSERT_EQ(ConvertSpectrumFile(samples + "nai_detector_cut.spe", P("nai.n42"), {}, {}, error_), 0)
+        << error_.toStdString();
+    EXPECT_EQ(N42Invalid("nai.n42"), "");
+    const QByteArray nai = Get("nai.n42");
+    EXPECT_TRUE(nai.contains("<StartDateTime>2018-03-26T00:00:00")) << nai.toStdString();
+    EXPECT_TRUE(nai.contains("<RealTimeDuration>PT3600S</RealTimeDuration>"));
+    EXPECT_TRUE(nai.contains("<LiveTimeDuration>PT3600S</LiveTimeDuration>"));
+    EXPECT_TRUE(nai.contains("\n0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 536\n629 663 "));
 }
 
 // ---------------------------------------------------------------------------
