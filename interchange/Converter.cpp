@@ -350,6 +350,46 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
 
 } // namespace
 
+bool ReadSpectrumFileBytes(const QString &path, QByteArray &bytes, QString &why)
+{
+    struct stat st {};
+    const int fd = OpenRegularFile(path, st, why);
+    if (fd < 0)
+        return false;
+    if (st.st_size > MaxInterchangeFileBytes) {
+        ::close(fd);
+        why = QStringLiteral("%1 bytes; a spectrum file has at most %2").arg(qint64(st.st_size)).arg(MaxInterchangeFileBytes);
+        return false;
+    }
+    int err = 0;
+    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
+    ::close(fd);
+    if (!read)
+        why = SystemReason(err);
+    return read;
+}
+
+bool ReplaceSpectrumFile(const QString &path, const QByteArray &data, QString &why)
+{
+    const QByteArray bytes = PathBytes(path);
+    switch (ReplaceRefusalOf(bytes.toStdString())) {
+    case ReplaceRefusal::NotARegularFile:
+        why = QStringLiteral("not a regular file");
+        return false;
+    case ReplaceRefusal::WriteProtected:
+        why = QStringLiteral("the file is write-protected");
+        return false;
+    case ReplaceRefusal::None:
+        break;
+    }
+    bool created = false;
+    if (const int err = ReplaceFile(bytes, data, created); err != 0) {
+        why = SystemReason(err);
+        return false;
+    }
+    return true;
+}
+
 int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
                         QString &errorLine)
 {

@@ -142,5 +142,13 @@ int ConvertSpectrumFile(const QString &in, const QString &out, const QString &se
 QString DurationText(double seconds);
 bool ParseDuration(QStringView text, double &seconds);
 
+// The whole of the regular file at path, at most MaxInterchangeFileBytes;
+// false with why set to what went wrong.
+bool ReadSpectrumFileBytes(const QString &path, QByteArray &bytes, QString &why);
+// Replaces the file at path with data as the converter writes its output
+// (a temporary file renamed over it, a write-protected file kept); false
+// with why set to what went wrong, path then unchanged.
+bool ReplaceSpectrumFile(const QString &path, const QByteArray &data, QString &why);
+
 // Largest input file the converter reads.
 inline constexpr qint64 MaxInterchangeFileBytes = 64LL * 1024 * 1024;
