@@ -102,8 +102,16 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                                    QStringLiteral("With --convert: the local start of a measurement whose file does "
                                                   "not state it."),
                                    QStringLiteral("YYYY-MM-DDThh:mm:ss"));
-    const QList<QCommandLineOption> all = {help,   version, settings, simulate, rate,    seed,
-                                           memory, convert, realTime, liveTime, start};
+    const QCommandLineOption spectrum(QStringLiteral("spectrum"),
+                                      QStringLiteral("With --convert: which spectrum of IN, by its number in --list "
+                                                     "(default: the first foreground one)."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  QStringLiteral("Print one line per spectrum of the file: number, measurement, "
+                                                 "spectrum, detector, class, channels, real and live time."),
+                                  QStringLiteral("FILE"));
+    const QList<QCommandLineOption> all = {help,     version,  settings, simulate, rate,     seed, memory,
+                                           convert,  realTime, liveTime, start,    spectrum, list};
     parser.addOptions(all);
 
     // QCommandLineParser has no optional values: --simulate=SOURCE is taken
@@ -147,7 +155,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         return cl;
     }
     if (parser.isSet(convert)) {
-        for (const QCommandLineOption *o : {&simulate, &rate, &seed, &memory})
+        for (const QCommandLineOption *o : {&simulate, &rate, &seed, &memory, &list})
             if (parser.isSet(*o))
                 return Failure(QStringLiteral("--convert: not with --%1.").arg(o->names().constFirst()));
         const QStringList files = parser.positionalArguments();
@@ -173,6 +181,13 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         }
         if (cl.realTime >= 0 && cl.liveTime > cl.realTime)
             return Failure(QStringLiteral("--live-time: longer than --real-time."));
+        if (parser.isSet(spectrum)) {
+            bool ok = false;
+            const QString v = parser.value(spectrum);
+            cl.spectrum = v.toInt(&ok);
+            if (!ok || HasSpace(v) || v.startsWith(QLatin1Char('+')) || cl.spectrum < 1)
+                return Failure(QStringLiteral("--spectrum: '%1' is not a spectrum number from 1.").arg(v));
+        }
         if (parser.isSet(start)) {
             const QString v = parser.value(start);
             cl.start = QDateTime::fromString(v, QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
@@ -181,9 +196,21 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         }
         return cl;
     }
-    for (const QCommandLineOption *o : {&realTime, &liveTime, &start})
+    for (const QCommandLineOption *o : {&realTime, &liveTime, &start, &spectrum})
         if (parser.isSet(*o))
             return Failure(QStringLiteral("--%1: only with --convert.").arg(o->names().constFirst()));
+    if (parser.isSet(list)) {
+        for (const QCommandLineOption *o : {&simulate, &rate, &seed, &memory, &settings})
+            if (parser.isSet(*o))
+                return Failure(QStringLiteral("--list: not with --%1.").arg(o->names().constFirst()));
+        if (!parser.positionalArguments().isEmpty())
+            return Failure(QStringLiteral("unexpected argument '%1'.").arg(parser.positionalArguments().first()));
+        cl.mode = CommandLine::Mode::List;
+        cl.listFile = parser.value(list);
+        if (cl.listFile.isEmpty())
+            return Failure(QStringLiteral("--list: the path is empty."));
+        return cl;
+    }
     if (!parser.positionalArguments().isEmpty())
         return Failure(QStringLiteral("unexpected argument '%1'.").arg(parser.positionalArguments().first()));
 

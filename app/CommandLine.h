@@ -13,6 +13,7 @@ struct CommandLine {
         Help,    // print text, exit 0
         Version, // print text, exit 0
         Convert, // convert convertIn into convertOut, no window
+        List,    // list the spectra of listFile, no window
         Error    // print text on stderr, exit 2
     };
     Mode mode = Mode::Run;
@@ -31,6 +32,8 @@ struct CommandLine {
     double realTime = -1;
     double liveTime = -1;
     QDateTime start;
+    int spectrum = 0; // of convertIn, 1, 2, ...; 0 = the first foreground one
+    QString listFile;
 };
 
 // The simulated board's data memory, kept beside the settings file unless

@@ -232,11 +232,21 @@ int main(int argc, char *argv[])
         if (cl.liveTime >= 0)
             given.LiveTime = cl.liveTime;
         given.Start = cl.start;
-        const int rc = ConvertSpectrumFile(cl.convertIn, cl.convertOut, cl.settingsPath, given, error, &note);
+        const int rc =
+            ConvertSpectrumFile(cl.convertIn, cl.convertOut, cl.settingsPath, given, error, &note, cl.spectrum);
         if (rc != 0)
             std::fprintf(stderr, "ryv_demo: %s\n", PathBytes(error).constData());
         else if (!note.isEmpty())
             std::fprintf(stderr, "ryv_demo: %s\n", PathBytes(note).constData());
+        return rc;
+    }
+    case CommandLine::Mode::List: {
+        QString listing, error;
+        const int rc = ListSpectrumFile(cl.listFile, listing, error);
+        if (rc != 0)
+            std::fprintf(stderr, "ryv_demo: %s\n", PathBytes(error).constData());
+        else
+            std::fputs(PathBytes(listing).constData(), stdout);
         return rc;
     }
     case CommandLine::Mode::Run:

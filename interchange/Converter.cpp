@@ -238,8 +238,34 @@ int ReplaceFile(const QByteArray &givenPath, const QByteArray &data, bool &creat
     return err;
 }
 
+// Reads the file in whole; false with errorLine set.
+bool ReadInput(const QString &in, QByteArray &bytes, QString &errorLine)
+{
+    struct stat st {};
+    QString why;
+    const int fd = OpenRegularFile(in, st, why);
+    if (fd < 0) {
+        errorLine = QStringLiteral("%1: cannot be opened: %2").arg(in, why);
+        return false;
+    }
+    if (st.st_size > MaxInterchangeFileBytes) {
+        ::close(fd);
+        errorLine = QStringLiteral("%1: %2 bytes; a spectrum file this converter reads has at most %3")
+                        .arg(in)
+                        .arg(qint64(st.st_size))
+                        .arg(MaxInterchangeFileBytes);
+        return false;
+    }
+    int err = 0;
+    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
+    ::close(fd);
+    if (!read)
+        errorLine = QStringLiteral("%1: cannot be read: %2").arg(in, SystemReason(err));
+    return read;
+}
+
 int Convert(const QString &in, const QString &out, const QString &settingsPath, const SpectrumFacts &given,
-            QString &errorLine, QString &note)
+            QString &errorLine, QString &note, int spectrum)
 {
     errorLine.clear();
     note.clear();
@@ -251,34 +277,24 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
     if (!settings.isEmpty() && !CalibrationFromFile(settings, cal, errorLine))
         return 2;
 
-    struct stat st {};
-    QString why;
-    const int fd = OpenRegularFile(in, st, why);
-    if (fd < 0) {
-        errorLine = QStringLiteral("%1: cannot be opened: %2").arg(in, why);
-        return 2;
-    }
-    if (st.st_size > MaxInterchangeFileBytes) {
-        ::close(fd);
-        errorLine = QStringLiteral("%1: %2 bytes; a spectrum file this converter reads has at most %3")
-                        .arg(in)
-                        .arg(qint64(st.st_size))
-                        .arg(MaxInterchangeFileBytes);
-        return 2;
-    }
     QByteArray bytes;
-    int err = 0;
-    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
-    ::close(fd);
-    if (!read) {
-        errorLine = QStringLiteral("%1: cannot be read: %2").arg(in, SystemReason(err));
+    if (!ReadInput(in, bytes, errorLine))
         return 2;
-    }
 
     SpectrumCounts counts;
     SpectrumFacts facts;
     QString problem;
-    const bool parsed = ReadSpectrumCounts(SpectrumFormatOfFile(in, bytes), bytes, counts, problem, &facts);
+    const SpectrumFormat inFormat = SpectrumFormatOfFile(in, bytes);
+    bool parsed;
+    if (inFormat == SpectrumFormat::N42) {
+        parsed = ReadN42Spectra(bytes, spectrum, counts, &facts, nullptr, problem);
+    } else {
+        parsed = ReadSpectrumCounts(inFormat, bytes, counts, problem, &facts);
+        if (parsed && spectrum > 1) {
+            parsed = false;
+            problem = QStringLiteral("no spectrum %1; the file holds 1").arg(spectrum);
+        }
+    }
     bytes = QByteArray(); // the input's memory is not needed for the output
     if (!parsed) {
         errorLine = QStringLiteral("%1: %2").arg(in, problem);
@@ -397,14 +413,55 @@ int ConvertSpectrumFile(const QString &in, const QString &out, const QString &se
 }
 
 int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
-                        const SpectrumFacts &given, QString &errorLine, QString *note)
+                        const SpectrumFacts &given, QString &errorLine, QString *note, int spectrum)
 {
     QString padded;
-    const int rc = Convert(in, out, settingsPath, given, errorLine, padded);
+    const int rc = Convert(in, out, settingsPath, given, errorLine, padded, spectrum);
     if (note)
         *note = rc == 0 ? interchange_detail::OneLine(padded) : QString();
     // File names and system messages may hold line ends: the report stays
     // one line.
     errorLine = interchange_detail::OneLine(errorLine);
     return rc;
+}
+
+int ListSpectrumFile(const QString &in, QString &listing, QString &errorLine)
+{
+    listing.clear();
+    errorLine.clear();
+    QByteArray bytes;
+    if (!ReadInput(in, bytes, errorLine)) {
+        errorLine = interchange_detail::OneLine(errorLine);
+        return 2;
+    }
+    std::vector<SpectrumEntry> entries;
+    SpectrumCounts counts;
+    QString problem;
+    const SpectrumFormat format = SpectrumFormatOfFile(in, bytes);
+    bool parsed;
+    if (format == SpectrumFormat::N42) {
+        parsed = ReadN42Spectra(bytes, -1, counts, nullptr, &entries, problem);
+    } else {
+        SpectrumEntry e;
+        parsed = ReadSpectrumCounts(format, bytes, counts, problem, &e.Facts);
+        e.Index = 1;
+        e.Class = QStringLiteral("foreground");
+        e.Channels = counts.size();
+        entries.push_back(e);
+    }
+    if (!parsed) {
+        errorLine = interchange_detail::OneLine(QStringLiteral("%1: %2").arg(in, problem));
+        return 2;
+    }
+    auto shown = [](const QString &s) { return s.isEmpty() ? QStringLiteral("-") : interchange_detail::OneLine(s); };
+    auto time = [](const std::optional<double> &t) {
+        return t ? QString::fromLatin1(ShortestDouble(*t)) + QStringLiteral(" s") : QStringLiteral("-");
+    };
+    for (const SpectrumEntry &e : entries)
+        listing += QStringLiteral("%1\tmeasurement %2\tspectrum %3\tdetector %4\t%5\t%6 channels\treal %7\tlive %8\n")
+                       .arg(e.Index)
+                       .arg(shown(e.Measurement), shown(e.Id), shown(e.Detector), e.Class)
+                       .arg(e.Channels)
+                       .arg(time(e.Facts.RealTime), time(e.Facts.LiveTime));
+    return 0;
 }

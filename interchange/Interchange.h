@@ -101,6 +101,19 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
 bool ReadSpectrumCounts(SpectrumFormat format, const QByteArray &file, SpectrumCounts &counts,
                         QString &problem, SpectrumFacts *facts = nullptr);
 
+// One spectrum of a file that may hold several (N42).
+struct SpectrumEntry {
+    int Index = 0; // 1, 2, ... in the order of the file
+    QString Measurement, Id, Detector;
+    QString Class; // foreground, background, calibration, intrinsic activity
+    size_t Channels = 0;
+    SpectrumFacts Facts;
+};
+// The spectrum wanted (1, 2, ...; 0 = the first foreground one) of an N42
+// file, 2011 or 2006 edition; list, when given, receives every spectrum.
+bool ReadN42Spectra(const QByteArray &file, int wanted, SpectrumCounts &counts, SpectrumFacts *facts,
+                    std::vector<SpectrumEntry> *list, QString &problem);
+
 QByteArray WriteTextCounts(const SpectrumCounts &counts);
 QByteArray WriteBinaryCounts(const SpectrumCounts &counts);
 QByteArray WriteSpeCounts(const SpectrumCounts &counts, const SpectrumWriteInfo &info);
@@ -134,8 +147,15 @@ QByteArray PathBytes(const QString &path);
 // are refused without being opened for I/O.
 int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
                         QString &errorLine);
+// spectrum: which of a file's spectra (1, 2, ... as ListSpectrumFile
+// numbers them); 0 = the first foreground one.
 int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
-                        const SpectrumFacts &given, QString &errorLine, QString *note = nullptr);
+                        const SpectrumFacts &given, QString &errorLine, QString *note = nullptr,
+                        int spectrum = 0);
+// One line per spectrum of the file in: index, measurement and spectrum ids,
+// detector, class, channels, real and live time ("-" where unknown).
+// Returns 0, or 2 with errorLine set as ConvertSpectrumFile sets it.
+int ListSpectrumFile(const QString &in, QString &listing, QString &errorLine);
 
 // xs:duration text of seconds ("PT12.5S") and back; false when text is not
 // a duration of days, hours, minutes and seconds.

@@ -217,11 +217,28 @@ private:
 
 } // namespace
 
-bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &problem, SpectrumFacts *facts)
+namespace {
+
+QString ClassOf(QStringView code)
+{
+    const QString c = code.trimmed().toString().toLower();
+    if (c == QLatin1String("background"))
+        return QStringLiteral("background");
+    if (c == QLatin1String("calibration"))
+        return QStringLiteral("calibration");
+    if (c == QLatin1String("intrinsicactivity"))
+        return QStringLiteral("intrinsic activity");
+    return QStringLiteral("foreground");
+}
+
+} // namespace
+
+bool ReadN42Spectra(const QByteArray &file, int wanted, SpectrumCounts &counts, SpectrumFacts *facts,
+                    std::vector<SpectrumEntry> *list, QString &problem)
 {
     counts.clear();
-    SpectrumFacts found;
-    QString calibrationReference;
+    if (list)
+        list->clear();
     struct Calibration {
         QString Id;
         EnergyCalibration Cal;
@@ -256,15 +273,21 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             fed += k;
         }
     };
-    int measurements = 0, spectra = 0, channelData = 0;
-    bool rootSeen = false;
-    // Depth of the open RadMeasurement and Spectrum elements (0 = none).
-    int depth = 0, measurementDepth = 0, spectrumDepth = 0;
     auto localName = [&] {
         QStringView name = xml.name();
         if (const qsizetype colon = name.lastIndexOf(QLatin1Char(':')); colon >= 0)
             name = name.sliced(colon + 1);
         return name;
+    };
+    auto attribute = [&](const char *name) {
+        for (const QXmlStreamAttribute &a : xml.attributes()) {
+            QStringView n = a.qualifiedName();
+            if (const qsizetype colon = n.lastIndexOf(QLatin1Char(':')); colon >= 0)
+                n = n.sliced(colon + 1);
+            if (n == QLatin1String(name))
+                return a.value().toString();
+        }
+        return QString();
     };
     // The text of the element just started, up to its end (elements inside
     // are passed over); false on an error of the document.
@@ -293,15 +316,86 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             }
         }
     };
+    auto coefficientsOf = [](const QString &text) {
+        std::vector<double> c;
+        for (const QString &v : text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            double d;
+            if (c.size() < 8 && ParseNumber(v.toLatin1(), d))
+                c.push_back(d);
+        }
+        return c;
+    };
+
+    // The open measurement and spectrum (depth 0 = none); what they state.
+    struct Measurement {
+        int depth = 0;
+        QString id, cls;
+        std::optional<double> realTime;
+        QDateTime start;
+    } m;
+    struct Spectrum {
+        int depth = 0;
+        QString id, detector, calibrationReference, cls;
+        std::optional<double> realTime, liveTime;
+        QDateTime start;
+        EnergyCalibration own;
+        bool channelData = false;
+        size_t channels = 0;
+    } sp;
+    SpectrumCounts scratch;
+    SpectrumEntry chosenEntry;
+    QString chosenReference;
+    std::vector<QString> listReferences;
+    auto resolve = [&](const QString &reference, EnergyCalibration &cal) {
+        const QStringList ids = reference.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const Calibration &c : calibrations)
+            if (!cal.Known && ids.contains(c.Id))
+                cal = c.Cal;
+    };
+    int index = 0; // of spectra ended so far
+    bool chosen = false, rootSeen = false;
+    int measurements = 0;
+    int depth = 0;
     while (!xml.hasError()) {
         const QXmlStreamReader::TokenType token = next();
         if (token == QXmlStreamReader::EndDocument || token == QXmlStreamReader::Invalid)
             break;
         if (token == QXmlStreamReader::EndElement) {
-            if (depth == spectrumDepth)
-                spectrumDepth = 0;
-            if (depth == measurementDepth)
-                measurementDepth = 0;
+            if (sp.depth && depth == sp.depth) {
+                sp.depth = 0;
+                if (!sp.channelData) {
+                    problem = QStringLiteral("Spectrum %1 has no ChannelData").arg(Shown(sp.id.toUtf8()));
+                    return false;
+                }
+                ++index;
+                SpectrumEntry e;
+                e.Index = index;
+                e.Measurement = m.id;
+                e.Id = sp.id;
+                e.Detector = sp.detector;
+                e.Class = !sp.cls.isEmpty() ? sp.cls : !m.cls.isEmpty() ? m.cls : QStringLiteral("foreground");
+                e.Channels = sp.channels;
+                e.Facts.RealTime = sp.realTime ? sp.realTime : m.realTime;
+                e.Facts.LiveTime = sp.liveTime;
+                e.Facts.Start = sp.start.isValid() ? sp.start : m.start;
+                e.Facts.Calibration = sp.own;
+                // A calibration referred to may follow the spectrum: references
+                // are resolved at the end of the document.
+                const QString reference = sp.own.Known ? QString() : sp.calibrationReference;
+                const bool pick = !chosen && (wanted > 0 ? index == wanted : e.Class == QLatin1String("foreground"));
+                if (pick) {
+                    chosen = true;
+                    counts.swap(scratch);
+                    chosenEntry = e;
+                    chosenReference = reference;
+                }
+                if (list && list->size() < 100000) {
+                    list->push_back(e);
+                    listReferences.push_back(reference);
+                }
+            }
+            if (m.depth && depth == m.depth)
+                m = Measurement();
             --depth;
             continue;
         }
@@ -312,97 +406,128 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         const qint64 line = xml.lineNumber();
         if (!rootSeen) {
             rootSeen = true;
-            if (name != QLatin1String("RadInstrumentData")) {
-                problem = AtElement(line, name.toString(), QStringLiteral("the document is not RadInstrumentData"));
+            if (name != QLatin1String("RadInstrumentData") && name != QLatin1String("N42InstrumentData")) {
+                problem = AtElement(line, name.toString(), QStringLiteral("the document is neither RadInstrumentData nor N42InstrumentData"));
                 return false;
             }
             continue;
         }
-        if (depth == 2 && name == QLatin1String("EnergyCalibration")) {
+        auto textOf = [&](QString &text) {
+            const bool ok = elementText(text);
+            --depth; // its end is consumed
+            text = text.trimmed();
+            return ok;
+        };
+        QString text;
+        double seconds;
+        if (name == QLatin1String("EnergyCalibration") || name == QLatin1String("Calibration")) {
+            // 2011: EnergyCalibration id=, CoefficientValues; 2006:
+            // Calibration Type="Energy" ID=, Equation/Coefficients.
+            const bool energy = name == QLatin1String("EnergyCalibration") || attribute("Type").isEmpty() ||
+                                attribute("Type") == QLatin1String("Energy");
             Calibration c;
-            c.Id = xml.attributes().value(QLatin1String("id")).toString();
+            c.Id = name == QLatin1String("EnergyCalibration") ? attribute("id") : attribute("ID");
             bool untrue = false;
             std::vector<double> coefficients;
-            // Its children, up to its end.
-            for (bool ended = false; !ended && !xml.hasError();) {
+            const int at = depth;
+            while (!xml.hasError() && depth >= at) {
                 const QXmlStreamReader::TokenType t = next();
                 if (t == QXmlStreamReader::Invalid || t == QXmlStreamReader::EndDocument)
                     break;
                 if (t == QXmlStreamReader::EndElement) {
-                    ended = true;
+                    --depth;
                 } else if (t == QXmlStreamReader::StartElement) {
+                    ++depth;
                     const QString child = localName().toString();
-                    QString text;
-                    if (!elementText(text))
-                        break;
-                    if (child == QLatin1String("CoefficientValues")) {
-                        coefficients.clear();
-                        for (const QString &v : text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-                            double d;
-                            if (coefficients.size() < 8 && ParseNumber(v.toLatin1(), d))
-                                coefficients.push_back(d);
-                        }
-                    } else if (child == QLatin1String("Remark") && text.trimmed() == QLatin1String(NoCalibrationRemark)) {
-                        untrue = true;
+                    if (child == QLatin1String("CoefficientValues") || child == QLatin1String("Coefficients")) {
+                        if (!textOf(text))
+                            break;
+                        coefficients = coefficientsOf(text);
+                    } else if (child == QLatin1String("Remark")) {
+                        if (!textOf(text))
+                            break;
+                        untrue = untrue || text == QLatin1String(NoCalibrationRemark);
                     }
                 }
             }
-            --depth;
             if (xml.hasError())
                 break;
-            if (!untrue)
+            if (energy && !untrue)
                 c.Cal = CalibrationFromCoefficients(coefficients);
-            if (calibrations.size() < 1024)
+            if (sp.depth && c.Id.isEmpty())
+                sp.own = c.Cal;
+            else if (calibrations.size() < 1024)
                 calibrations.push_back(c);
             continue;
         }
-        if (depth == 2 && name == QLatin1String("RadMeasurement")) {
-            if (++measurements > 1) {
-                problem = AtElement(line, name.toString(), QStringLiteral("a second RadMeasurement; only one can be converted"));
+        if (name == QLatin1String("RadMeasurement") || name == QLatin1String("Measurement")) {
+            if (m.depth || sp.depth) {
+                problem = AtElement(line, name.toString(), QStringLiteral("a measurement inside a measurement"));
                 return false;
             }
-            measurementDepth = depth;
-        } else if (measurementDepth && depth == measurementDepth + 1 &&
-                   (name == QLatin1String("StartDateTime") || name == QLatin1String("RealTimeDuration"))) {
-            const bool start = name == QLatin1String("StartDateTime");
-            QString text;
-            if (!elementText(text))
+            ++measurements;
+            m = Measurement();
+            m.depth = depth;
+            m.id = attribute(name == QLatin1String("Measurement") ? "UUID" : "id");
+            if (m.id.isEmpty())
+                m.id = attribute("id");
+            continue;
+        }
+        if (name == QLatin1String("Spectrum") && !sp.depth) {
+            sp = Spectrum();
+            sp.depth = depth;
+            sp.id = attribute("id");
+            if (sp.id.isEmpty())
+                sp.id = attribute("ID");
+            sp.detector = attribute("radDetectorInformationReference");
+            if (sp.detector.isEmpty())
+                sp.detector = attribute("Detector");
+            sp.calibrationReference = attribute("energyCalibrationReference");
+            if (sp.calibrationReference.isEmpty())
+                sp.calibrationReference = attribute("CalibrationIDs");
+            scratch.clear();
+            continue;
+        }
+        if (name == QLatin1String("MeasurementClassCode") || name == QLatin1String("SourceType")) {
+            if (!textOf(text))
                 break;
-            --depth;
-            text = text.trimmed();
-            double seconds;
-            if (start) {
-                const QDateTime at = QDateTime::fromString(text, Qt::ISODateWithMs);
-                if (at.isValid())
-                    found.Start = at;
-            } else if (ParseDuration(text, seconds) && seconds > 0) {
-                found.RealTime = seconds;
-            }
-        } else if (measurementDepth && depth == measurementDepth + 1 && name == QLatin1String("Spectrum")) {
-            if (++spectra > 1) {
-                problem = AtElement(line, name.toString(), QStringLiteral("a second Spectrum; only one can be converted"));
-                return false;
-            }
-            calibrationReference = xml.attributes().value(QLatin1String("energyCalibrationReference")).toString();
-            spectrumDepth = depth;
-        } else if (spectrumDepth && depth == spectrumDepth + 1 && name == QLatin1String("LiveTimeDuration")) {
-            QString text;
-            if (!elementText(text))
+            (sp.depth && name == QLatin1String("SourceType") ? sp.cls : m.cls) = ClassOf(text);
+            continue;
+        }
+        if (name == QLatin1String("StartDateTime") || name == QLatin1String("StartTime")) {
+            if (!textOf(text))
                 break;
-            --depth;
-            double seconds;
+            const QDateTime at = QDateTime::fromString(text, Qt::ISODateWithMs);
+            if (at.isValid())
+                (sp.depth ? sp.start : m.start) = at;
+            continue;
+        }
+        if (name == QLatin1String("RealTimeDuration") || name == QLatin1String("RealTime")) {
+            if (!textOf(text))
+                break;
+            if (ParseDuration(text, seconds) && seconds > 0)
+                (sp.depth ? sp.realTime : m.realTime) = seconds;
+            continue;
+        }
+        if (sp.depth && (name == QLatin1String("LiveTimeDuration") || name == QLatin1String("LiveTime"))) {
+            if (!textOf(text))
+                break;
             if (ParseDuration(text, seconds) && seconds >= 0)
-                found.LiveTime = seconds;
-        } else if (spectrumDepth && depth == spectrumDepth + 1 && name == QLatin1String("ChannelData")) {
+                sp.liveTime = seconds;
+            continue;
+        }
+        if (sp.depth && name == QLatin1String("ChannelData")) {
             const QString element = name.toString();
-            if (++channelData > 1) {
+            if (sp.channelData) {
                 problem = AtElement(line, element, QStringLiteral("a second ChannelData in the Spectrum"));
                 return false;
             }
-            // compressionCode, or Compression as a draft of the format names it.
-            QString code = xml.attributes().value(QLatin1String("compressionCode")).toString();
+            sp.channelData = true;
+            // compressionCode, or Compression as a draft of the format and
+            // its 2006 edition name it.
+            QString code = attribute("compressionCode");
             if (code.isEmpty())
-                code = xml.attributes().value(QLatin1String("Compression")).toString();
+                code = attribute("Compression");
             if (!code.isEmpty() && code != QLatin1String("None") && code != QLatin1String("CountedZeroes")) {
                 problem = AtElement(line, element,
                                     QStringLiteral("compressionCode '%1' is neither None nor CountedZeroes").arg(Shown(code.toUtf8())));
@@ -410,7 +535,7 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             }
             // The element's text, piece by piece; comments and processing
             // instructions inside are passed over, an element is an error.
-            ChannelDataCounts collector(code == QLatin1String("CountedZeroes"), counts);
+            ChannelDataCounts collector(code == QLatin1String("CountedZeroes"), scratch);
             QString why;
             bool ended = false;
             while (!ended && !xml.hasError()) {
@@ -439,11 +564,12 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
                 problem = AtElement(line, element, why);
                 return false;
             }
-            if (!IsInterchangeChannelCount(counts.size())) {
+            if (!IsInterchangeChannelCount(scratch.size())) {
                 problem = AtElement(line, element,
-                                    InterchangeChannelCountProblem(QStringLiteral("%1 channels").arg(counts.size())));
+                                    InterchangeChannelCountProblem(QStringLiteral("%1 channels").arg(scratch.size())));
                 return false;
             }
+            sp.channels = scratch.size();
         }
     }
     if (xml.hasError()) {
@@ -458,19 +584,31 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         problem = QStringLiteral("no RadInstrumentData element");
     else if (measurements == 0)
         problem = QStringLiteral("RadInstrumentData has no RadMeasurement");
-    else if (spectra == 0)
+    else if (index == 0)
         problem = QStringLiteral("RadMeasurement has no Spectrum");
-    else if (channelData == 0)
-        problem = QStringLiteral("Spectrum has no ChannelData");
+    else if (!chosen && wanted > 0)
+        problem = QStringLiteral("no spectrum %1; the file holds %2").arg(wanted).arg(index);
+    else if (!chosen && !list)
+        problem = QStringLiteral("no foreground spectrum among %1; choose one with --spectrum N").arg(index);
     else {
-        for (const Calibration &c : calibrations)
-            if (!calibrationReference.isEmpty() && c.Id == calibrationReference)
-                found.Calibration = c.Cal;
-        if (facts)
-            *facts = found;
+        // a listing needs no choice
+        if (list)
+            for (size_t k = 0; k < list->size(); ++k)
+                resolve(listReferences[k], (*list)[k].Facts.Calibration);
+        if (chosen) {
+            resolve(chosenReference, chosenEntry.Facts.Calibration);
+            if (facts)
+                *facts = chosenEntry.Facts;
+        }
         return true;
     }
+    counts.clear();
     return false;
+}
+
+bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &problem, SpectrumFacts *facts)
+{
+    return ReadN42Spectra(file, 0, counts, facts, nullptr, problem);
 }
 
 QByteArray WriteN42Counts(const SpectrumCounts &counts, const SpectrumWriteInfo &info)

@@ -371,6 +371,8 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
         {"--convert a b --start 2024-13-01T00:00:00",
          "ryv_demo: --start: '2024-13-01T00:00:00' is not a date and time YYYY-MM-DDThh:mm:ss.\n"},
         {"--real-time 5", "ryv_demo: --real-time: only with --convert.\n"},
+        {"--convert a b --spectrum 0", "ryv_demo: --spectrum: '0' is not a spectrum number from 1.\n"},
+        {"--list a --simulate", "ryv_demo: --list: not with --simulate.\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);

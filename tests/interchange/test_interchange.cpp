@@ -361,6 +361,49 @@ TEST_F(Interchange, FilesOfOtherProgramsKeepTheirFacts)
     EXPECT_TRUE(nai.contains("\n0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 536\n629 663 "));
 }
 
+// An N42-2006 file of a background and a foreground spectrum, with an
+// extension under a prefix nobody declared: the list names both, the
+// foreground one is taken unless another is asked for, and calibrations
+// referred to are found wherever they stand.
+TEST_F(Interchange, SeveralSpectraOfEitherEditionAreListedAndChosen)
+{
+    Put("two.n42", R"(<?xml version="1.0"?>
+<N42InstrumentData xmlns="http://physics.nist.gov/Standards/N42/2006/N42">
+<Measurement UUID="m-1">
+  <Spectrum ID="bg" Detector="NaI" CalibrationIDs="en">
+    <SourceType>Background</SourceType>
+    <StartTime>2009-05-01T10:00:00</StartTime>
+    <RealTime>PT60S</RealTime><LiveTime>PT59.5S</LiveTime>
+    <ChannelData>1 2 3 4.0000001</ChannelData>
+  </Spectrum>
+  <Calibration Type="Energy" ID="en"><Equation Model="Polynomial"><Coefficients>0 3</Coefficients></Equation></Calibration>
+  <Spectrum ID="fg" Detector="NaI">
+    <SourceType>Item</SourceType>
+    <StartTime>2009-05-01T10:01:00</StartTime>
+    <RealTime>PT1M30S</RealTime><LiveTime>PT88S</LiveTime>
+    <Calibration Type="Energy"><Equation><Coefficients>1 2 0</Coefficients></Equation></Calibration>
+    <ChannelData Compression="CountedZeroes">5 0 3 6</ChannelData>
+  </Spectrum>
+  <DHS:Extra DHS:kind="portal">x</DHS:Extra>
+</Measurement>
+</N42InstrumentData>
+)");
+    QString listing;
+    ASSERT_EQ(ListSpectrumFile(P("two.n42"), listing, error_), 0) << error_.toStdString();
+    EXPECT_EQ(listing.toStdString(),
+              "1\tmeasurement m-1\tspectrum bg\tdetector NaI\tbackground\t4 channels\treal 60 s\tlive 59.5 s\n"
+              "2\tmeasurement m-1\tspectrum fg\tdetector NaI\tforeground\t5 channels\treal 90 s\tlive 88 s\n");
+    ASSERT_EQ(Convert("two.n42", "fg.spe", {}, {}), 0) << error_.toStdString();
+    EXPECT_TRUE(Get("fg.spe").contains("$DATE_MEA:\r\n05/01/2009 10:01:00\r\n$MEAS_TIM:\r\n88 90\r\n$DATA:\r\n0 4\r\n"
+                                       "       5\r\n       0\r\n       0\r\n       0\r\n       6\r\n$ENER_FIT:\r\n1 2\r\n"));
+    error_.clear();
+    ASSERT_EQ(ConvertSpectrumFile(P("two.n42"), P("bg.csv"), {}, {}, error_, nullptr, 1), 0) << error_.toStdString();
+    EXPECT_EQ(Get("bg.csv"), "channel,energy_keV,counts\r\n0,0,1\r\n1,3,2\r\n2,6,3\r\n3,9,4\r\n");
+    EXPECT_EQ(ConvertSpectrumFile(P("two.n42"), P("x.csv"), {}, {}, error_, nullptr, 3), 2);
+    EXPECT_EQ(error_, P("two.n42") + ": no spectrum 3; the file holds 2");
+    EXPECT_FALSE(QFile::exists(P("x.csv")));
+}
+
 // ---------------------------------------------------------------------------
 // Malformed input: exit code 2, one line naming file, place and problem, and
 // OUT neither created nor changed, no temporary file left.
@@ -383,15 +426,16 @@ TEST_F(Interchange, MalformedInputChangesNothing)
         {"e.spe", "$SPEC_ID:\nx\n", "no $DATA: section"},
         {"f.spe", "\x7f" "ELF\x02", "5 bytes; a binary spectrum has 4 bytes for each of 1024, 4096 or 16384 channels"},
         {"g.n42", "<RadInstrumentData><RadMeasurement>", "line 1, column 35: not well-formed XML: *"},
-        {"h.n42", "<RadInstrumentData>\n<RadMeasurement/>\n<RadMeasurement/>\n</RadInstrumentData>",
-         "line 3, element RadMeasurement: a second RadMeasurement; only one can be converted"},
+        {"h.n42", "<RadInstrumentData>\n<RadMeasurement><MeasurementClassCode>Background</MeasurementClassCode>"
+                  "<Spectrum><ChannelData>1</ChannelData></Spectrum></RadMeasurement>\n</RadInstrumentData>",
+         "no foreground spectrum among 1; choose one with --spectrum N"},
         {"i.n42", "<RadInstrumentData><RadMeasurement><Spectrum>\n<ChannelData compressionCode=\"CountedZeroes\">5 0"
                   "</ChannelData></Spectrum></RadMeasurement></RadInstrumentData>",
          "line 2, element ChannelData: CountedZeroes ends with a 0 that has no number of zero channels after it"},
         {"j.n42", "<RadInstrumentData><RadMeasurement><Spectrum><ChannelData>1.5</ChannelData>"
                   "</Spectrum></RadMeasurement></RadInstrumentData>",
          "line 1, element ChannelData: count 1.5 is not a whole number"},
-        {"k.n42", "<N42InstrumentData/>", "line 1, element N42InstrumentData: the document is not RadInstrumentData"},
+        {"k.n42", "<Spectra/>", "line 1, element Spectra: the document is neither RadInstrumentData nor N42InstrumentData"},
         {"k1.n42", "<RadInstrumentData>\n<x" + Repeat(" a=''", 65) + "/>",
          "line 2: an element with more than 64 attributes"},
         {"k2.n42", "<RadInstrumentData>" + Repeat("\n<x>", 64), "line 65: elements nested more than 64 deep"},
