@@ -574,8 +574,9 @@ QByteArray WriteSpeCounts(const SpectrumCounts &counts, const SpectrumWriteInfo 
 
 // ---------------------------------------------------------------------------
 // CSV: one row per channel, channels 0, 1, 2, ... in order. Fields are
-// separated by commas, semicolons, tabs or spaces (the first of those a row
-// holds, in that order); '#' starts a comment line. An optional header names
+// separated by semicolons, tabs, commas or spaces (the first of those the
+// first row holds, in that order; with semicolons and tabs a decimal comma
+// is taken too); '#' starts a comment line. An optional header names
 // the columns (channel, energy, counts in any order); without one, a row of
 // one field is the counts, of two channel and counts, of three channel,
 // energy and counts. An energy column that is a straight line in the
@@ -603,7 +604,11 @@ CsvColumn CsvColumnOf(QByteArrayView name)
 }
 
 // The fields of a row; a run of spaces is one separator.
-std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep)
+// Fields with a decimal comma become the same number with a point; storage
+// holds the rewritten fields.
+std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep, std::vector<QByteArray> *storage = nullptr);
+
+std::vector<QByteArrayView> CsvFieldsAsIs(QByteArrayView row, char sep)
 {
     std::vector<QByteArrayView> out;
     if (sep == ' ') {
@@ -622,9 +627,26 @@ std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep)
     return out;
 }
 
+// A semicolon or a tab separates before a comma: files that separate by
+// them often write decimal commas.
+std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep, std::vector<QByteArray> *storage)
+{
+    std::vector<QByteArrayView> out = CsvFieldsAsIs(row, sep);
+    if (sep == ',' || !storage)
+        return out;
+    storage->clear();
+    storage->reserve(out.size());
+    for (QByteArrayView &f : out)
+        if (f.contains(',')) {
+            storage->push_back(f.toByteArray().replace(',', '.'));
+            f = storage->back();
+        }
+    return out;
+}
+
 char CsvSeparator(QByteArrayView row)
 {
-    for (char c : {',', ';', '\t'})
+    for (char c : {';', '\t', ','})
         if (row.contains(c))
             return c;
     return ' ';
@@ -645,10 +667,11 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         return false;
     }
     const char sep = CsvSeparator(line.Line());
+    std::vector<QByteArray> rewritten;
     int channelAt = -1, energyAt = -1, countsAt = -1;
     size_t columns = 0;
     {
-        const std::vector<QByteArrayView> first = CsvFields(line.Line(), sep);
+        const std::vector<QByteArrayView> first = CsvFields(line.Line(), sep, &rewritten);
         columns = first.size();
         double v;
         bool header = false;
@@ -694,7 +717,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             problem = AtLine(i, QStringLiteral("more than %1 channel rows").arg(MaxChannels));
             return false;
         }
-        const std::vector<QByteArrayView> fields = CsvFields(line.Line(), sep);
+        const std::vector<QByteArrayView> fields = CsvFields(line.Line(), sep, &rewritten);
         if (fields.size() != columns) {
             problem = AtLine(i, QStringLiteral("%1 fields where the first row has %2").arg(fields.size()).arg(columns));
             return false;

@@ -315,7 +315,7 @@ TEST_F(Interchange, FactsTravelWithTheSpectrumAndNoneIsInvented)
     // 1024 for the program's formats, and the note says so.
     QByteArray csv = "# from a script\nEnergy; Data\n";
     for (int ch = 0; ch < 1001; ++ch)
-        csv += QByteArray::number(2 + 0.5 * ch) + ";" + QByteArray::number(ch % 13) + ".0\n";
+        csv += QByteArray::number(2 + 0.5 * ch).replace('.', ',') + ";" + QByteArray::number(ch % 13) + ",0\n";
     Put("e.csv", csv);
     ASSERT_EQ(Convert("e.csv", "e.spe", "other.cfg", {}), 0) << error_.toStdString();
     EXPECT_TRUE(Get("e.spe").contains("$DATA:\r\n0 1000\r\n"));
