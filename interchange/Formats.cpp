@@ -449,7 +449,7 @@ bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
                 continue;
             if (keyword == "$MEAS_TIM:") {
                 const std::vector<double> t = NumbersOf(line.Line());
-                if (t.size() >= 2 && t[0] >= 0 && t[1] > 0 && t[0] <= t[1]) {
+                if (t.size() >= 2 && t[0] >= 0 && t[1] > 0) {
                     found.LiveTime = t[0];
                     found.RealTime = t[1];
                 }
