@@ -452,7 +452,9 @@ bool ReadN42Spectra(const QByteArray &file, int wanted, SpectrumCounts &counts, 
             }
             if (xml.hasError())
                 break;
-            if (energy && !untrue)
+            if (!energy)
+                continue; // a resolution or efficiency calibration
+            if (!untrue)
                 c.Cal = CalibrationFromCoefficients(coefficients);
             if (sp.depth && c.Id.isEmpty())
                 sp.own = c.Cal;

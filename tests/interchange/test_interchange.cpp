@@ -382,6 +382,7 @@ TEST_F(Interchange, SeveralSpectraOfEitherEditionAreListedAndChosen)
     <StartTime>2009-05-01T10:01:00</StartTime>
     <RealTime>PT1M30S</RealTime><LiveTime>PT88S</LiveTime>
     <Calibration Type="Energy"><Equation><Coefficients>1 2 0</Coefficients></Equation></Calibration>
+    <Calibration Type="FWHM"><Equation><Coefficients>7 0.1</Coefficients></Equation></Calibration>
     <ChannelData Compression="CountedZeroes">5 0 3 6</ChannelData>
   </Spectrum>
   <DHS:Extra DHS:kind="portal">x</DHS:Extra>
