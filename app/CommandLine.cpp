@@ -91,8 +91,30 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption convert(QStringLiteral("convert"),
                                      QStringLiteral("--convert IN OUT: convert the spectrum file IN into OUT, each "
                                                     "format by its extension: .txt, .spe (IAEA SPE), .n42 (ANSI "
-                                                    "N42.42), .csv, anything else binary; the energy calibration "
-                                                    "is taken from the settings file."));
+                                                    "N42.42), .csv, anything else binary; a .spe that does not "
+                                                    "start with a $KEYWORD: line is read as binary. Times, start and "
+                                                    "energy calibration stated by IN are kept; the settings file's "
+                                                    "calibration serves an IN without one."));
+    const QCommandLineOption realTime(QStringLiteral("real-time"),
+                                      QStringLiteral("With --convert: the real time of a measurement whose file does "
+                                                     "not state it."),
+                                      QStringLiteral("SECONDS"));
+    const QCommandLineOption liveTime(QStringLiteral("live-time"),
+                                      QStringLiteral("With --convert: the live time of a measurement whose file does "
+                                                     "not state it."),
+                                      QStringLiteral("SECONDS"));
+    const QCommandLineOption start(QStringLiteral("start"),
+                                   QStringLiteral("With --convert: the local start of a measurement whose file does "
+                                                  "not state it."),
+                                   QStringLiteral("YYYY-MM-DDThh:mm:ss"));
+    const QCommandLineOption spectrum(QStringLiteral("spectrum"),
+                                      QStringLiteral("With --convert: which spectrum of IN, by its number in --list "
+                                                     "(default: the first foreground one)."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  QStringLiteral("Print one line per spectrum of the file: number, measurement, "
+                                                 "spectrum, detector, class, channels, real and live time."),
+                                  QStringLiteral("FILE"));
     const QCommandLineOption audio(
         QStringLiteral("audio"),
         QStringLiteral("A detector on a sound card, --audio=PCM: the pulses of an ALSA capture device (default "
@@ -110,8 +132,9 @@ CommandLine ParseCommandLine(const QStringList &arguments)
                                        QStringLiteral("Trigger threshold in percent of full scale, 0.05 to 50 "
                                                       "(default 1); with --audio."),
                                        QStringLiteral("PERCENT"));
-    const QList<QCommandLineOption> all = {help,    version, settings, simulate, rate,      seed,     shield,
-                                           memory,  convert, audio,    audioRate, polarity, threshold};
+    const QList<QCommandLineOption> all = {help,     version,  settings, simulate, rate,     seed,      shield,
+                                           memory,   convert,  realTime, liveTime, start,    spectrum,  list,
+                                           audio,    audioRate, polarity, threshold};
     parser.addOptions(all);
 
     // QCommandLineParser has no optional values: --simulate=SOURCE is taken
@@ -161,7 +184,8 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         return cl;
     }
     if (parser.isSet(convert)) {
-        for (const QCommandLineOption *o : {&simulate, &rate, &seed, &shield, &memory, &audio, &audioRate, &polarity, &threshold})
+        for (const QCommandLineOption *o :
+             {&simulate, &rate, &seed, &shield, &memory, &list, &audio, &audioRate, &polarity, &threshold})
             if (parser.isSet(*o))
                 return Failure(QStringLiteral("--convert: not with --%1.").arg(o->names().constFirst()));
         const QStringList files = parser.positionalArguments();
@@ -173,6 +197,49 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         cl.settingsPath = parser.value(settings);
         if (parser.isSet(settings) && cl.settingsPath.isEmpty())
             return Failure(QStringLiteral("--settings: the path is empty."));
+        for (auto [o, seconds] : {std::pair(&realTime, &cl.realTime), std::pair(&liveTime, &cl.liveTime)}) {
+            if (!parser.isSet(*o))
+                continue;
+            bool ok = false;
+            const QString v = parser.value(*o);
+            const double t = v.toDouble(&ok);
+            if (!ok || HasSpace(v) || !std::isfinite(t) || t < 0 || (o == &realTime && t == 0))
+                return Failure(QStringLiteral("--%1: '%2' is not a number of seconds%3.")
+                                   .arg(o->names().constFirst(), v,
+                                        o == &realTime ? QStringLiteral(" above 0") : QStringLiteral(" from 0")));
+            *seconds = t;
+        }
+        if (cl.realTime >= 0 && cl.liveTime > cl.realTime)
+            return Failure(QStringLiteral("--live-time: longer than --real-time."));
+        if (parser.isSet(spectrum)) {
+            bool ok = false;
+            const QString v = parser.value(spectrum);
+            cl.spectrum = v.toInt(&ok);
+            if (!ok || HasSpace(v) || v.startsWith(QLatin1Char('+')) || cl.spectrum < 1)
+                return Failure(QStringLiteral("--spectrum: '%1' is not a spectrum number from 1.").arg(v));
+        }
+        if (parser.isSet(start)) {
+            const QString v = parser.value(start);
+            cl.start = QDateTime::fromString(v, QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+            if (!cl.start.isValid())
+                return Failure(QStringLiteral("--start: '%1' is not a date and time YYYY-MM-DDThh:mm:ss.").arg(v));
+        }
+        return cl;
+    }
+    for (const QCommandLineOption *o : {&realTime, &liveTime, &start, &spectrum})
+        if (parser.isSet(*o))
+            return Failure(QStringLiteral("--%1: only with --convert.").arg(o->names().constFirst()));
+    if (parser.isSet(list)) {
+        for (const QCommandLineOption *o :
+             {&simulate, &rate, &seed, &shield, &memory, &settings, &audio, &audioRate, &polarity, &threshold})
+            if (parser.isSet(*o))
+                return Failure(QStringLiteral("--list: not with --%1.").arg(o->names().constFirst()));
+        if (!parser.positionalArguments().isEmpty())
+            return Failure(QStringLiteral("unexpected argument '%1'.").arg(parser.positionalArguments().first()));
+        cl.mode = CommandLine::Mode::List;
+        cl.listFile = parser.value(list);
+        if (cl.listFile.isEmpty())
+            return Failure(QStringLiteral("--list: the path is empty."));
         return cl;
     }
     if (!parser.positionalArguments().isEmpty())

@@ -2,6 +2,7 @@
 // record, then main dispatches on its mode.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -12,6 +13,7 @@ struct CommandLine {
         Help,    // print text, exit 0
         Version, // print text, exit 0
         Convert, // convert convertIn into convertOut, no window
+        List,    // list the spectra of listFile, no window
         Error    // print text on stderr, exit 2
     };
     Mode mode = Mode::Run;
@@ -31,6 +33,13 @@ struct CommandLine {
     int polarity = 0;                           // 0 auto, 1 positive, -1 negative
     double threshold = 1;                       // percent of full scale
     QString convertIn, convertOut;
+    // Facts of the measurement for a converted input that does not state
+    // them: seconds (negative = not given) and the start (invalid = not given).
+    double realTime = -1;
+    double liveTime = -1;
+    QDateTime start;
+    int spectrum = 0; // of convertIn, 1, 2, ...; 0 = the first foreground one
+    QString listFile;
 };
 
 // The simulated board's data memory, kept beside the settings file unless

@@ -313,10 +313,28 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s\n", PathBytes(cl.text).constData());
         return 2;
     case CommandLine::Mode::Convert: {
-        QString error;
-        const int rc = ConvertSpectrumFile(cl.convertIn, cl.convertOut, cl.settingsPath, error);
+        QString error, note;
+        SpectrumFacts given;
+        if (cl.realTime >= 0)
+            given.RealTime = cl.realTime;
+        if (cl.liveTime >= 0)
+            given.LiveTime = cl.liveTime;
+        given.Start = cl.start;
+        const int rc =
+            ConvertSpectrumFile(cl.convertIn, cl.convertOut, cl.settingsPath, given, error, &note, cl.spectrum);
         if (rc != 0)
             std::fprintf(stderr, "ryv_demo: %s\n", PathBytes(error).constData());
+        else if (!note.isEmpty())
+            std::fprintf(stderr, "ryv_demo: %s\n", PathBytes(note).constData());
+        return rc;
+    }
+    case CommandLine::Mode::List: {
+        QString listing, error;
+        const int rc = ListSpectrumFile(cl.listFile, listing, error);
+        if (rc != 0)
+            std::fprintf(stderr, "ryv_demo: %s\n", PathBytes(error).constData());
+        else
+            std::fputs(PathBytes(listing).constData(), stdout);
         return rc;
     }
     case CommandLine::Mode::Run:

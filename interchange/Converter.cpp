@@ -238,9 +238,37 @@ int ReplaceFile(const QByteArray &givenPath, const QByteArray &data, bool &creat
     return err;
 }
 
-int Convert(const QString &in, const QString &out, const QString &settingsPath, QString &errorLine)
+// Reads the file in whole; false with errorLine set.
+bool ReadInput(const QString &in, QByteArray &bytes, QString &errorLine)
+{
+    struct stat st {};
+    QString why;
+    const int fd = OpenRegularFile(in, st, why);
+    if (fd < 0) {
+        errorLine = QStringLiteral("%1: cannot be opened: %2").arg(in, why);
+        return false;
+    }
+    if (st.st_size > MaxInterchangeFileBytes) {
+        ::close(fd);
+        errorLine = QStringLiteral("%1: %2 bytes; a spectrum file this converter reads has at most %3")
+                        .arg(in)
+                        .arg(qint64(st.st_size))
+                        .arg(MaxInterchangeFileBytes);
+        return false;
+    }
+    int err = 0;
+    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
+    ::close(fd);
+    if (!read)
+        errorLine = QStringLiteral("%1: cannot be read: %2").arg(in, SystemReason(err));
+    return read;
+}
+
+int Convert(const QString &in, const QString &out, const QString &settingsPath, const SpectrumFacts &given,
+            QString &errorLine, QString &note, int spectrum)
 {
     errorLine.clear();
+    note.clear();
     EnergyCalibration cal;
     struct stat found {};
     const QString settings = !settingsPath.isEmpty()                            ? settingsPath
@@ -249,47 +277,70 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
     if (!settings.isEmpty() && !CalibrationFromFile(settings, cal, errorLine))
         return 2;
 
-    struct stat st {};
-    QString why;
-    const int fd = OpenRegularFile(in, st, why);
-    if (fd < 0) {
-        errorLine = QStringLiteral("%1: cannot be opened: %2").arg(in, why);
-        return 2;
-    }
-    if (st.st_size > MaxInterchangeFileBytes) {
-        ::close(fd);
-        errorLine = QStringLiteral("%1: %2 bytes; a spectrum file this converter reads has at most %3")
-                        .arg(in)
-                        .arg(qint64(st.st_size))
-                        .arg(MaxInterchangeFileBytes);
-        return 2;
-    }
     QByteArray bytes;
-    int err = 0;
-    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
-    ::close(fd);
-    if (!read) {
-        errorLine = QStringLiteral("%1: cannot be read: %2").arg(in, SystemReason(err));
+    if (!ReadInput(in, bytes, errorLine))
         return 2;
-    }
 
     SpectrumCounts counts;
+    SpectrumFacts facts;
     QString problem;
-    const bool parsed = ReadSpectrumCounts(SpectrumFormatOfPath(in), bytes, counts, problem);
+    const SpectrumFormat inFormat = SpectrumFormatOfFile(in, bytes);
+    bool parsed;
+    if (inFormat == SpectrumFormat::N42) {
+        parsed = ReadN42Spectra(bytes, spectrum, counts, &facts, nullptr, problem);
+    } else {
+        parsed = ReadSpectrumCounts(inFormat, bytes, counts, problem, &facts);
+        if (parsed && spectrum > 1) {
+            parsed = false;
+            problem = QStringLiteral("no spectrum %1; the file holds 1").arg(spectrum);
+        }
+    }
     bytes = QByteArray(); // the input's memory is not needed for the output
     if (!parsed) {
         errorLine = QStringLiteral("%1: %2").arg(in, problem);
         return 2;
     }
 
+    // The input's facts first; the command line supplies those it lacks, the
+    // settings' calibration serves an input without one.
     SpectrumWriteInfo info;
-    info.Calibration = cal;
+    static_cast<SpectrumFacts &>(info) = facts;
+    if (!info.RealTime)
+        info.RealTime = given.RealTime;
+    if (!info.LiveTime)
+        info.LiveTime = given.LiveTime;
+    if (!info.Start.isValid())
+        info.Start = given.Start;
+    if (!info.Calibration.Known)
+        info.Calibration = cal;
     const qsizetype slash = in.lastIndexOf(QLatin1Char('/'));
     info.Title = slash < 0 ? in : in.mid(slash + 1);
-    // The program's files carry no date: the time the input was last written
-    // stands for the end of the measurement.
-    info.MeasuredAt = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec).addMSecs(st.st_mtim.tv_nsec / 1000000);
-    const QByteArray result = WriteSpectrumCounts(SpectrumFormatOfPath(out), counts, info);
+
+    const SpectrumFormat outFormat = SpectrumFormatOfPath(out);
+    if (outFormat == SpectrumFormat::N42) {
+        const QString missing = N42MissingFact(info);
+        if (!missing.isEmpty()) {
+            errorLine = QStringLiteral("%1: N42 needs the %2 of the measurement, which %3 does not state; add %4")
+                            .arg(out, missing.startsWith(QLatin1String("--real")) ? QStringLiteral("real time")
+                                                                                   : QStringLiteral("start"),
+                                 in, missing);
+            return 2;
+        }
+    }
+    if (outFormat == SpectrumFormat::Text || outFormat == SpectrumFormat::Binary) {
+        const size_t length = ProgramChannelCount(counts.size());
+        if (length == 0) {
+            errorLine = QStringLiteral("%1: %2 channels; the program's formats hold at most 16384")
+                            .arg(in)
+                            .arg(counts.size());
+            return 2;
+        }
+        if (length != counts.size()) {
+            note = QStringLiteral("%1: %2 channels padded with zeros to %3").arg(in).arg(counts.size()).arg(length);
+            counts.resize(length, 0);
+        }
+    }
+    const QByteArray result = WriteSpectrumCounts(outFormat, counts, info);
 
     // An existing out is replaced only as the program's own save would
     // replace it: a write-protected file stays as it is, even for root.
@@ -315,12 +366,102 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
 
 } // namespace
 
+bool ReadSpectrumFileBytes(const QString &path, QByteArray &bytes, QString &why)
+{
+    struct stat st {};
+    const int fd = OpenRegularFile(path, st, why);
+    if (fd < 0)
+        return false;
+    if (st.st_size > MaxInterchangeFileBytes) {
+        ::close(fd);
+        why = QStringLiteral("%1 bytes; a spectrum file has at most %2").arg(qint64(st.st_size)).arg(MaxInterchangeFileBytes);
+        return false;
+    }
+    int err = 0;
+    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
+    ::close(fd);
+    if (!read)
+        why = SystemReason(err);
+    return read;
+}
+
+bool ReplaceSpectrumFile(const QString &path, const QByteArray &data, QString &why)
+{
+    const QByteArray bytes = PathBytes(path);
+    switch (ReplaceRefusalOf(bytes.toStdString())) {
+    case ReplaceRefusal::NotARegularFile:
+        why = QStringLiteral("not a regular file");
+        return false;
+    case ReplaceRefusal::WriteProtected:
+        why = QStringLiteral("the file is write-protected");
+        return false;
+    case ReplaceRefusal::None:
+        break;
+    }
+    bool created = false;
+    if (const int err = ReplaceFile(bytes, data, created); err != 0) {
+        why = SystemReason(err);
+        return false;
+    }
+    return true;
+}
+
 int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
                         QString &errorLine)
 {
-    const int rc = Convert(in, out, settingsPath, errorLine);
+    return ConvertSpectrumFile(in, out, settingsPath, SpectrumFacts(), errorLine);
+}
+
+int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,
+                        const SpectrumFacts &given, QString &errorLine, QString *note, int spectrum)
+{
+    QString padded;
+    const int rc = Convert(in, out, settingsPath, given, errorLine, padded, spectrum);
+    if (note)
+        *note = rc == 0 ? interchange_detail::OneLine(padded) : QString();
     // File names and system messages may hold line ends: the report stays
     // one line.
     errorLine = interchange_detail::OneLine(errorLine);
     return rc;
+}
+
+int ListSpectrumFile(const QString &in, QString &listing, QString &errorLine)
+{
+    listing.clear();
+    errorLine.clear();
+    QByteArray bytes;
+    if (!ReadInput(in, bytes, errorLine)) {
+        errorLine = interchange_detail::OneLine(errorLine);
+        return 2;
+    }
+    std::vector<SpectrumEntry> entries;
+    SpectrumCounts counts;
+    QString problem;
+    const SpectrumFormat format = SpectrumFormatOfFile(in, bytes);
+    bool parsed;
+    if (format == SpectrumFormat::N42) {
+        parsed = ReadN42Spectra(bytes, -1, counts, nullptr, &entries, problem);
+    } else {
+        SpectrumEntry e;
+        parsed = ReadSpectrumCounts(format, bytes, counts, problem, &e.Facts);
+        e.Index = 1;
+        e.Class = QStringLiteral("foreground");
+        e.Channels = counts.size();
+        entries.push_back(e);
+    }
+    if (!parsed) {
+        errorLine = interchange_detail::OneLine(QStringLiteral("%1: %2").arg(in, problem));
+        return 2;
+    }
+    auto shown = [](const QString &s) { return s.isEmpty() ? QStringLiteral("-") : interchange_detail::OneLine(s); };
+    auto time = [](const std::optional<double> &t) {
+        return t ? QString::fromLatin1(ShortestDouble(*t)) + QStringLiteral(" s") : QStringLiteral("-");
+    };
+    for (const SpectrumEntry &e : entries)
+        listing += QStringLiteral("%1\tmeasurement %2\tspectrum %3\tdetector %4\t%5\t%6 channels\treal %7\tlive %8\n")
+                       .arg(e.Index)
+                       .arg(shown(e.Measurement), shown(e.Id), shown(e.Detector), e.Class)
+                       .arg(e.Channels)
+                       .arg(time(e.Facts.RealTime), time(e.Facts.LiveTime));
+    return 0;
 }

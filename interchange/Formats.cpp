@@ -78,10 +78,12 @@ bool ParseCount(QByteArrayView token, bool wholeNumbers, int32_t &value, QString
             ((*first >= '0' && *first <= '9') || *first == '.')) {
             if (negative)
                 d = -d;
-            if (d != std::floor(d)) {
+            const double whole = std::round(d);
+            if (std::fabs(d - whole) > 1e-6) {
                 why = QStringLiteral("count %1 is not a whole number").arg(Shown(token));
                 return false;
             }
+            d = whole;
             if (d < double(INT32_MIN) || d > double(INT32_MAX)) {
                 why = QStringLiteral("count %1 lies outside the signed 32-bit range").arg(Shown(token));
                 return false;
@@ -101,6 +103,21 @@ bool ParseCount(QByteArrayView token, bool wholeNumbers, int32_t &value, QString
 QString ChannelCountProblem(const QString &what)
 {
     return what + QStringLiteral("; a spectrum has 1024, 4096 or 16384 channels");
+}
+
+QString InterchangeChannelCountProblem(const QString &what)
+{
+    return what + QStringLiteral("; a spectrum has 1 to %1 channels").arg(MaxChannels);
+}
+
+bool ParseNumber(QByteArrayView token, double &value)
+{
+    if (token.startsWith('+'))
+        token = token.sliced(1);
+    if (token.isEmpty())
+        return false;
+    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    return ec == std::errc() && end == token.data() + token.size() && std::isfinite(value);
 }
 
 bool TokenCursor::Next(QByteArrayView &token)
@@ -169,7 +186,115 @@ QString AtLine(size_t index, const QString &what)
 
 bool IsSpeKeyword(QByteArrayView line) { return line.trimmed().startsWith('$'); }
 
+std::vector<double> NumbersOf(QByteArrayView line)
+{
+    std::vector<double> out;
+    TokenCursor tokens(line);
+    double v;
+    for (QByteArrayView t; tokens.Next(t) && out.size() < 16;) {
+        if (!ParseNumber(t, v))
+            break;
+        out.push_back(v);
+    }
+    return out;
+}
+
 } // namespace
+
+bool StartsWithSpeKeyword(QByteArrayView content)
+{
+    if (content.startsWith("\xEF\xBB\xBF"))
+        content = content.sliced(3);
+    qsizetype i = 0;
+    while (i < content.size() && IsAsciiSpace(content[i]))
+        ++i;
+    if (i >= content.size() || content[i] != '$')
+        return false;
+    qsizetype k = i + 1;
+    while (k < content.size() && ((content[k] >= 'A' && content[k] <= 'Z') || (content[k] >= 'a' && content[k] <= 'z') ||
+                                  (content[k] >= '0' && content[k] <= '9') || content[k] == '_'))
+        ++k;
+    if (k == i + 1 || k >= content.size() || content[k] != ':')
+        return false;
+    for (++k; k < content.size() && content[k] != '\n'; ++k)
+        if (content[k] != ' ' && content[k] != '\t' && content[k] != '\r')
+            return false;
+    return true;
+}
+
+SpectrumFormat SpectrumFormatOfFile(const QString &path, QByteArrayView content)
+{
+    const SpectrumFormat f = SpectrumFormatOfPath(path);
+    if (f == SpectrumFormat::Spe && !StartsWithSpeKeyword(content))
+        return SpectrumFormat::Binary;
+    return f;
+}
+
+size_t ProgramChannelCount(size_t n)
+{
+    for (size_t c : {size_t(1024), size_t(4096), size_t(16384)})
+        if (n <= c)
+            return c;
+    return 0;
+}
+
+QString N42MissingFact(const SpectrumFacts &info)
+{
+    if (!info.RealTime || !(*info.RealTime > 0))
+        return QStringLiteral("--real-time SECONDS");
+    if (!info.Start.isValid())
+        return QStringLiteral("--start YYYY-MM-DDThh:mm:ss");
+    return QString();
+}
+
+QString DurationText(double seconds)
+{
+    return QStringLiteral("PT") + QString::fromLatin1(ShortestDouble(seconds)) + QLatin1Char('S');
+}
+
+bool ParseDuration(QStringView text, double &seconds)
+{
+    // [-]P[nD][T[nH][nM][n.nS]]; years and months have no fixed length.
+    const QByteArray t = text.trimmed().toLatin1();
+    qsizetype i = 0;
+    if (!t.startsWith('P'))
+        return false;
+    ++i;
+    double total = 0;
+    bool inTime = false, any = false;
+    while (i < t.size()) {
+        if (t[i] == 'T' && !inTime) {
+            inTime = true;
+            ++i;
+            continue;
+        }
+        qsizetype k = i;
+        while (k < t.size() && ((t[k] >= '0' && t[k] <= '9') || t[k] == '.'))
+            ++k;
+        if (k == i || k >= t.size())
+            return false;
+        double v;
+        if (!ParseNumber(QByteArrayView(t).sliced(i, k - i), v))
+            return false;
+        const char unit = t[k];
+        if (!inTime && unit == 'D')
+            total += v * 86400;
+        else if (inTime && unit == 'H')
+            total += v * 3600;
+        else if (inTime && unit == 'M')
+            total += v * 60;
+        else if (inTime && unit == 'S')
+            total += v;
+        else
+            return false;
+        any = true;
+        i = k + 1;
+    }
+    if (!any || !std::isfinite(total))
+        return false;
+    seconds = total;
+    return true;
+}
 
 SpectrumFormat SpectrumFormatOfPath(const QString &path)
 {
@@ -190,6 +315,22 @@ SpectrumFormat SpectrumFormatOfPath(const QString &path)
 bool IsSpectrumChannelCount(size_t channels)
 {
     return channels == 1024 || channels == 4096 || channels == 16384;
+}
+
+EnergyCalibration CalibrationFromCoefficients(const std::vector<double> &coefficients)
+{
+    EnergyCalibration cal;
+    if (coefficients.size() < 2 || !(coefficients[1] > 0))
+        return cal;
+    for (size_t k = 4; k < coefficients.size(); ++k)
+        if (coefficients[k] != 0)
+            return cal;
+    cal.Known = true;
+    cal.Offset = coefficients[0];
+    cal.Gain = coefficients[1];
+    cal.Quadratic = coefficients.size() > 2 ? coefficients[2] : 0;
+    cal.Cubic = coefficients.size() > 3 ? coefficients[3] : 0;
+    return cal;
 }
 
 EnergyCalibration CalibrationFromSettings(const SettingsRecord &r)
@@ -218,12 +359,12 @@ QByteArray ShortestDouble(double v)
 
 bool ReadTextCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
 {
-    TextSpectrumDecoder decoder(MaxChannels);
+    TextSpectrumDecoder decoder(MaxProgramChannels);
     decoder.Feed({reinterpret_cast<const uint8_t *>(file.constData()), size_t(file.size())});
     decoder.Finish();
     counts = decoder.Counts();
     if (decoder.MoreLines()) {
-        problem = AtLine(MaxChannels, QStringLiteral("more than %1 channel lines").arg(MaxChannels));
+        problem = AtLine(MaxProgramChannels, QStringLiteral("more than %1 channel lines").arg(MaxProgramChannels));
         return false;
     }
     if (decoder.Failed()) {
@@ -265,14 +406,34 @@ QByteArray WriteBinaryCounts(const SpectrumCounts &counts)
 }
 
 // ---------------------------------------------------------------------------
-// IAEA SPE: sections headed by "$KEYWORD:" lines. Only $DATA: is read: a
-// line "first last" (first must be 0), then last - first + 1 counts, any
-// number to a line, up to the next keyword or the end of the file.
+// IAEA SPE: sections headed by "$KEYWORD:" lines. $DATA: is a line
+// "first last" (first must be 0), then last - first + 1 counts, any number
+// to a line, up to the next keyword or the end of the file. The facts are
+// taken from $MEAS_TIM: (live real), $DATE_MEA: (mm/dd/yyyy hh:mm:ss) and
+// $ENER_FIT: or $MCA_CAL:; a section that does not read is passed over.
 
-bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
+namespace {
+
+QDateTime SpeDate(QByteArrayView line)
+{
+    const QString text = QString::fromLatin1(line.trimmed());
+    for (const char *format : {"MM/dd/yyyy hh:mm:ss", "M/d/yyyy h:mm:ss", "MM/dd/yyyy hh:mm", "yyyy-MM-dd hh:mm:ss",
+                               "yyyy-MM-ddThh:mm:ss"}) {
+        const QDateTime at = QDateTime::fromString(text, QLatin1String(format));
+        if (at.isValid())
+            return at;
+    }
+    return {};
+}
+
+} // namespace
+
+bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem, SpectrumFacts *facts)
 {
     LineCursor line(file);
     counts.clear();
+    SpectrumFacts found;
+    EnergyCalibration mcaCal;
     bool haveData = false;
     while (!line.AtEnd() && line.Line().trimmed().isEmpty())
         line.Advance();
@@ -281,7 +442,29 @@ bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         return false;
     }
     while (!line.AtEnd()) {
-        if (line.Line().trimmed() != "$DATA:") {
+        const QByteArrayView keyword = line.Line().trimmed();
+        if (keyword == "$MEAS_TIM:" || keyword == "$DATE_MEA:" || keyword == "$ENER_FIT:" || keyword == "$MCA_CAL:") {
+            line.Advance();
+            if (line.AtEnd() || IsSpeKeyword(line.Line()))
+                continue;
+            if (keyword == "$MEAS_TIM:") {
+                const std::vector<double> t = NumbersOf(line.Line());
+                if (t.size() >= 2 && t[0] >= 0 && t[1] > 0) {
+                    found.LiveTime = t[0];
+                    found.RealTime = t[1];
+                }
+            } else if (keyword == "$DATE_MEA:") {
+                found.Start = SpeDate(line.Line());
+            } else if (keyword == "$ENER_FIT:") {
+                found.Calibration = CalibrationFromCoefficients(NumbersOf(line.Line()));
+            } else {
+                line.Advance(); // the number of coefficients
+                if (!line.AtEnd() && !IsSpeKeyword(line.Line()))
+                    mcaCal = CalibrationFromCoefficients(NumbersOf(line.Line()));
+            }
+            continue;
+        }
+        if (keyword != "$DATA:") {
             line.Advance();
             continue;
         }
@@ -290,10 +473,10 @@ bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             return false;
         }
         haveData = true;
-        const size_t keyword = line.Index();
+        const size_t keywordLine = line.Index();
         line.Advance();
         if (line.AtEnd() || IsSpeKeyword(line.Line())) {
-            problem = AtLine(keyword, QStringLiteral("$DATA: has no channel range line"));
+            problem = AtLine(keywordLine, QStringLiteral("$DATA: has no channel range line"));
             return false;
         }
         TokenCursor range(line.Line());
@@ -310,8 +493,8 @@ bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             return false;
         }
         const int64_t channels = int64_t(last) + 1;
-        if (channels < 0 || !IsSpectrumChannelCount(size_t(channels))) {
-            problem = AtLine(line.Index(), ChannelCountProblem(QStringLiteral("channels 0..%1 are %2").arg(last).arg(std::max<int64_t>(channels, 0))));
+        if (channels < 1 || !IsInterchangeChannelCount(size_t(channels))) {
+            problem = AtLine(line.Index(), InterchangeChannelCountProblem(QStringLiteral("channels 0..%1 are %2").arg(last).arg(std::max<int64_t>(channels, 0))));
             return false;
         }
         counts.reserve(size_t(channels));
@@ -342,6 +525,10 @@ bool ReadSpeCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         problem = QStringLiteral("no $DATA: section");
         return false;
     }
+    if (!found.Calibration.Known)
+        found.Calibration = mcaCal;
+    if (facts)
+        *facts = found;
     return true;
 }
 
@@ -351,97 +538,231 @@ QByteArray WriteSpeCounts(const SpectrumCounts &counts, const SpectrumWriteInfo 
     out.reserve(qsizetype(counts.size()) * 10 + 512);
     QString title = info.Title;
     title.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QDateTime at = info.MeasuredAt.isValid() ? info.MeasuredAt : QDateTime::currentDateTime();
     out += "$SPEC_ID:\r\n" + title.toUtf8() + "\r\n";
-    out += "$DATE_MEA:\r\n" + at.toString(QStringLiteral("MM/dd/yyyy hh:mm:ss")).toLatin1() + "\r\n";
-    // Live and real time are not kept in the program's spectrum files.
-    out += "$MEAS_TIM:\r\n0 0\r\n";
+    out += "$SPEC_REM:\r\nryv_demo " RYV_VERSION "\r\n";
+    // Only what is known is stated: a section without its fact is left out.
+    if (info.Start.isValid())
+        out += "$DATE_MEA:\r\n" + info.Start.toLocalTime().toString(QStringLiteral("MM/dd/yyyy hh:mm:ss")).toLatin1() + "\r\n";
+    if (info.RealTime && info.LiveTime)
+        out += "$MEAS_TIM:\r\n" + ShortestDouble(*info.LiveTime) + ' ' + ShortestDouble(*info.RealTime) + "\r\n";
     out += "$DATA:\r\n0 " + QByteArray::number(qsizetype(counts.size()) - 1) + "\r\n";
     char line[32];
     for (int32_t v : counts) {
         const int n = std::snprintf(line, sizeof line, "%8d\r\n", int(v));
         out.append(line, n);
     }
-    if (info.Calibration.Known) {
-        const QByteArray a = ShortestDouble(info.Calibration.Offset);
-        const QByteArray b = ShortestDouble(info.Calibration.Gain);
-        out += "$ENER_FIT:\r\n" + a + ' ' + b + "\r\n";
-        out += "$MCA_CAL:\r\n2\r\n" + a + ' ' + b + " keV\r\n";
+    if (const EnergyCalibration &cal = info.Calibration; cal.Known) {
+        const QByteArray a = ShortestDouble(cal.Offset);
+        const QByteArray b = ShortestDouble(cal.Gain);
+        // $ENER_FIT: is a straight line; $MCA_CAL: holds every term.
+        if (cal.Linear())
+            out += "$ENER_FIT:\r\n" + a + ' ' + b + "\r\n";
+        QByteArray terms = a + ' ' + b;
+        int n = 2;
+        if (!cal.Linear()) {
+            terms += ' ' + ShortestDouble(cal.Quadratic);
+            ++n;
+        }
+        if (cal.Cubic != 0) {
+            terms += ' ' + ShortestDouble(cal.Cubic);
+            ++n;
+        }
+        out += "$MCA_CAL:\r\n" + QByteArray::number(n) + "\r\n" + terms + " keV\r\n";
     }
     return out;
 }
 
 // ---------------------------------------------------------------------------
-// CSV: a header line, then one row per channel, channels 0, 1, 2, ... in
-// order; the energy column, when there is one, is not taken.
+// CSV: one row per channel, channels 0, 1, 2, ... in order. Fields are
+// separated by semicolons, tabs, commas or spaces (the first of those the
+// first row holds, in that order; with semicolons and tabs a decimal comma
+// is taken too); '#' starts a comment line. An optional header names
+// the columns (channel, energy, counts in any order); without one, a row of
+// one field is the counts, of two channel and counts, of three channel,
+// energy and counts. An energy column that is a straight line in the
+// channel is the calibration.
 
-bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
+namespace {
+
+enum class CsvColumn { Other, Channel, Energy, Counts };
+
+CsvColumn CsvColumnOf(QByteArrayView name)
+{
+    QByteArray n = name.trimmed().toByteArray().toLower();
+    n.replace('"', "");
+    const qsizetype paren = n.indexOf('(');
+    const qsizetype under = n.indexOf('_');
+    const qsizetype cut = paren >= 0 ? paren : under;
+    const QByteArray word = (cut >= 0 ? n.first(cut) : n).trimmed();
+    if (word == "channel" || word == "channels" || word == "chan" || word == "ch" || word == "bin")
+        return CsvColumn::Channel;
+    if (word == "energy" || word == "e" || word == "kev")
+        return CsvColumn::Energy;
+    if (word == "counts" || word == "count" || word == "data" || word == "cts" || word == "cnt" || word == "y")
+        return CsvColumn::Counts;
+    return CsvColumn::Other;
+}
+
+// The fields of a row; a run of spaces is one separator.
+// Fields with a decimal comma become the same number with a point; storage
+// holds the rewritten fields.
+std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep, std::vector<QByteArray> *storage = nullptr);
+
+std::vector<QByteArrayView> CsvFieldsAsIs(QByteArrayView row, char sep)
+{
+    std::vector<QByteArrayView> out;
+    if (sep == ' ') {
+        TokenCursor tokens(row);
+        for (QByteArrayView t; tokens.Next(t) && out.size() < 64;)
+            out.push_back(t);
+        return out;
+    }
+    while (out.size() < 64) {
+        const qsizetype at = row.indexOf(sep);
+        out.push_back((at < 0 ? row : row.first(at)).trimmed());
+        if (at < 0)
+            break;
+        row = row.sliced(at + 1);
+    }
+    return out;
+}
+
+// A semicolon or a tab separates before a comma: files that separate by
+// them often write decimal commas.
+std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep, std::vector<QByteArray> *storage)
+{
+    std::vector<QByteArrayView> out = CsvFieldsAsIs(row, sep);
+    if (sep == ',' || !storage)
+        return out;
+    storage->clear();
+    storage->reserve(out.size());
+    for (QByteArrayView &f : out)
+        if (f.contains(',')) {
+            storage->push_back(f.toByteArray().replace(',', '.'));
+            f = storage->back();
+        }
+    return out;
+}
+
+char CsvSeparator(QByteArrayView row)
+{
+    for (char c : {';', '\t', ','})
+        if (row.contains(c))
+            return c;
+    return ' ';
+}
+
+bool CsvComment(QByteArrayView row) { return row.trimmed().isEmpty() || row.trimmed().startsWith('#'); }
+
+} // namespace
+
+bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &problem, SpectrumFacts *facts)
 {
     LineCursor line(file);
     counts.clear();
-    // Blank lines at the end are no rows.
-    auto blankToEnd = [&] { return line.Line().trimmed().isEmpty() && line.Rest().trimmed().isEmpty(); };
-    if (line.AtEnd() || blankToEnd()) {
-        problem = QStringLiteral("empty; a header line 'channel,counts' was expected");
+    while (!line.AtEnd() && CsvComment(line.Line()))
+        line.Advance();
+    if (line.AtEnd()) {
+        problem = QStringLiteral("empty; rows of counts were expected");
         return false;
     }
-    QByteArray header = line.Line().toByteArray().toLower();
-    header.replace(' ', "");
-    header.replace('\t', "");
+    const char sep = CsvSeparator(line.Line());
+    std::vector<QByteArray> rewritten;
+    int channelAt = -1, energyAt = -1, countsAt = -1;
     size_t columns = 0;
-    if (header == "channel,counts")
-        columns = 2;
-    else if (header == "channel,energy_kev,counts")
-        columns = 3;
-    else {
-        problem = AtLine(0, QStringLiteral("header '%1' is neither 'channel,counts' nor 'channel,energy_keV,counts'")
-                                .arg(Shown(line.Line())));
-        return false;
+    {
+        const std::vector<QByteArrayView> first = CsvFields(line.Line(), sep, &rewritten);
+        columns = first.size();
+        double v;
+        bool header = false;
+        for (QByteArrayView f : first)
+            header = header || !ParseNumber(f, v);
+        if (header) {
+            for (size_t k = 0; k < first.size(); ++k) {
+                int *at = nullptr;
+                switch (CsvColumnOf(first[k])) {
+                case CsvColumn::Channel: at = &channelAt; break;
+                case CsvColumn::Energy: at = &energyAt; break;
+                case CsvColumn::Counts: at = &countsAt; break;
+                case CsvColumn::Other: break;
+                }
+                if (at && *at < 0)
+                    *at = int(k);
+            }
+            if (countsAt < 0) {
+                problem = AtLine(line.Index(), QStringLiteral("header '%1' names no counts column").arg(Shown(line.Line())));
+                return false;
+            }
+            line.Advance();
+        } else if (columns == 1) {
+            countsAt = 0;
+        } else if (columns == 2) {
+            channelAt = 0, countsAt = 1;
+        } else if (columns == 3) {
+            channelAt = 0, energyAt = 1, countsAt = 2;
+        } else {
+            problem = AtLine(line.Index(), QStringLiteral("%1 fields and no header naming the columns").arg(columns));
+            return false;
+        }
     }
-    for (line.Advance(); !line.AtEnd() && !blankToEnd(); line.Advance()) {
+    double e0 = 0, eLast = 0;
+    bool energyOk = energyAt >= 0;
+    std::vector<double> energies; // kept only while they may form a line
+    for (; !line.AtEnd(); line.Advance()) {
+        if (CsvComment(line.Line()))
+            continue;
         const size_t i = line.Index();
-        const size_t channel = i - 1;
+        const size_t channel = counts.size();
         if (channel >= MaxChannels) {
             problem = AtLine(i, QStringLiteral("more than %1 channel rows").arg(MaxChannels));
             return false;
         }
-        const QByteArrayView row = line.Line();
-        const size_t fieldCount = size_t(row.count(',')) + 1;
-        if (fieldCount != columns) {
-            problem = AtLine(i, QStringLiteral("%1 fields where the header has %2").arg(fieldCount).arg(columns));
+        const std::vector<QByteArrayView> fields = CsvFields(line.Line(), sep, &rewritten);
+        if (fields.size() != columns) {
+            problem = AtLine(i, QStringLiteral("%1 fields where the first row has %2").arg(fields.size()).arg(columns));
             return false;
         }
-        QByteArrayView fields[3];
-        QByteArrayView rest = row;
-        for (size_t f = 0; f < columns; ++f) {
-            const qsizetype comma = rest.indexOf(',');
-            fields[f] = comma < 0 ? rest : rest.first(comma);
-            rest = comma < 0 ? QByteArrayView() : rest.sliced(comma + 1);
-        }
-        int32_t ch = -1;
+        int32_t v;
         QString why;
-        if (!ParseCount(fields[0].trimmed(), false, ch, why) || ch != int32_t(channel)) {
-            problem = AtLine(i, QStringLiteral("channel '%1' where %2 was expected").arg(Shown(fields[0])).arg(channel));
-            return false;
-        }
-        if (columns == 3) {
-            bool ok = false;
-            const double e = fields[1].trimmed().toByteArray().toDouble(&ok);
-            if (!ok || !std::isfinite(e)) {
-                problem = AtLine(i, QStringLiteral("energy '%1' is not a number").arg(Shown(fields[1])));
+        if (channelAt >= 0) {
+            double ch = -1;
+            if (!ParseNumber(fields[size_t(channelAt)], ch) || ch != double(channel)) {
+                problem = AtLine(i, QStringLiteral("channel '%1' where %2 was expected").arg(Shown(fields[size_t(channelAt)])).arg(channel));
                 return false;
             }
         }
-        int32_t v;
-        if (!ParseCount(fields[columns - 1].trimmed(), false, v, why)) {
+        if (energyAt >= 0) {
+            double e = 0;
+            if (!ParseNumber(fields[size_t(energyAt)], e)) {
+                problem = AtLine(i, QStringLiteral("energy '%1' is not a number").arg(Shown(fields[size_t(energyAt)])));
+                return false;
+            }
+            if (channel == 0)
+                e0 = e;
+            eLast = e;
+            if (energyOk)
+                energies.push_back(e);
+        }
+        if (!ParseCount(fields[size_t(countsAt)], true, v, why)) {
             problem = AtLine(i, why);
             return false;
         }
         counts.push_back(v);
     }
-    if (!IsSpectrumChannelCount(counts.size())) {
-        problem = ChannelCountProblem(QStringLiteral("%1 channel rows").arg(counts.size()));
+    if (counts.empty()) {
+        problem = QStringLiteral("no rows of counts");
         return false;
+    }
+    if (facts) {
+        *facts = SpectrumFacts();
+        if (energyOk && counts.size() >= 2) {
+            const double gain = (eLast - e0) / double(counts.size() - 1);
+            bool line = gain > 0;
+            for (size_t c = 0; line && c < energies.size(); ++c)
+                line = std::fabs(energies[c] - (e0 + gain * double(c))) <= 1e-6 * std::max(1.0, std::fabs(energies[c]));
+            if (line)
+                facts->Calibration = {true, e0, gain};
+        }
     }
     return true;
 }
@@ -453,7 +774,7 @@ QByteArray WriteCsvCounts(const SpectrumCounts &counts, const EnergyCalibration 
     for (size_t c = 0; c < counts.size(); ++c) {
         out += QByteArray::number(qsizetype(c)) + ',';
         if (calibration.Known)
-            out += ShortestDouble(calibration.Offset + calibration.Gain * double(c)) + ',';
+            out += ShortestDouble(calibration.At(double(c))) + ',';
         out += QByteArray::number(counts[c]) + "\r\n";
     }
     return out;
@@ -462,17 +783,19 @@ QByteArray WriteCsvCounts(const SpectrumCounts &counts, const EnergyCalibration 
 // ---------------------------------------------------------------------------
 
 bool ReadSpectrumCounts(SpectrumFormat format, const QByteArray &file, SpectrumCounts &counts,
-                        QString &problem)
+                        QString &problem, SpectrumFacts *facts)
 {
+    if (facts)
+        *facts = SpectrumFacts();
     switch (format) {
     case SpectrumFormat::Text:
         return ReadTextCounts(file, counts, problem);
     case SpectrumFormat::Spe:
-        return ReadSpeCounts(file, counts, problem);
+        return ReadSpeCounts(file, counts, problem, facts);
     case SpectrumFormat::N42:
-        return ReadN42Counts(file, counts, problem);
+        return ReadN42Counts(file, counts, problem, facts);
     case SpectrumFormat::Csv:
-        return ReadCsvCounts(file, counts, problem);
+        return ReadCsvCounts(file, counts, problem, facts);
     case SpectrumFormat::Binary:
         break;
     }

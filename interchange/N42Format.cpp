@@ -4,7 +4,10 @@
 // exactly one Spectrum with exactly one ChannelData. Its counts are a
 // white-space separated list, plain (compressionCode absent or "None") or
 // "CountedZeroes", where a 0 is followed by the number of zero channels it
-// stands for. Everything else in the document is passed over.
+// stands for. The measurement's StartDateTime and RealTimeDuration, the
+// spectrum's LiveTimeDuration and the EnergyCalibration it refers to are its
+// facts. Everything else in the document is passed over, whatever its
+// namespace prefix (names are matched by their local part).
 
 #include "interchange/InterchangeParsing.h"
 #include "interchange/Interchange.h"
@@ -18,6 +21,10 @@ using namespace interchange_detail;
 namespace {
 
 inline constexpr const char *N42Namespace = "http://physics.nist.gov/N42/2011/N42";
+// The remark of the calibration an N42 file needs when none is known: its
+// coefficients are the channel number, and a reader takes no calibration
+// from it.
+inline constexpr const char *NoCalibrationRemark = "No energy calibration is known: the coefficients give the channel number.";
 
 QString AtElement(qint64 line, const QString &element, const QString &what)
 {
@@ -210,9 +217,33 @@ private:
 
 } // namespace
 
-bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &problem)
+namespace {
+
+QString ClassOf(QStringView code)
+{
+    const QString c = code.trimmed().toString().toLower();
+    if (c == QLatin1String("background"))
+        return QStringLiteral("background");
+    if (c == QLatin1String("calibration"))
+        return QStringLiteral("calibration");
+    if (c == QLatin1String("intrinsicactivity"))
+        return QStringLiteral("intrinsic activity");
+    return QStringLiteral("foreground");
+}
+
+} // namespace
+
+bool ReadN42Spectra(const QByteArray &file, int wanted, SpectrumCounts &counts, SpectrumFacts *facts,
+                    std::vector<SpectrumEntry> *list, QString &problem)
 {
     counts.clear();
+    if (list)
+        list->clear();
+    struct Calibration {
+        QString Id;
+        EnergyCalibration Cal;
+    };
+    std::vector<Calibration> calibrations;
     if (!ShapeWithinLimits(file, problem))
         return false;
     // The document goes to the reader in pieces, so that it never holds a
@@ -223,6 +254,9 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
     qsizetype fed = 0;
     bool progressed = true;
     QXmlStreamReader xml;
+    // Extensions of other makers use prefixes that need not be declared for
+    // the parts this reader takes: names are matched by their local part.
+    xml.setNamespaceProcessing(false);
     auto next = [&] {
         for (;;) {
             const QXmlStreamReader::TokenType token = xml.readNext();
@@ -239,54 +273,263 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             fed += k;
         }
     };
-    int measurements = 0, spectra = 0, channelData = 0;
-    bool rootSeen = false;
-    // Depth of the open RadMeasurement and Spectrum elements (0 = none).
-    int depth = 0, measurementDepth = 0, spectrumDepth = 0;
+    auto localName = [&] {
+        QStringView name = xml.name();
+        if (const qsizetype colon = name.lastIndexOf(QLatin1Char(':')); colon >= 0)
+            name = name.sliced(colon + 1);
+        return name;
+    };
+    auto attribute = [&](const char *name) {
+        for (const QXmlStreamAttribute &a : xml.attributes()) {
+            QStringView n = a.qualifiedName();
+            if (const qsizetype colon = n.lastIndexOf(QLatin1Char(':')); colon >= 0)
+                n = n.sliced(colon + 1);
+            if (n == QLatin1String(name))
+                return a.value().toString();
+        }
+        return QString();
+    };
+    // The text of the element just started, up to its end (elements inside
+    // are passed over); false on an error of the document.
+    auto elementText = [&](QString &text) {
+        text.clear();
+        int inner = 0;
+        for (;;) {
+            switch (next()) {
+            case QXmlStreamReader::Characters:
+            case QXmlStreamReader::EntityReference:
+                if (inner == 0 && text.size() < 4096)
+                    text += xml.text().left(4096);
+                break;
+            case QXmlStreamReader::StartElement:
+                ++inner;
+                break;
+            case QXmlStreamReader::EndElement:
+                if (inner-- == 0)
+                    return true;
+                break;
+            case QXmlStreamReader::Invalid:
+            case QXmlStreamReader::EndDocument:
+                return false;
+            default:
+                break;
+            }
+        }
+    };
+    auto coefficientsOf = [](const QString &text) {
+        std::vector<double> c;
+        for (const QString &v : text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            double d;
+            if (c.size() < 8 && ParseNumber(v.toLatin1(), d))
+                c.push_back(d);
+        }
+        return c;
+    };
+
+    // The open measurement and spectrum (depth 0 = none); what they state.
+    struct Measurement {
+        int depth = 0;
+        QString id, cls;
+        std::optional<double> realTime;
+        QDateTime start;
+    } m;
+    struct Spectrum {
+        int depth = 0;
+        QString id, detector, calibrationReference, cls;
+        std::optional<double> realTime, liveTime;
+        QDateTime start;
+        EnergyCalibration own;
+        bool channelData = false;
+        size_t channels = 0;
+    } sp;
+    SpectrumCounts scratch;
+    SpectrumEntry chosenEntry;
+    QString chosenReference;
+    std::vector<QString> listReferences;
+    auto resolve = [&](const QString &reference, EnergyCalibration &cal) {
+        const QStringList ids = reference.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const Calibration &c : calibrations)
+            if (!cal.Known && ids.contains(c.Id))
+                cal = c.Cal;
+    };
+    int index = 0; // of spectra ended so far
+    bool chosen = false, rootSeen = false;
+    int measurements = 0;
+    int depth = 0;
     while (!xml.hasError()) {
         const QXmlStreamReader::TokenType token = next();
         if (token == QXmlStreamReader::EndDocument || token == QXmlStreamReader::Invalid)
             break;
         if (token == QXmlStreamReader::EndElement) {
-            if (depth == spectrumDepth)
-                spectrumDepth = 0;
-            if (depth == measurementDepth)
-                measurementDepth = 0;
+            if (sp.depth && depth == sp.depth) {
+                sp.depth = 0;
+                if (!sp.channelData) {
+                    problem = QStringLiteral("Spectrum %1 has no ChannelData").arg(Shown(sp.id.toUtf8()));
+                    return false;
+                }
+                ++index;
+                SpectrumEntry e;
+                e.Index = index;
+                e.Measurement = m.id;
+                e.Id = sp.id;
+                e.Detector = sp.detector;
+                e.Class = !sp.cls.isEmpty() ? sp.cls : !m.cls.isEmpty() ? m.cls : QStringLiteral("foreground");
+                e.Channels = sp.channels;
+                e.Facts.RealTime = sp.realTime ? sp.realTime : m.realTime;
+                e.Facts.LiveTime = sp.liveTime;
+                e.Facts.Start = sp.start.isValid() ? sp.start : m.start;
+                e.Facts.Calibration = sp.own;
+                // A calibration referred to may follow the spectrum: references
+                // are resolved at the end of the document.
+                const QString reference = sp.own.Known ? QString() : sp.calibrationReference;
+                const bool pick = !chosen && (wanted > 0 ? index == wanted : e.Class == QLatin1String("foreground"));
+                if (pick) {
+                    chosen = true;
+                    counts.swap(scratch);
+                    chosenEntry = e;
+                    chosenReference = reference;
+                }
+                if (list && list->size() < 100000) {
+                    list->push_back(e);
+                    listReferences.push_back(reference);
+                }
+            }
+            if (m.depth && depth == m.depth)
+                m = Measurement();
             --depth;
             continue;
         }
         if (token != QXmlStreamReader::StartElement)
             continue;
         ++depth;
-        const QStringView name = xml.name();
+        const QStringView name = localName();
         const qint64 line = xml.lineNumber();
         if (!rootSeen) {
             rootSeen = true;
-            if (name != QLatin1String("RadInstrumentData")) {
-                problem = AtElement(line, name.toString(), QStringLiteral("the document is not RadInstrumentData"));
+            if (name != QLatin1String("RadInstrumentData") && name != QLatin1String("N42InstrumentData")) {
+                problem = AtElement(line, name.toString(), QStringLiteral("the document is neither RadInstrumentData nor N42InstrumentData"));
                 return false;
             }
             continue;
         }
-        if (depth == 2 && name == QLatin1String("RadMeasurement")) {
-            if (++measurements > 1) {
-                problem = AtElement(line, name.toString(), QStringLiteral("a second RadMeasurement; only one can be converted"));
+        auto textOf = [&](QString &text) {
+            const bool ok = elementText(text);
+            --depth; // its end is consumed
+            text = text.trimmed();
+            return ok;
+        };
+        QString text;
+        double seconds;
+        if (name == QLatin1String("EnergyCalibration") || name == QLatin1String("Calibration")) {
+            // 2011: EnergyCalibration id=, CoefficientValues; 2006:
+            // Calibration Type="Energy" ID=, Equation/Coefficients.
+            const bool energy = name == QLatin1String("EnergyCalibration") || attribute("Type").isEmpty() ||
+                                attribute("Type") == QLatin1String("Energy");
+            Calibration c;
+            c.Id = name == QLatin1String("EnergyCalibration") ? attribute("id") : attribute("ID");
+            bool untrue = false;
+            std::vector<double> coefficients;
+            const int at = depth;
+            while (!xml.hasError() && depth >= at) {
+                const QXmlStreamReader::TokenType t = next();
+                if (t == QXmlStreamReader::Invalid || t == QXmlStreamReader::EndDocument)
+                    break;
+                if (t == QXmlStreamReader::EndElement) {
+                    --depth;
+                } else if (t == QXmlStreamReader::StartElement) {
+                    ++depth;
+                    const QString child = localName().toString();
+                    if (child == QLatin1String("CoefficientValues") || child == QLatin1String("Coefficients")) {
+                        if (!textOf(text))
+                            break;
+                        coefficients = coefficientsOf(text);
+                    } else if (child == QLatin1String("Remark")) {
+                        if (!textOf(text))
+                            break;
+                        untrue = untrue || text == QLatin1String(NoCalibrationRemark);
+                    }
+                }
+            }
+            if (xml.hasError())
+                break;
+            if (!energy)
+                continue; // a resolution or efficiency calibration
+            if (!untrue)
+                c.Cal = CalibrationFromCoefficients(coefficients);
+            if (sp.depth && c.Id.isEmpty())
+                sp.own = c.Cal;
+            else if (calibrations.size() < 1024)
+                calibrations.push_back(c);
+            continue;
+        }
+        if (name == QLatin1String("RadMeasurement") || name == QLatin1String("Measurement")) {
+            if (m.depth || sp.depth) {
+                problem = AtElement(line, name.toString(), QStringLiteral("a measurement inside a measurement"));
                 return false;
             }
-            measurementDepth = depth;
-        } else if (measurementDepth && depth == measurementDepth + 1 && name == QLatin1String("Spectrum")) {
-            if (++spectra > 1) {
-                problem = AtElement(line, name.toString(), QStringLiteral("a second Spectrum; only one can be converted"));
-                return false;
-            }
-            spectrumDepth = depth;
-        } else if (spectrumDepth && depth == spectrumDepth + 1 && name == QLatin1String("ChannelData")) {
+            ++measurements;
+            m = Measurement();
+            m.depth = depth;
+            m.id = attribute(name == QLatin1String("Measurement") ? "UUID" : "id");
+            if (m.id.isEmpty())
+                m.id = attribute("id");
+            continue;
+        }
+        if (name == QLatin1String("Spectrum") && !sp.depth) {
+            sp = Spectrum();
+            sp.depth = depth;
+            sp.id = attribute("id");
+            if (sp.id.isEmpty())
+                sp.id = attribute("ID");
+            sp.detector = attribute("radDetectorInformationReference");
+            if (sp.detector.isEmpty())
+                sp.detector = attribute("Detector");
+            sp.calibrationReference = attribute("energyCalibrationReference");
+            if (sp.calibrationReference.isEmpty())
+                sp.calibrationReference = attribute("CalibrationIDs");
+            scratch.clear();
+            continue;
+        }
+        if (name == QLatin1String("MeasurementClassCode") || name == QLatin1String("SourceType")) {
+            if (!textOf(text))
+                break;
+            (sp.depth && name == QLatin1String("SourceType") ? sp.cls : m.cls) = ClassOf(text);
+            continue;
+        }
+        if (name == QLatin1String("StartDateTime") || name == QLatin1String("StartTime")) {
+            if (!textOf(text))
+                break;
+            const QDateTime at = QDateTime::fromString(text, Qt::ISODateWithMs);
+            if (at.isValid())
+                (sp.depth ? sp.start : m.start) = at;
+            continue;
+        }
+        if (name == QLatin1String("RealTimeDuration") || name == QLatin1String("RealTime")) {
+            if (!textOf(text))
+                break;
+            if (ParseDuration(text, seconds) && seconds > 0)
+                (sp.depth ? sp.realTime : m.realTime) = seconds;
+            continue;
+        }
+        if (sp.depth && (name == QLatin1String("LiveTimeDuration") || name == QLatin1String("LiveTime"))) {
+            if (!textOf(text))
+                break;
+            if (ParseDuration(text, seconds) && seconds >= 0)
+                sp.liveTime = seconds;
+            continue;
+        }
+        if (sp.depth && name == QLatin1String("ChannelData")) {
             const QString element = name.toString();
-            if (++channelData > 1) {
+            if (sp.channelData) {
                 problem = AtElement(line, element, QStringLiteral("a second ChannelData in the Spectrum"));
                 return false;
             }
-            const QString code = xml.attributes().value(QLatin1String("compressionCode")).toString();
+            sp.channelData = true;
+            // compressionCode, or Compression as a draft of the format and
+            // its 2006 edition name it.
+            QString code = attribute("compressionCode");
+            if (code.isEmpty())
+                code = attribute("Compression");
             if (!code.isEmpty() && code != QLatin1String("None") && code != QLatin1String("CountedZeroes")) {
                 problem = AtElement(line, element,
                                     QStringLiteral("compressionCode '%1' is neither None nor CountedZeroes").arg(Shown(code.toUtf8())));
@@ -294,7 +537,7 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             }
             // The element's text, piece by piece; comments and processing
             // instructions inside are passed over, an element is an error.
-            ChannelDataCounts collector(code == QLatin1String("CountedZeroes"), counts);
+            ChannelDataCounts collector(code == QLatin1String("CountedZeroes"), scratch);
             QString why;
             bool ended = false;
             while (!ended && !xml.hasError()) {
@@ -323,11 +566,12 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
                 problem = AtElement(line, element, why);
                 return false;
             }
-            if (!IsSpectrumChannelCount(counts.size())) {
+            if (!IsInterchangeChannelCount(scratch.size())) {
                 problem = AtElement(line, element,
-                                    ChannelCountProblem(QStringLiteral("%1 channels").arg(counts.size())));
+                                    InterchangeChannelCountProblem(QStringLiteral("%1 channels").arg(scratch.size())));
                 return false;
             }
+            sp.channels = scratch.size();
         }
     }
     if (xml.hasError()) {
@@ -342,13 +586,31 @@ bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         problem = QStringLiteral("no RadInstrumentData element");
     else if (measurements == 0)
         problem = QStringLiteral("RadInstrumentData has no RadMeasurement");
-    else if (spectra == 0)
+    else if (index == 0)
         problem = QStringLiteral("RadMeasurement has no Spectrum");
-    else if (channelData == 0)
-        problem = QStringLiteral("Spectrum has no ChannelData");
-    else
+    else if (!chosen && wanted > 0)
+        problem = QStringLiteral("no spectrum %1; the file holds %2").arg(wanted).arg(index);
+    else if (!chosen && !list)
+        problem = QStringLiteral("no foreground spectrum among %1; choose one with --spectrum N").arg(index);
+    else {
+        // a listing needs no choice
+        if (list)
+            for (size_t k = 0; k < list->size(); ++k)
+                resolve(listReferences[k], (*list)[k].Facts.Calibration);
+        if (chosen) {
+            resolve(chosenReference, chosenEntry.Facts.Calibration);
+            if (facts)
+                *facts = chosenEntry.Facts;
+        }
         return true;
+    }
+    counts.clear();
     return false;
+}
+
+bool ReadN42Counts(const QByteArray &file, SpectrumCounts &counts, QString &problem, SpectrumFacts *facts)
+{
+    return ReadN42Spectra(file, 0, counts, facts, nullptr, problem);
 }
 
 QByteArray WriteN42Counts(const SpectrumCounts &counts, const SpectrumWriteInfo &info)
@@ -361,13 +623,18 @@ QByteArray WriteN42Counts(const SpectrumCounts &counts, const SpectrumWriteInfo 
     xml.writeDefaultNamespace(QLatin1String(N42Namespace));
     xml.writeStartElement(QLatin1String(N42Namespace), QStringLiteral("RadInstrumentData"));
     xml.writeAttribute(QStringLiteral("n42DocUUID"), QUuid::createUuid().toString(QUuid::WithoutBraces));
-    xml.writeTextElement(QStringLiteral("RadInstrumentDataCreatorName"), QStringLiteral("ryv_demo"));
+    xml.writeTextElement(QStringLiteral("RadInstrumentDataCreatorName"), QStringLiteral("ryv_demo " RYV_VERSION));
 
     xml.writeStartElement(QStringLiteral("RadInstrumentInformation"));
     xml.writeAttribute(QStringLiteral("id"), QStringLiteral("RadInstrumentInformation-1"));
     xml.writeTextElement(QStringLiteral("RadInstrumentManufacturerName"), QStringLiteral("Unknown"));
-    xml.writeTextElement(QStringLiteral("RadInstrumentModelName"), QStringLiteral("Multichannel pulse-height analyser"));
+    xml.writeTextElement(QStringLiteral("RadInstrumentModelName"),
+                         info.Instrument.isEmpty() ? QStringLiteral("ryv_demo") : info.Instrument);
     xml.writeTextElement(QStringLiteral("RadInstrumentClassCode"), QStringLiteral("Other"));
+    xml.writeStartElement(QStringLiteral("RadInstrumentVersion"));
+    xml.writeTextElement(QStringLiteral("RadInstrumentComponentName"), QStringLiteral("Software"));
+    xml.writeTextElement(QStringLiteral("RadInstrumentComponentVersion"), QStringLiteral("ryv_demo " RYV_VERSION));
+    xml.writeEndElement();
     xml.writeEndElement();
 
     xml.writeStartElement(QStringLiteral("RadDetectorInformation"));
@@ -376,32 +643,41 @@ QByteArray WriteN42Counts(const SpectrumCounts &counts, const SpectrumWriteInfo 
     xml.writeTextElement(QStringLiteral("RadDetectorKindCode"), QStringLiteral("Other"));
     xml.writeEndElement();
 
-    if (info.Calibration.Known) {
-        xml.writeStartElement(QStringLiteral("EnergyCalibration"));
-        xml.writeAttribute(QStringLiteral("id"), QStringLiteral("EnergyCalibration-1"));
-        xml.writeTextElement(QStringLiteral("CoefficientValues"),
-                             QString::fromLatin1(ShortestDouble(info.Calibration.Offset) + ' ' +
-                                                 ShortestDouble(info.Calibration.Gain) + " 0"));
-        xml.writeEndElement();
-    }
+    // A spectrum must refer to a calibration: without a known one it refers
+    // to the channel numbers, marked so by its remark.
+    xml.writeStartElement(QStringLiteral("EnergyCalibration"));
+    xml.writeAttribute(QStringLiteral("id"), QStringLiteral("EnergyCalibration-1"));
+    if (!info.Calibration.Known)
+        xml.writeTextElement(QStringLiteral("Remark"), QLatin1String(NoCalibrationRemark));
+    xml.writeTextElement(QStringLiteral("CoefficientValues"),
+                         info.Calibration.Known
+                             ? QString::fromLatin1(ShortestDouble(info.Calibration.Offset) + ' ' +
+                                                   ShortestDouble(info.Calibration.Gain) + ' ' +
+                                                   ShortestDouble(info.Calibration.Quadratic) +
+                                                   (info.Calibration.Cubic != 0
+                                                        ? ' ' + ShortestDouble(info.Calibration.Cubic)
+                                                        : QByteArray()))
+                             : QStringLiteral("0 1 0"));
+    xml.writeEndElement();
 
-    const QDateTime at = info.MeasuredAt.isValid() ? info.MeasuredAt : QDateTime::currentDateTime();
     xml.writeStartElement(QStringLiteral("RadMeasurement"));
     xml.writeAttribute(QStringLiteral("id"), QStringLiteral("RadMeasurement-1"));
     if (!info.Title.isEmpty())
         xml.writeTextElement(QStringLiteral("Remark"), info.Title);
     xml.writeTextElement(QStringLiteral("MeasurementClassCode"), QStringLiteral("Foreground"));
-    // With its offset from UTC, as xs:dateTime allows.
-    xml.writeTextElement(QStringLiteral("StartDateTime"),
-                         at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODate));
-    // Live and real time are not kept in the program's spectrum files.
-    xml.writeTextElement(QStringLiteral("RealTimeDuration"), QStringLiteral("PT0S"));
+    // With its offset from UTC, as xs:dateTime allows. Callers make sure
+    // that the start and the real time are known (N42MissingFact).
+    if (info.Start.isValid())
+        xml.writeTextElement(QStringLiteral("StartDateTime"),
+                             info.Start.toOffsetFromUtc(info.Start.offsetFromUtc()).toString(Qt::ISODate));
+    if (info.RealTime)
+        xml.writeTextElement(QStringLiteral("RealTimeDuration"), DurationText(*info.RealTime));
     xml.writeStartElement(QStringLiteral("Spectrum"));
     xml.writeAttribute(QStringLiteral("id"), QStringLiteral("Spectrum-1"));
     xml.writeAttribute(QStringLiteral("radDetectorInformationReference"), QStringLiteral("RadDetectorInformation-1"));
-    if (info.Calibration.Known)
-        xml.writeAttribute(QStringLiteral("energyCalibrationReference"), QStringLiteral("EnergyCalibration-1"));
-    xml.writeTextElement(QStringLiteral("LiveTimeDuration"), QStringLiteral("PT0S"));
+    xml.writeAttribute(QStringLiteral("energyCalibrationReference"), QStringLiteral("EnergyCalibration-1"));
+    if (info.LiveTime)
+        xml.writeTextElement(QStringLiteral("LiveTimeDuration"), DurationText(*info.LiveTime));
     xml.writeStartElement(QStringLiteral("ChannelData"));
     xml.writeAttribute(QStringLiteral("compressionCode"), QStringLiteral("None"));
     QByteArray list;

@@ -525,6 +525,14 @@ TEST(CommandLine, BadOptionsExitTwoWithOneLineAndTouchNothing)
         {"--simulate --shield --shield", "ryv_demo: --shield: given more than once.\n"},
         {"--simulate --rate ' 5'", "ryv_demo: --rate: ' 5' is not a number from 1 to 1000000.\n"},
         {"--simulate --seed '7 '", "ryv_demo: --seed: '7 ' is not a whole number from 0 to 18446744073709551615.\n"},
+        {"--convert a b --real-time 0", "ryv_demo: --real-time: '0' is not a number of seconds above 0.\n"},
+        {"--convert a b --real-time 5 --live-time 6", "ryv_demo: --live-time: longer than --real-time.\n"},
+        {"--convert a b --live-time 1 --live-time 1", "ryv_demo: --live-time: given more than once.\n"},
+        {"--convert a b --start 2024-13-01T00:00:00",
+         "ryv_demo: --start: '2024-13-01T00:00:00' is not a date and time YYYY-MM-DDThh:mm:ss.\n"},
+        {"--real-time 5", "ryv_demo: --real-time: only with --convert.\n"},
+        {"--convert a b --spectrum 0", "ryv_demo: --spectrum: '0' is not a spectrum number from 1.\n"},
+        {"--list a --simulate", "ryv_demo: --list: not with --simulate.\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);

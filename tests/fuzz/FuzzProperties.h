@@ -39,6 +39,8 @@ Failures CheckBinaryInput(const uint8_t *data, size_t size);
 // converter's formats. Defined in FuzzInterchange.cpp (needs Qt Core).
 Failures CheckSpeInput(const uint8_t *data, size_t size);
 Failures CheckN42Input(const uint8_t *data, size_t size);
+// The whole input is a CSV spectrum.
+Failures CheckCsvInput(const uint8_t *data, size_t size);
 
 inline constexpr size_t ConfigBytes = 2;
 

@@ -6,7 +6,8 @@ corpus/settings: settings files (152-byte records, some with trailing bytes
 corpus/text, corpus/binary: two configuration bytes (layout, input; see
                  ConfigFromPrefix in FuzzProperties.h) followed by a spectrum
                  file.
-corpus/spe, corpus/n42: whole IAEA SPE and N42 files, sound and broken.
+corpus/spe, corpus/n42, corpus/csv: whole IAEA SPE, N42 (2011 and 2006)
+and CSV files, sound and broken.
 
 Run it again after changing it; the files are committed.
 """
@@ -198,7 +199,7 @@ def binary_file(counts):
 def main():
     if os.path.isdir(CORPUS):
         shutil.rmtree(CORPUS)
-    for sub in ("settings", "text", "binary", "spe", "n42"):
+    for sub in ("settings", "text", "binary", "spe", "n42", "csv"):
         os.makedirs(os.path.join(CORPUS, sub))
 
     def put(sub, name, data):
@@ -264,6 +265,8 @@ def main():
         put("spe", name, data)
     for name, data in n42_seeds().items():
         put("n42", name, data)
+    for name, data in csv_seeds().items():
+        put("csv", name, data)
 
 
 def spe_file(counts, per_line=1, end=b"\r\n", first=0, last=None, calibration=True, head=b""):
@@ -333,6 +336,44 @@ def counted_zeroes(counts):
     return b" ".join(out)
 
 
+N42_2006 = b"""<?xml version="1.0"?>
+<N42InstrumentData xmlns="http://physics.nist.gov/Standards/N42/2006/N42">
+<Measurement UUID="m-1">
+  <Spectrum ID="bg" Detector="NaI" CalibrationIDs="en">
+    <SourceType>Background</SourceType><StartTime>2009-05-01T10:00:00</StartTime>
+    <RealTime>PT60S</RealTime><LiveTime>PT59.5S</LiveTime>
+    <ChannelData>1 2 3 4</ChannelData>
+  </Spectrum>
+  <Calibration Type="Energy" ID="en"><Equation Model="Polynomial"><Coefficients>0 3</Coefficients></Equation></Calibration>
+  <Spectrum ID="fg" Detector="NaI">
+    <SourceType>Item</SourceType><StartTime>2009-05-01T10:01:00</StartTime>
+    <RealTime>PT1M30S</RealTime><LiveTime>PT88S</LiveTime>
+    <Calibration Type="Energy"><Equation><Coefficients>1 2 0.001</Coefficients></Equation></Calibration>
+    <ChannelData Compression="CountedZeroes">5 0 3 6</ChannelData>
+  </Spectrum>
+</Measurement>
+</N42InstrumentData>
+"""
+
+
+def csv_seeds():
+    c = spectrum(1001, salt=31)
+    rows = lambda fmt, sep=b",": b"".join(fmt(ch, v, sep) for ch, v in enumerate(c))
+    return {
+        "channel-counts": b"channel,counts\r\n" + rows(lambda ch, v, s: b"%d%s%d\r\n" % (ch, s, v)),
+        "energy-data-semicolon": b"# exported\nEnergy; Data\n" + rows(
+            lambda ch, v, s: b"%g%s%d\n" % (2 + 0.5 * ch, s, v), b";"),
+        "no-header-tab": rows(lambda ch, v, s: b"%d%s%g%s%d\n" % (ch, s, 1.5 * ch, s, v), b"\t"),
+        "counts-only-spaces": b"  ".join(b"%d\n" % v for v in c),
+        "counts-first": b"Counts,Channel\n" + rows(lambda ch, v, s: b"%d%s%d\n" % (v, s, ch)),
+        "doubles": b"channel,counts\n0,5.0000000001\n1,7e2\n2,3.5\n",
+        "wrong-channel": b"channel,counts\n0,1\n2,2\n",
+        "ragged": b"channel,energy,counts\n0,1,2\n1,2\n",
+        "no-counts-column": b"name,value\n0,1\n",
+        "empty": b"",
+    }
+
+
 def n42_seeds():
     c1k = spectrum(1024, salt=21)
     plain = b" ".join(b"%d" % v for v in c1k)
@@ -356,7 +397,12 @@ def n42_seeds():
                            + n42_file(n42_measurement(b"&z; " * 128))[len(b'<?xml version="1.0" encoding="UTF-8"?>\n'):],
         "prefixed-namespace": n42_file(n42_measurement(plain)).replace(b"<", b"<n:").replace(b"<n:/", b"</n:")
                               .replace(b"<n:?xml", b"<?xml").replace(b'xmlns="', b'xmlns:n="'),
-        "other-root": b"<N42InstrumentData><Measurement/></N42InstrumentData>",
+        "other-root": b"<Spectra><Measurement/></Spectra>",
+        "edition-2006-two-spectra": N42_2006,
+        "undeclared-prefix": n42_file(b"<DHS:Ext DHS:a='1'>x</DHS:Ext>" + n42_measurement(plain)),
+        "draft-compression": n42_file(n42_measurement(b"0 100 5 7 0 921 3").replace(
+            b"<ChannelData>", b'<ChannelData Compression="CountedZeroes">')),
+        "background-only": n42_file(n42_measurement(plain).replace(b"Foreground", b"Background")),
         "empty": b"",
     }
 

@@ -112,6 +112,12 @@ TEST(FuzzCorpusReplay, N42SeedsHoldEveryProperty)
     Replay(FuzzDir / "regressions" / "n42", CheckN42Input);
 }
 
+TEST(FuzzCorpusReplay, CsvSeedsHoldEveryProperty)
+{
+    EXPECT_GE(Replay(FuzzDir / "corpus" / "csv", CheckCsvInput), 8u);
+    Replay(FuzzDir / "regressions" / "csv", CheckCsvInput);
+}
+
 // ---------------------------------------------------------------------------
 // The checks notice a reader that misbehaves: here a close that fails, which
 // the reader reports although every line converted.

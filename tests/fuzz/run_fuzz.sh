@@ -9,7 +9,7 @@
 #
 # Environment:
 #   FUZZ_SECONDS       run time per target, seconds (default 60)
-#   FUZZ_TARGETS       targets to run (default: all five)
+#   FUZZ_TARGETS       targets to run (default: all six)
 #   FUZZ_BUILD_DIR     build folder (default: <repo>/build-fuzz)
 #   FUZZ_WORK_DIR      scratch folder for corpora, logs and artifacts
 #                      (default: a new temporary directory, kept)
@@ -18,7 +18,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
-targets="${FUZZ_TARGETS:-fuzz_settings fuzz_text_reader fuzz_binary_reader fuzz_spe_reader fuzz_n42_reader}"
+targets="${FUZZ_TARGETS:-fuzz_settings fuzz_text_reader fuzz_binary_reader fuzz_spe_reader fuzz_n42_reader fuzz_csv_reader}"
 # The targets write their spectrum and settings files on every run: keep
 # them on a memory file system when there is one.
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
@@ -55,6 +55,7 @@ for target in $targets; do
         fuzz_binary_reader) seeds=binary ;;
         fuzz_spe_reader) seeds=spe ;;
         fuzz_n42_reader) seeds=n42 ;;
+        fuzz_csv_reader) seeds=csv ;;
         *) echo "run_fuzz.sh: unknown target $target" >&2; exit 2 ;;
     esac
     corpus="$work/$target/corpus"

@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
@@ -233,7 +234,8 @@ private slots:
         QCOMPARE(requests[0].initialName, QStringLiteral("Spektr"));
         QCOMPARE(requests[0].filters, (QStringList{QStringLiteral("текстовые(*.txt) (*.txt)"),
                                                    QStringLiteral("двоичные(*.spe) (*.spe)"),
-                                                   QStringLiteral("все файлы (*)")}));
+                                                   QStringLiteral("все файлы (*)"), QStringLiteral("N42 (*.n42)"),
+                                                   QStringLiteral("CSV (*.csv)")}));
         QCOMPARE(requests[0].directory, QString());
 
         QCOMPARE(requests[1].save, true);
@@ -241,7 +243,8 @@ private slots:
         QCOMPARE(requests[1].initialName, QStringLiteral("Spektr"));
         QCOMPARE(requests[1].filters, (QStringList{QStringLiteral("текстовые файлы(*.txt) (*.txt)"),
                                                    QStringLiteral("двоичные(*.spe) (*.spe)"),
-                                                   QStringLiteral("все файлы (*)")}));
+                                                   QStringLiteral("все файлы (*)"), QStringLiteral("N42 (*.n42)"),
+                                                   QStringLiteral("CSV (*.csv)")}));
 
         // Cancelled: no box, no file, no count changed, nothing remembered.
         QVERIFY(boxes.log().isEmpty());
@@ -365,6 +368,59 @@ private slots:
         QVERIFY(boxes.log().isEmpty());
         QVERIFY(Counts(2) == spectrum);
         QCOMPARE(static_cast<uint32_t>(ReadChannel(3, 2)), 4294967295u);
+    }
+
+    // N42 and CSV carry the input's counts and facts out and back in; a
+    // shorter spectrum fills the first channels, a longer one is refused.
+    void exchangeFilesKeepTheInputsFacts()
+    {
+        Boxes boxes;
+        const auto spectrum = TestSpectrum(5);
+        SetCounts(1, spectrum);
+        Elapsed[0] = 125.5 / 86400.0;
+        Settings.StartTime[0] = QDate(1899, 12, 30).daysTo(QDate(2024, 3, 14)) + (9 * 3600 + 26 * 60 + 53) / 86400.0;
+        Save(g1, Tmp(QStringLiteral("s.N42")));
+        Save(g1, Tmp(QStringLiteral("s.csv")));
+        QVERIFY(boxes.log().isEmpty());
+        const QString schema = QFileInfo(QStringLiteral(__FILE__)).dir().filePath(
+            QStringLiteral("../interchange/n42_structure.xsd"));
+        QProcess lint;
+        lint.start(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--schema"), schema,
+                                               Tmp(QStringLiteral("s.N42"))});
+        QVERIFY(lint.waitForFinished());
+        QCOMPARE(lint.exitCode(), 0);
+        const QByteArray n42 = FileBytes(Tmp(QStringLiteral("s.N42")));
+        QVERIFY(n42.contains("<StartDateTime>2024-03-14T09:26:53"));
+        QVERIFY(n42.contains("<RealTimeDuration>PT125.5S</RealTimeDuration>"));
+        QVERIFY(n42.contains("<LiveTimeDuration>PT125.5S</LiveTimeDuration>"));
+        QVERIFY(n42.contains("<RadInstrumentModelName>ryv_demo " RYV_VERSION "</RadInstrumentModelName>"));
+        const QList<QByteArray> rows = FileBytes(Tmp(QStringLiteral("s.csv"))).split('\n');
+        QCOMPARE(rows.size(), 1026);
+        QCOMPARE(rows[1].left(2), QByteArray("0,"));
+        QVERIFY(rows[1].endsWith(",-2147483648\r"));
+
+        for (const char *name : {"s.N42", "s.csv"}) {
+            SetCounts(2, std::vector<int32_t>(1024, 0));
+            Read(g2, Tmp(QLatin1String(name)));
+            QVERIFY(boxes.log().isEmpty());
+            QVERIFY2(Counts(2) == spectrum, name);
+        }
+
+        SetCounts(2, std::vector<int32_t>(1024, 9));
+        WriteBytes(Tmp(QStringLiteral("short.spe")), "$SPEC_ID:\r\nx\r\n$DATA:\r\n0 2\r\n5 6\r\n7\r\n");
+        Read(g2, Tmp(QStringLiteral("short.spe")));
+        QVERIFY(boxes.log().isEmpty());
+        QCOMPARE(ReadChannel(0, 2), 5);
+        QCOMPARE(ReadChannel(2, 2), 7);
+        QCOMPARE(ReadChannel(3, 2), 0);
+        QCOMPARE(ReadChannel(1023, 2), 0);
+
+        WriteBytes(Tmp(QStringLiteral("long.csv")), QByteArray("1\n").repeated(2048));
+        Read(g2, Tmp(QStringLiteral("long.csv")));
+        QCOMPARE(boxes.log().size(), 2);
+        CheckBox(boxes.log()[0], NotRead, ReadError, Icon::Question, Buttons::YesNo);
+        CheckErrorReport(boxes.log()[1], QStringLiteral("В файле 2048 каналов, во входе 1024."));
+        QCOMPARE(ReadChannel(0, 2), 5);
     }
 
     void readingRedrawsNothingUntilTheNextRefresh()

@@ -4,6 +4,7 @@
 
 #include "ui/platform/Platform.h"
 #include "files/SpektrFiles.h"
+#include "interchange/Interchange.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -27,12 +29,20 @@ const QStringList OpenDialogFilters = {
     QStringLiteral("текстовые(*.txt) (*.txt)"),
     QStringLiteral("двоичные(*.spe) (*.spe)"),
     QStringLiteral("все файлы (*)"),
+    QStringLiteral("N42 (*.n42)"),
+    QStringLiteral("CSV (*.csv)"),
 };
 const QStringList SaveDialogFilters = {
     QStringLiteral("текстовые файлы(*.txt) (*.txt)"),
     QStringLiteral("двоичные(*.spe) (*.spe)"),
     QStringLiteral("все файлы (*)"),
+    QStringLiteral("N42 (*.n42)"),
+    QStringLiteral("CSV (*.csv)"),
 };
+
+// General error texts of the exchange formats (N42, CSV, IAEA SPE).
+const QString LongerSpectrumFormat = QStringLiteral("В файле %1 каналов, во входе %2");
+const QString NoRealTimeText = QStringLiteral("Для N42 нужно время измерения: набор еще не шел");
 
 // Printer-port hand-over around a print with the board on the LPT connector.
 const QString BeforePrintCaption = QStringLiteral("К разъему LPT подключен АЦП ?");
@@ -143,6 +153,84 @@ QString PrintClientArea(QWidget *w, QPrinter &printer)
     return QString();
 }
 
+// The file is one of the exchange formats the window reads and saves
+// through the converter's codecs: N42, CSV, and for reading IAEA SPE.
+bool IsExchangeFile(const QString &path, bool save)
+{
+    const SpectrumFormat f = SpectrumFormatOfPath(path);
+    if (f == SpectrumFormat::N42 || f == SpectrumFormat::Csv)
+        return true;
+    if (save || f != SpectrumFormat::Spe)
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false; // the binary read reports it
+    return StartsWithSpeKeyword(file.read(256));
+}
+
+// Start of input n's exposure as a date and time; invalid when it never ran.
+QDateTime ExposureStart(int32_t n)
+{
+    const double days = Settings.StartTime[n - 1];
+    if (!(days > 0))
+        return {};
+    return QDateTime(QDate(1899, 12, 30), QTime(0, 0)).addSecs(qint64(std::llround(days * 86400.0)));
+}
+
+void ReadExchangeFile(const QString &path, int32_t input)
+{
+    QByteArray bytes;
+    QString why;
+    SpectrumCounts counts;
+    const bool opened = ReadSpectrumFileBytes(path, bytes, why);
+    const bool read = opened && ReadSpectrumCounts(SpectrumFormatOfFile(path, bytes), bytes, counts, why);
+    const int32_t channels = std::max(Settings.ChannelCount, 0);
+    if (read && counts.size() > size_t(channels))
+        why = LongerSpectrumFormat.arg(counts.size()).arg(channels);
+    if (!read || counts.size() > size_t(channels)) {
+        SpectrumFileResult r;
+        r.op = SpectrumFileOp::Read;
+        r.box = opened ? SpectrumFileBox::ReadError : SpectrumFileBox::OpenError;
+        r.generalError = why.toStdString();
+        ShowFileResult(r);
+        return;
+    }
+    // A shorter spectrum fills the first channels; the rest are zero.
+    for (int32_t c = 0; c < channels; ++c)
+        WriteChannel(c, input, size_t(c) < counts.size() ? counts[size_t(c)] : 0);
+}
+
+void SaveExchangeFile(const QString &path, int32_t input)
+{
+    const int32_t channels = std::max(Settings.ChannelCount, 0);
+    SpectrumCounts counts(static_cast<size_t>(channels), 0);
+    for (int32_t c = 0; c < channels; ++c)
+        counts[size_t(c)] = ReadChannel(c, input);
+    // Times in seconds to the millisecond, as the window's clock counts them.
+    auto seconds = [](double days) { return std::round(days * 86400.0 * 1000.0) / 1000.0; };
+    SpectrumWriteInfo info;
+    info.RealTime = seconds(Elapsed[input - 1]);
+    double liveDays = 0;
+    // Without a source that measures the dead time the live time is the real time.
+    info.LiveTime = LiveTime(input, liveDays) ? seconds(liveDays) : *info.RealTime;
+    info.Start = ExposureStart(input);
+    info.Calibration = CalibrationFromSettings(Settings);
+    info.Title = QFileInfo(path).fileName();
+    info.Instrument = QStringLiteral("ryv_demo " RYV_VERSION);
+    const SpectrumFormat format = SpectrumFormatOfPath(path);
+    SpectrumFileResult r;
+    r.op = SpectrumFileOp::Save;
+    QString why;
+    if (format == SpectrumFormat::N42 && !N42MissingFact(info).isEmpty()) {
+        r.box = SpectrumFileBox::WriteError;
+        r.generalError = NoRealTimeText.toStdString();
+    } else if (!ReplaceSpectrumFile(path, WriteSpectrumCounts(format, counts, info), why)) {
+        r.box = SpectrumFileBox::OpenError;
+        r.generalError = why.toStdString();
+    }
+    ShowFileResult(r);
+}
+
 } // namespace
 
 void TFGraph::NOpenClick()
@@ -161,7 +249,10 @@ void TFGraph::NOpenClick()
     if (!ValidInput(InputNumber))
         return;
     // The counts go into the data memory only; the next refresh shows them.
-    ShowFileResult(ReadSpectrum(FileSystemPath(path), InputNumber));
+    if (IsExchangeFile(path, false))
+        ReadExchangeFile(path, InputNumber);
+    else
+        ShowFileResult(ReadSpectrum(FileSystemPath(path), InputNumber));
 }
 
 void TFGraph::NSaveClick()
@@ -169,7 +260,10 @@ void TFGraph::NSaveClick()
     const QString path = RunSpectrumDialog(this, true);
     if (path.isEmpty() || !ValidInput(InputNumber))
         return;
-    ShowFileResult(SaveSpectrum(FileSystemPath(path), InputNumber));
+    if (IsExchangeFile(path, true))
+        SaveExchangeFile(path, InputNumber);
+    else
+        ShowFileResult(SaveSpectrum(FileSystemPath(path), InputNumber));
 }
 
 void TFGraph::NPrintClick()
