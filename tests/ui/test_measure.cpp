@@ -754,6 +754,21 @@ private slots:
         g->TimerRisTimer();
         QVERIFY(panel->Header()->text().contains(QStringLiteral("Спектр не откалиброван.")));
         QCOMPARE(t->item(1, 2)->text(), QString());
+
+        // a source that measures dead time (here half the real time): both
+        // rates are per second of live time
+        DeadTimeOf = [](int32_t n, double &days) {
+            days = Elapsed[n - 1] / 2;
+            return true;
+        };
+        Elapsed[0] = 10.0 / 86400;
+        g->TimerRisTimer();
+        QVERIFY(panel->Header()->text().contains(QStringLiteral("Живое время")));
+        WriteChannel(5, 1, ReadChannel(5, 1) + 500);
+        Elapsed[0] = 20.0 / 86400;
+        g->TimerRisTimer();
+        QVERIFY2(panel->Header()->text().contains(QStringLiteral("за интервал: 100,0 1/с")),
+                 qPrintable(panel->Header()->text()));
     }
 };
 

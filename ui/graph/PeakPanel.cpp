@@ -129,15 +129,18 @@ void TPeakPanel::Refresh(TFGraph *window)
     const bool hasLive = LiveTime(n, live);
     const double time = (hasLive ? live : real) * kSecondsPerDay; // seconds the rates are over
 
-    // Rate over the last refresh interval, from this panel's previous look.
-    double &lastTotal = lastTotal_[n - 1], &lastElapsed = lastElapsed_[n - 1];
-    if (lastTotal >= 0 && real > lastElapsed)
-        intervalRate_[n - 1] = (total - lastTotal) / ((real - lastElapsed) * kSecondsPerDay);
+    // Rate over the last refresh interval, from this panel's previous look,
+    // over the same time as the exposure's rate: live where it is known.
+    double &lastTotal = lastTotal_[n - 1], &lastElapsed = lastElapsed_[n - 1], &lastLive = lastLive_[n - 1];
+    const double span = hasLive ? live - lastLive : real - lastElapsed;
+    if (lastTotal >= 0 && real > lastElapsed && span > 0)
+        intervalRate_[n - 1] = (total - lastTotal) / (span * kSecondsPerDay);
     else if (real < lastElapsed || lastTotal < 0)
         intervalRate_[n - 1] = 0;
     if (real != lastElapsed || lastTotal < 0) {
         lastTotal = total;
         lastElapsed = real;
+        lastLive = hasLive ? live : 0.0;
     }
 
     peaks_ = FindPeaks(counts, View.Threshold);

@@ -45,5 +45,6 @@ private:
     // the refresh interval.
     double lastTotal_[3] = {-1, -1, -1};
     double lastElapsed_[3] = {0, 0, 0};
+    double lastLive_[3] = {0, 0, 0};
     double intervalRate_[3] = {0, 0, 0};
 };
