@@ -301,7 +301,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         bool ok = false;
         const QString v = parser.value(audioRate);
         const int r = v.toInt(&ok);
-        if (!ok || v.startsWith(QLatin1Char('+')) || r < 8000 || r > 768000)
+        if (!ok || v.startsWith(QLatin1Char('+')) || HasSpace(v) || r < 8000 || r > 768000)
             return Failure(QStringLiteral("--audio-rate: '%1' is not a whole number from 8000 to 768000.").arg(v));
         cl.audioRate = r;
     }
@@ -319,45 +319,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     if (parser.isSet(threshold)) {
         bool ok = false;
         const double t = parser.value(threshold).toDouble(&ok);
-        if (!ok || !std::isfinite(t) || t < 0.05 || t > 50)
-            return Failure(
-                QStringLiteral("--threshold: '%1' is not a number from 0.05 to 50.").arg(parser.value(threshold)));
-        cl.threshold = t;
-    }
-    cl.audio = parser.isSet(audio);
-    if (cl.audio && cl.simulate)
-        return Failure(QStringLiteral("--audio: not with --simulate."));
-    if (audioNameGiven) {
-        if (audioName.isEmpty())
-            return Failure(QStringLiteral("--audio: the device or file is empty."));
-        cl.audioName = audioName;
-    }
-    for (const QCommandLineOption *o : {&audioRate, &polarity, &threshold})
-        if (parser.isSet(*o) && !cl.audio)
-            return Failure(QStringLiteral("--%1: only with --audio.").arg(o->names().constFirst()));
-    if (parser.isSet(audioRate)) {
-        bool ok = false;
-        const QString v = parser.value(audioRate);
-        const int r = v.toInt(&ok);
-        if (!ok || v.startsWith(QLatin1Char('+')) || r < 8000 || r > 768000)
-            return Failure(QStringLiteral("--audio-rate: '%1' is not a whole number from 8000 to 768000.").arg(v));
-        cl.audioRate = r;
-    }
-    if (parser.isSet(polarity)) {
-        const QString v = parser.value(polarity);
-        if (v == QLatin1String("auto"))
-            cl.polarity = 0;
-        else if (v == QLatin1String("positive"))
-            cl.polarity = 1;
-        else if (v == QLatin1String("negative"))
-            cl.polarity = -1;
-        else
-            return Failure(QStringLiteral("--polarity: '%1' is not auto, positive or negative.").arg(v));
-    }
-    if (parser.isSet(threshold)) {
-        bool ok = false;
-        const double t = parser.value(threshold).toDouble(&ok);
-        if (!ok || !std::isfinite(t) || t < 0.05 || t > 50)
+        if (!ok || HasSpace(parser.value(threshold)) || !std::isfinite(t) || t < 0.05 || t > 50)
             return Failure(
                 QStringLiteral("--threshold: '%1' is not a number from 0.05 to 50.").arg(parser.value(threshold)));
         cl.threshold = t;

@@ -278,6 +278,9 @@ TEST(Audio, AlsaCaptureThroughTheFilePluginFillsTheRunningInputs)
          "ryv_demo: --audio-rate: '1000' is not a whole number from 8000 to 768000.\n"},
         {"--polarity up --audio", "ryv_demo: --polarity: 'up' is not auto, positive or negative.\n"},
         {"--threshold 2", "ryv_demo: --threshold: only with --audio.\n"},
+        {"--audio --audio-rate ' 48000'", "ryv_demo: --audio-rate: ' 48000' is not a whole number from 8000 to 768000.\n"},
+        {"--audio --threshold '2 '", "ryv_demo: --threshold: '2 ' is not a number from 0.05 to 50.\n"},
+        {"--audio --polarity auto --polarity negative", "ryv_demo: --polarity: given more than once.\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
