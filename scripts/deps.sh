@@ -18,7 +18,7 @@ run_packages=(
 # package checks.
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool x11-utils imagemagick poppler-utils libxml2-utils
+  xvfb xauth xdotool x11-utils imagemagick poppler-utils libxml2-utils python3
   clang libclang-rt-14-dev
   dpkg-dev file lintian appstream
 )

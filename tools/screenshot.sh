@@ -118,7 +118,7 @@ if [ -n "$LIVE" ]; then
   APP_PID=$!
   FRAME=$(wait_window '^RYV_demo \(')
   xdotool windowmove "$FRAME" 0 0
-  xdotool windowsize "$FRAME" 680 520
+  xdotool windowsize "$FRAME" 720 520
   sleep 0.7
   # "&Окна" -> "&Новое", full scale 25 * 2^7 = 3200 counts, Ctrl+S.
   xdotool mousemove 25 9 click 1
