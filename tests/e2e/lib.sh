@@ -100,3 +100,37 @@ press_until_exit() {
   done
   fail "the program did not exit"
 }
+
+# Gives the frame room and opens the first spectrum window ("&Окна" ->
+# "&Новое", the first item of the menu bar and of its menu).
+open_spectrum_window() {
+  xdotool windowsize "$FRAME" 1000 720
+  sleep 0.5
+  xdotool mousemove 245 159 click 1
+  sleep 0.6
+  xdotool mousemove 262 181 click 1
+  sleep 1.5
+}
+
+# The photopeak of a Cs-137 spectrum in the only window's plot of shot $1:
+# sets FIRST (the plot's first screen column), PEAK_OFF (the tallest
+# column's plot column), TOP (its height in pixels) and CONT (the mean
+# height of plot columns 100 up to $2, the Compton continuum).
+photopeak_of_shot() {
+  local png="$SHOTS/$1.png"
+  # Blue pixels per screen column (the histogram bars).
+  convert "$png" -fill black +opaque '#0000FF' -fill white -opaque '#0000FF' -colorspace gray \
+    -scale "$(identify -format %w "$png")x1!" -depth 16 txt:- |
+    awk -F'[,:() ]+' 'NR > 1 { print $1, int($4 / 65535 * 960 + 0.5) }' >"$WORK/columns"
+  local peak
+  read -r FIRST peak TOP CONT <<<"$(awk -v to="$2" '
+    $2 > 0 && first == "" { first = $1 }
+    $2 > top { top = $2; peak = $1 }
+    { h[$1] = $2 }
+    END { for (x = first + 100; x < first + to; x++) s += h[x]; print first, peak, top, s / (to - 100) }' "$WORK/columns")"
+  echo "plot from x=$FIRST, tallest column x=$peak ($TOP px), Compton region mean $CONT px"
+  [ -n "$FIRST" ] || fail "no spectrum in the plot"
+  PEAK_OFF=$((peak - FIRST))
+  [ "$PEAK_OFF" -ge 203 ] && [ "$PEAK_OFF" -le 219 ] ||
+    fail "tallest column at plot column $PEAK_OFF, not at the photopeak (211)"
+}

@@ -10,14 +10,6 @@ run_app() {
   (cd "$WORK" && exec env LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$APP" "$@" >"$WORK/app.log" 2>&1) &
   APP_PID=$!
   FRAME=$(wait_window '^RYV_demo \(')
-  xdotool windowsize "$FRAME" 1000 720
-  sleep 0.5
-}
-open_window() {
-  xdotool mousemove 245 159 click 1
-  sleep 0.6
-  xdotool mousemove 262 181 click 1
-  sleep 1.5
 }
 quit_app() {
   "$XCLOSE" "$FRAME"
@@ -25,7 +17,7 @@ quit_app() {
 }
 
 run_app --simulate=cs137 --rate 2000 --seed 1
-open_window
+open_spectrum_window
 press_in "$FRAME" ctrl+s
 sleep 2
 quit_app
@@ -42,7 +34,7 @@ with open(sys.argv[1], 'r+b') as f:
 PY
 touch -d '-60 seconds' "$WORK/RYV_travok.CFG"
 run_app --simulate=cs137 --rate 2000 --seed 2
-open_window # the exposure timer runs again with a spectrum window
+open_spectrum_window # the exposure timer runs again with a spectrum window
 sleep 1
 quit_app
 after=$("$MEMSUM" "$WORK/RYV_travok.CFG" "$WORK/RYV_memory.DAT" 1)
@@ -51,7 +43,7 @@ echo "counts before the pause $before, after it $after"
 [ $((after - before)) -gt 90000 ] || fail "the closed time brought $((after - before)) counts"
 
 run_app --simulate=cs137 --rate 100000 --memory m1
-open_window
+open_spectrum_window
 press_in "$FRAME" ctrl+s
 sleep 1
 truncate -s 0 "$WORK/m1"

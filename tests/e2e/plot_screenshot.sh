@@ -3,12 +3,7 @@
 source "$(dirname "$0")/lib.sh"
 start_x
 start_app
-xdotool windowsize "$FRAME" 1000 720
-sleep 0.5
-xdotool mousemove 245 159 click 1
-sleep 0.6
-xdotool mousemove 262 181 click 1
-sleep 1.5
+open_spectrum_window
 sleep 2.5
 shot spectrum
 # The plot is the bounding box of the pure blue pixels.
