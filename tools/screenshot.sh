@@ -61,6 +61,30 @@ wait_gone() {
   fail "window $1 stays open"
 }
 
+# The frame at the screen's top left corner, W x H.
+place_frame() {
+  xdotool windowmove "$FRAME" 0 0
+  xdotool windowsize "$FRAME" "$1" "$2"
+  sleep 0.7
+}
+
+# Windows menu ("&Окна", first in the bar) -> "&Новое".
+new_spectrum_window() {
+  xdotool mousemove 25 9 click 1
+  sleep 0.6
+  xdotool mousemove 42 31 click 1
+  sleep 1.2
+}
+
+# The frame cut out of the screen, written to OUT.
+write_frame_shot() {
+  import -window root "$WORK/full.png"
+  eval "$(xdotool getwindowgeometry --shell "$FRAME")"
+  convert "$WORK/full.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -strip \
+          -define png:compression-level=9 "$OUT"
+  echo "wrote $OUT ($(stat -c %s "$OUT") bytes)"
+}
+
 # A private X server, without a window manager.
 exec 5>"$WORK/display"
 Xvfb -displayfd 5 -noreset -screen 0 1400x1000x24 -nolisten tcp >/dev/null 2>&1 &
@@ -94,22 +118,13 @@ PY
      --simulate --rate 20000 --seed 5 >"$WORK/app.log" 2>&1) &
   APP_PID=$!
   FRAME=$(wait_window '^RYV_demo \(')
-  xdotool windowmove "$FRAME" 0 0
-  xdotool windowsize "$FRAME" 1100 780
-  sleep 0.7
-  xdotool mousemove 25 9 click 1
-  sleep 0.6
-  xdotool mousemove 42 31 click 1
-  sleep 1.2
+  place_frame 1100 780
+  new_spectrum_window
   xdotool key --clearmodifiers ctrl+s
   sleep "${SHOT_SECONDS:-15}"
   xdotool mousemove 1090 5
   sleep 1.2
-  import -window root "$WORK/full.png"
-  eval "$(xdotool getwindowgeometry --shell "$FRAME")"
-  convert "$WORK/full.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -strip \
-          -define png:compression-level=9 "$OUT"
-  echo "wrote $OUT ($(stat -c %s "$OUT") bytes)"
+  write_frame_shot
   exit 0
 fi
 if [ -n "$LIVE" ]; then
@@ -117,40 +132,25 @@ if [ -n "$LIVE" ]; then
      >"$WORK/app.log" 2>&1) &
   APP_PID=$!
   FRAME=$(wait_window '^RYV_demo \(')
-  xdotool windowmove "$FRAME" 0 0
-  xdotool windowsize "$FRAME" 720 520
-  sleep 0.7
-  # "&Окна" -> "&Новое", full scale 25 * 2^7 = 3200 counts, Ctrl+S.
-  xdotool mousemove 25 9 click 1
-  sleep 0.6
-  xdotool mousemove 42 31 click 1
-  sleep 1.2
+  place_frame 720 520
+  # A window, full scale 25 * 2^7 = 3200 counts, Ctrl+S.
+  new_spectrum_window
   for _ in $(seq 7); do xdotool key --clearmodifiers shift+Prior; sleep 0.1; done
   xdotool key --clearmodifiers ctrl+s
   sleep "${SHOT_SECONDS:-8}"
   xdotool mousemove 700 800
   sleep 1.2
-  import -window root "$WORK/full.png"
-  eval "$(xdotool getwindowgeometry --shell "$FRAME")"
-  convert "$WORK/full.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -strip \
-          -define png:compression-level=9 "$OUT"
-  echo "wrote $OUT ($(stat -c %s "$OUT") bytes)"
+  write_frame_shot
   exit 0
 fi
 (cd "$WORK/run" && exec env LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$APP" >"$WORK/app.log" 2>&1) &
 APP_PID=$!
 FRAME=$(wait_window '^RYV_demo$')
-xdotool windowmove "$FRAME" 0 0
-xdotool windowsize "$FRAME" 1300 520
-sleep 0.7
+place_frame 1300 520
 
-# Windows menu ("&Окна", first in the bar) -> "&Новое", twice.
-for _ in 1 2; do
-  xdotool mousemove 25 9 click 1
-  sleep 0.6
-  xdotool mousemove 42 31 click 1
-  sleep 1.2
-done
+# Two spectrum windows.
+new_spectrum_window
+new_spectrum_window
 import -window root "$WORK/windows.png"
 [ -n "${SHOT_DEBUG:-}" ] && cp "$WORK/windows.png" "$SHOT_DEBUG/windows.png"
 
@@ -206,8 +206,4 @@ drag 50 119
 xdotool mousemove 700 800
 sleep 2.2
 
-import -window root "$WORK/full.png"
-eval "$(xdotool getwindowgeometry --shell "$FRAME")"
-convert "$WORK/full.png" -crop "${WIDTH}x$((HEIGHT))+${X}+${Y}" +repage -strip \
-        -define png:compression-level=9 "$OUT"
-echo "wrote $OUT ($(stat -c %s "$OUT") bytes)"
+write_frame_shot
