@@ -406,6 +406,24 @@ private slots:
             QVERIFY2(Counts(2) == spectrum, name);
         }
 
+        // Of a background and a foreground spectrum the foreground one is
+        // taken, and a box says so.
+        WriteBytes(Tmp(QStringLiteral("two.n42")),
+                   "<N42InstrumentData xmlns=\"http://physics.nist.gov/Standards/N42/2006/N42\">"
+                   "<Measurement UUID=\"m-1\"><Spectrum ID=\"bg\" Detector=\"NaI\"><SourceType>Background"
+                   "</SourceType><ChannelData>1 2</ChannelData></Spectrum><Spectrum ID=\"fg\"><ChannelData>"
+                   "3 4 5</ChannelData></Spectrum></Measurement></N42InstrumentData>");
+        Read(g2, Tmp(QStringLiteral("two.n42")));
+        QCOMPARE(boxes.log().size(), 1);
+        QCOMPARE(boxes.log()[0].caption, QStringLiteral("Открытие файла спектра"));
+        QCOMPARE(boxes.log()[0].text,
+                 QStringLiteral("Спектров в файле: 2. Открыт спектр 2, образец (измерение m-1, спектр fg).\n"
+                                "Все спектры файла перечисляет ryv_demo --list two.n42, другой спектр берет "
+                                "ryv_demo --convert two.n42 ВЫХОД --spectrum N."));
+        QCOMPARE(ReadChannel(0, 2), 3);
+        QCOMPARE(ReadChannel(3, 2), 0);
+        Platform::BoxLog().clear();
+
         SetCounts(2, std::vector<int32_t>(1024, 9));
         WriteBytes(Tmp(QStringLiteral("short.spe")), "$SPEC_ID:\r\nx\r\n$DATA:\r\n0 2\r\n5 6\r\n7\r\n");
         Read(g2, Tmp(QStringLiteral("short.spe")));

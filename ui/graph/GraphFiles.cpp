@@ -177,13 +177,63 @@ QDateTime ExposureStart(int32_t n)
     return QDateTime(QDate(1899, 12, 30), QTime(0, 0)).addSecs(qint64(std::llround(days * 86400.0)));
 }
 
+// The class of a spectrum in words; an unknown one as the file states it.
+QString ClassInWords(const QString &cls)
+{
+    static const std::pair<const char *, const char *> words[] = {
+        {"foreground", "образец"},
+        {"background", "фон"},
+        {"calibration", "калибровка"},
+        {"intrinsic activity", "собственная активность"},
+    };
+    for (const auto &[name, word] : words)
+        if (cls == QLatin1String(name))
+            return QString::fromUtf8(word);
+    return cls;
+}
+
+// After a file of several spectra is read: which of them the input now
+// holds (the first of class foreground, as the converter takes it) and how
+// to reach the others.
+void SayWhichSpectrum(const QString &path, const QByteArray &bytes)
+{
+    std::vector<SpectrumEntry> list;
+    SpectrumCounts unused;
+    QString why;
+    if (!ReadN42Spectra(bytes, -1, unused, nullptr, &list, why) || list.size() < 2)
+        return;
+    const auto taken = std::find_if(list.begin(), list.end(),
+                                    [](const SpectrumEntry &e) { return e.Class == QLatin1String("foreground"); });
+    if (taken == list.end())
+        return;
+    QStringList ids;
+    if (!taken->Measurement.isEmpty())
+        ids << QStringLiteral("измерение ") + taken->Measurement;
+    if (!taken->Id.isEmpty())
+        ids << QStringLiteral("спектр ") + taken->Id;
+    if (!taken->Detector.isEmpty())
+        ids << QStringLiteral("детектор ") + taken->Detector;
+    const QString name = QFileInfo(path).fileName();
+    const QString text =
+        QStringLiteral("Спектров в файле: %1. Открыт спектр %2, %3%4.\n"
+                       "Все спектры файла перечисляет ryv_demo --list %5, другой спектр берет "
+                       "ryv_demo --convert %5 ВЫХОД --spectrum N.")
+            .arg(list.size())
+            .arg(taken->Index)
+            .arg(ClassInWords(taken->Class),
+                 ids.isEmpty() ? QString() : QStringLiteral(" (") + ids.join(QStringLiteral(", ")) + QLatin1Char(')'),
+                 name);
+    Platform::MessageBox(OpenDialogTitle, text, Platform::Icon::NoIcon, Platform::Buttons::Ok);
+}
+
 void ReadExchangeFile(const QString &path, int32_t input)
 {
     QByteArray bytes;
     QString why;
     SpectrumCounts counts;
     const bool opened = ReadSpectrumFileBytes(path, bytes, why);
-    const bool read = opened && ReadSpectrumCounts(SpectrumFormatOfFile(path, bytes), bytes, counts, why);
+    const SpectrumFormat format = opened ? SpectrumFormatOfFile(path, bytes) : SpectrumFormat::Binary;
+    const bool read = opened && ReadSpectrumCounts(format, bytes, counts, why);
     const int32_t channels = std::max(Settings.ChannelCount, 0);
     if (read && counts.size() > size_t(channels))
         why = LongerSpectrumFormat.arg(counts.size()).arg(channels);
@@ -198,6 +248,8 @@ void ReadExchangeFile(const QString &path, int32_t input)
     // A shorter spectrum fills the first channels; the rest are zero.
     for (int32_t c = 0; c < channels; ++c)
         WriteChannel(c, input, size_t(c) < counts.size() ? counts[size_t(c)] : 0);
+    if (format == SpectrumFormat::N42)
+        SayWhichSpectrum(path, bytes);
 }
 
 void SaveExchangeFile(const QString &path, int32_t input)
