@@ -460,11 +460,4 @@ double AudioAcquisition::DeadSeconds(int n) const
     return n >= 1 && n <= 3 && source_.Rate() > 0 ? double(dead_[n - 1]) / source_.Rate() : 0.0;
 }
 
-double AudioAcquisition::LiveSeconds(int n) const
-{
-    if (n < 1 || n > 3)
-        return 0;
-    return std::max(0.0, Elapsed[n - 1] * 86400.0 - DeadSeconds(n));
-}
-
 } // namespace device

@@ -120,7 +120,6 @@ public:
 
     // Of the current or last exposure of input n (1..3).
     double DeadSeconds(int n) const;
-    double LiveSeconds(int n) const; // Elapsed minus dead time
     uint64_t Accepted(int n) const { return accepted_[n - 1]; }
     uint64_t Rejected(int n) const { return rejected_[n - 1]; }
     uint64_t Overruns() const { return overruns_; }

@@ -261,7 +261,6 @@ TEST(Audio, AlsaCaptureThroughTheFilePluginFillsTheRunningInputs)
         // All but the pulses the shape is learned from.
         EXPECT_NEAR(double(total), double(sent), 0.02 * double(sent));
         EXPECT_EQ(uint64_t(total), feed.Accepted(n));
-        EXPECT_NEAR(feed.LiveSeconds(n), seconds - feed.DeadSeconds(n), 1e-9);
         EXPECT_GT(feed.DeadSeconds(n), 0.1);
     }
 
