@@ -82,7 +82,9 @@ struct SpectrumFacts {
 // What a written file says besides the counts.
 struct SpectrumWriteInfo : SpectrumFacts {
     QString Title;      // SPE $SPEC_ID:, N42 remark
-    QString Instrument; // N42 instrument model; empty = "ryv_demo"
+    // N42 instrument model and software version, one word each; empty =
+    // unknown (a converted spectrum's instrument is not this program).
+    QString Instrument, InstrumentVersion;
 };
 
 // The fact an N42 file needs and info lacks, as the name of the option that

@@ -623,17 +623,21 @@ QByteArray WriteN42Counts(const SpectrumCounts &counts, const SpectrumWriteInfo 
     xml.writeDefaultNamespace(QLatin1String(N42Namespace));
     xml.writeStartElement(QLatin1String(N42Namespace), QStringLiteral("RadInstrumentData"));
     xml.writeAttribute(QStringLiteral("n42DocUUID"), QUuid::createUuid().toString(QUuid::WithoutBraces));
-    xml.writeTextElement(QStringLiteral("RadInstrumentDataCreatorName"), QStringLiteral("ryv_demo " RYV_VERSION));
+    // Names and versions are one word each where they hold punctuation: the
+    // schema's non-blank string allows punctuation in one run only.
+    xml.writeTextElement(QStringLiteral("RadInstrumentDataCreatorName"), QStringLiteral("ryv_demo"));
 
     xml.writeStartElement(QStringLiteral("RadInstrumentInformation"));
     xml.writeAttribute(QStringLiteral("id"), QStringLiteral("RadInstrumentInformation-1"));
     xml.writeTextElement(QStringLiteral("RadInstrumentManufacturerName"), QStringLiteral("Unknown"));
+    const QString unknown = QStringLiteral("Unknown");
     xml.writeTextElement(QStringLiteral("RadInstrumentModelName"),
-                         info.Instrument.isEmpty() ? QStringLiteral("ryv_demo") : info.Instrument);
+                         info.Instrument.isEmpty() ? unknown : info.Instrument);
     xml.writeTextElement(QStringLiteral("RadInstrumentClassCode"), QStringLiteral("Other"));
     xml.writeStartElement(QStringLiteral("RadInstrumentVersion"));
     xml.writeTextElement(QStringLiteral("RadInstrumentComponentName"), QStringLiteral("Software"));
-    xml.writeTextElement(QStringLiteral("RadInstrumentComponentVersion"), QStringLiteral("ryv_demo " RYV_VERSION));
+    xml.writeTextElement(QStringLiteral("RadInstrumentComponentVersion"),
+                         info.InstrumentVersion.isEmpty() ? unknown : info.InstrumentVersion);
     xml.writeEndElement();
     xml.writeEndElement();
 

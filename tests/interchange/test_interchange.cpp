@@ -79,16 +79,21 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
 
-    // xmllint's verdict on the N42 file name against the structure the
-    // program's N42 files have; empty when it validates.
+    // xmllint's verdict on the N42 file name against the format's published
+    // schema and the structure the program's N42 files have; empty when
+    // both validate.
     std::string N42Invalid(const QString &name) const
     {
-        const std::string cmd = "xmllint --noout --schema '" RYV_N42_STRUCTURE "' '" + P(name).toStdString() +
-                                "' 2>" + P("xmllint.txt").toStdString();
-        const int rc = std::system(cmd.c_str());
-        const QByteArray said = Get("xmllint.txt");
-        QFile::remove(P("xmllint.txt"));
-        return rc == 0 ? std::string() : said.toStdString() + " (rc " + std::to_string(rc) + ")";
+        for (const char *schema : {RYV_N42_SCHEMA, RYV_N42_STRUCTURE}) {
+            const std::string cmd = std::string("xmllint --noout --schema '") + schema + "' '" +
+                                    P(name).toStdString() + "' 2>" + P("xmllint.txt").toStdString();
+            const int rc = std::system(cmd.c_str());
+            const QByteArray said = Get("xmllint.txt");
+            QFile::remove(P("xmllint.txt"));
+            if (rc != 0)
+                return said.toStdString() + " (rc " + std::to_string(rc) + ")";
+        }
+        return {};
     }
 
     QStringList Listing() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System); }

@@ -268,7 +268,8 @@ void SaveExchangeFile(const QString &path, int32_t input)
     info.Start = ExposureStart(input);
     info.Calibration = CalibrationFromSettings(Settings);
     info.Title = QFileInfo(path).fileName();
-    info.Instrument = QStringLiteral("ryv_demo " RYV_VERSION);
+    info.Instrument = QStringLiteral("ryv_demo");
+    info.InstrumentVersion = QStringLiteral(RYV_VERSION);
     const SpectrumFormat format = SpectrumFormatOfPath(path);
     SpectrumFileResult r;
     r.op = SpectrumFileOp::Save;
