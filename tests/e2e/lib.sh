@@ -6,6 +6,8 @@ XCLOSE="$2"
 SHOTS="$3"
 mkdir -p "$SHOTS"
 WORK="$(mktemp -d /tmp/ryv_e2e_XXXXXX)"
+# The user's own view choices (Qt settings) stay out of the tests.
+export XDG_CONFIG_HOME="$WORK/config"
 APP_PID=""
 XVFB_PID=""
 
