@@ -292,7 +292,8 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
     // An existing out is replaced only as the program's own save would
     // replace it (a write-protected file stays as it is, even for root), but
     // never written in place: on any failure out stays as it was.
-    const ReplaceOutcome o = ReplaceFileContents(PathBytes(out).toStdString(), {result.constData(), size_t(result.size())}, {});
+    const ReplaceOutcome o =
+        ReplaceFileContents(PathBytes(out).toStdString(), {result.constData(), size_t(result.size())}, {});
     if (!o.Succeeded()) {
         errorLine = (o.failed == ReplaceStep::Create ? QStringLiteral("%1: cannot be created: %2")
                                                      : QStringLiteral("%1: cannot be written: %2"))
