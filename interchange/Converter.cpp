@@ -326,7 +326,8 @@ bool ReadSpectrumFileBytes(const QString &path, QByteArray &bytes, QString &why)
 
 bool ReplaceSpectrumFile(const QString &path, const QByteArray &data, QString &why)
 {
-    const ReplaceOutcome o = ReplaceFileContents(PathBytes(path).toStdString(), {data.constData(), size_t(data.size())}, {});
+    const ReplaceOutcome o =
+        ReplaceFileContents(PathBytes(path).toStdString(), {data.constData(), size_t(data.size())}, {});
     if (!o.Succeeded())
         why = ReplaceProblem(o);
     return o.Succeeded();
