@@ -10,9 +10,11 @@
 // other name) are encoded and decoded by files/SpectrumCodec. A save writes
 // a new file beside the old one and renames it over the old one only when
 // every record is written, so that a failed save leaves the old file as it
-// was.
+// was (files/FileReplace); where no file can be made beside it, the old file
+// itself is written.
 #pragma once
 
+#include "files/FileReplace.h"
 #include "files/SpectrumCodec.h"
 
 #include <cstdint>
@@ -66,12 +68,6 @@ bool IsTextSpectrumPath(const std::string &path);
 // user may not write, fails with OpenError.
 SpectrumFileResult SaveSpectrum(const std::string &path, int32_t input);
 
-// Whether a save may replace what stands at path: a new name or a regular
-// file with a write permission bit may be; anything else (a FIFO, a device,
-// a directory) or a file without any write bit may not, also for root.
-enum class ReplaceRefusal { None, NotARegularFile, WriteProtected };
-ReplaceRefusal ReplaceRefusalOf(const std::string &path);
-
 // Read the file at path into channels 0..ChannelCount-1 of input
 // (WriteChannel), in the format its extension selects. The file is opened
 // for reading only; anything but a regular file fails with OpenError.
@@ -82,10 +78,3 @@ SpectrumFileResult SaveTextSpectrum(const std::string &path, int32_t input);
 SpectrumFileResult SaveBinarySpectrum(const std::string &path, int32_t input);
 SpectrumFileResult ReadTextSpectrum(const std::string &path, int32_t input);
 SpectrumFileResult ReadBinarySpectrum(const std::string &path, int32_t input);
-
-// Test seams: replace close(2) and fsync(2) for the file operations (to
-// provoke failures that a real file system rarely gives); nullptr restores
-// the system calls.
-using SpectrumFileSysCallFn = int (*)(int fd);
-void SetSpectrumFileCloseHook(SpectrumFileSysCallFn fn);
-void SetSpectrumFileSyncHook(SpectrumFileSysCallFn fn);

@@ -3,15 +3,13 @@
 #include "interchange/InterchangeParsing.h"
 #include "interchange/Interchange.h"
 
-#include "files/SpektrFiles.h"
+#include "files/FileReplace.h"
 #include "core/Uryv.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -172,70 +170,19 @@ bool CalibrationFromFile(const QString &path, EnergyCalibration &cal, QString &p
     return true;
 }
 
-// The file a write to path lands in: symbolic links followed to their end,
-// even where that end does not exist yet.
-QByteArray FinalTarget(QByteArray path)
+// Why a replacement of a file failed, as the converter and the window's
+// exchange formats say it.
+QString ReplaceProblem(const ReplaceOutcome &o)
 {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-            break;
-        QByteArray target(qsizetype(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
-        const ssize_t k = ::readlink(path.constData(), target.data(), size_t(target.size()));
-        if (k <= 0 || k >= target.size())
-            break;
-        target.truncate(qsizetype(k));
-        if (!target.startsWith('/')) {
-            const qsizetype slash = path.lastIndexOf('/');
-            if (slash >= 0)
-                target.prepend(path.first(slash + 1));
-        }
-        path = target;
+    switch (o.refusal) {
+    case ReplaceRefusal::NotARegularFile:
+        return QStringLiteral("not a regular file");
+    case ReplaceRefusal::WriteProtected:
+        return QStringLiteral("the file is write-protected");
+    case ReplaceRefusal::None:
+        break;
     }
-    return path;
-}
-
-// Writes data into a new file beside path and renames it over path once
-// every byte is written and on the disk; 0 or the errno of the failure, with
-// path unchanged and no temporary file left; created tells whether the
-// temporary file could be made at all.
-int ReplaceFile(const QByteArray &givenPath, const QByteArray &data, bool &created)
-{
-    const QByteArray path = FinalTarget(givenPath);
-    QByteArray name = path + ".XXXXXX";
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    created = fd >= 0;
-    if (fd < 0)
-        return errno;
-    // The permissions an existing file had, or those a new one would get.
-    struct stat old {};
-    mode_t mode;
-    if (::stat(path.constData(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    int err = ::fchmod(fd, mode) != 0 ? errno : 0;
-    for (qsizetype put = 0; err == 0 && put < data.size();) {
-        const ssize_t k = ::write(fd, data.constData() + put, size_t(data.size() - put));
-        if (k < 0 && errno == EINTR)
-            continue;
-        if (k <= 0)
-            err = k < 0 ? errno : ENOSPC;
-        else
-            put += k;
-    }
-    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL)
-        err = errno;
-    if (::close(fd) != 0 && err == 0)
-        err = errno;
-    if (err == 0 && ::rename(name.constData(), path.constData()) != 0)
-        err = errno;
-    if (err != 0)
-        ::unlink(name.constData());
-    return err;
+    return SystemReason(o.error);
 }
 
 // Reads the file in whole; false with errorLine set.
@@ -343,22 +290,14 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
     const QByteArray result = WriteSpectrumCounts(outFormat, counts, info);
 
     // An existing out is replaced only as the program's own save would
-    // replace it: a write-protected file stays as it is, even for root.
-    const QByteArray outBytes = PathBytes(out);
-    switch (ReplaceRefusalOf(outBytes.toStdString())) {
-    case ReplaceRefusal::NotARegularFile:
-        errorLine = QStringLiteral("%1: cannot be written: not a regular file").arg(out);
-        return 2;
-    case ReplaceRefusal::WriteProtected:
-        errorLine = QStringLiteral("%1: cannot be written: the file is write-protected").arg(out);
-        return 2;
-    case ReplaceRefusal::None:
-        break;
-    }
-    bool created = false;
-    if (const int werr = ReplaceFile(outBytes, result, created); werr != 0) {
-        errorLine = (created ? QStringLiteral("%1: cannot be written: %2") : QStringLiteral("%1: cannot be created: %2"))
-                        .arg(out, SystemReason(werr));
+    // replace it (a write-protected file stays as it is, even for root), but
+    // never written in place: on any failure out stays as it was.
+    const ReplaceOutcome o =
+        ReplaceFileContents(PathBytes(out).toStdString(), {result.constData(), size_t(result.size())}, {});
+    if (!o.Succeeded()) {
+        errorLine = (o.failed == ReplaceStep::Create ? QStringLiteral("%1: cannot be created: %2")
+                                                     : QStringLiteral("%1: cannot be written: %2"))
+                        .arg(out, ReplaceProblem(o));
         return 2;
     }
     return 0;
@@ -387,23 +326,11 @@ bool ReadSpectrumFileBytes(const QString &path, QByteArray &bytes, QString &why)
 
 bool ReplaceSpectrumFile(const QString &path, const QByteArray &data, QString &why)
 {
-    const QByteArray bytes = PathBytes(path);
-    switch (ReplaceRefusalOf(bytes.toStdString())) {
-    case ReplaceRefusal::NotARegularFile:
-        why = QStringLiteral("not a regular file");
-        return false;
-    case ReplaceRefusal::WriteProtected:
-        why = QStringLiteral("the file is write-protected");
-        return false;
-    case ReplaceRefusal::None:
-        break;
-    }
-    bool created = false;
-    if (const int err = ReplaceFile(bytes, data, created); err != 0) {
-        why = SystemReason(err);
-        return false;
-    }
-    return true;
+    const ReplaceOutcome o =
+        ReplaceFileContents(PathBytes(path).toStdString(), {data.constData(), size_t(data.size())}, {});
+    if (!o.Succeeded())
+        why = ReplaceProblem(o);
+    return o.Succeeded();
 }
 
 int ConvertSpectrumFile(const QString &in, const QString &out, const QString &settingsPath,

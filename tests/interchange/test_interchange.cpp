@@ -581,4 +581,43 @@ TEST_F(Interchange, TextLinesEndInLfCrLfOrCr)
     EXPECT_TRUE(Get("lf.dat") == BinaryOf(expect));
 }
 
+int FailingClose(int fd)
+{
+    ::close(fd);
+    errno = EIO;
+    return -1;
+}
+
+// A close that fails leaves the old output as it was; a name as long as the
+// file system allows is written; a replaced output keeps its owner and mode.
+TEST_F(Interchange, ReplacedOutputKeepsOwnerAndModeOrStaysAsItWas)
+{
+    Put("src.dat", BinaryOf(Pattern(1024)));
+    Put("out.dat", "old contents\n");
+    SetSpectrumFileCloseHook(FailingClose);
+    const int rc = Convert("src.dat", "out.dat");
+    SetSpectrumFileCloseHook(nullptr);
+    EXPECT_EQ(rc, 2);
+    EXPECT_EQ(error_, P("out.dat") + ": cannot be written: Input/output error");
+    EXPECT_EQ(Get("out.dat"), QByteArray("old contents\n"));
+    EXPECT_EQ(Listing(), QStringList({"out.dat", "src.dat"}));
+
+    const QString longest = QString(NAME_MAX - 4, QLatin1Char('n')) + QStringLiteral(".dat");
+    EXPECT_EQ(Convert("src.dat", longest), 0) << error_.toStdString();
+    EXPECT_TRUE(Get(longest) == BinaryOf(Pattern(1024)));
+
+    if (::getuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    const QByteArray out = QFile::encodeName(P("out.dat"));
+    ASSERT_EQ(::chown(out.constData(), 1234, 5678), 0);
+    ASSERT_EQ(::chmod(out.constData(), 0640), 0);
+    ASSERT_EQ(Convert("src.dat", "out.dat"), 0) << error_.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(out.constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 5678u);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_TRUE(Get("out.dat") == BinaryOf(Pattern(1024)));
+}
+
 } // namespace
