@@ -336,27 +336,36 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
         const int m = static_cast<int>(std::lround(wf));
         const int stride = std::max(1, m / 4);
         std::vector<Candidate> level;
-        double prevZ = -HUGE_VAL;
-        Candidate prev;
-        bool rising = false;
+        // The filter's output over its standard deviation is z = f / sqrt(v)
+        // where f > 0, else f; consecutive ones are compared without the
+        // root, which is taken only for a candidate.
+        double prevF = -HUGE_VAL, prevV = 1, prevZ = 0;
+        int prevA = 0;
+        bool prevPasses = false, rising = false;
+        const double t2 = threshold * threshold;
         for (int a = m; a + 2 * m <= n; a += stride) { // centre window a..a+m-1
             const double c = S(a, a + m), l = S(a - m, a), r = S(a + m, a + 2 * m);
             const double f = c - 0.5 * (l + r);
-            const double z = f > 0 ? f / std::sqrt(std::max(c + 0.25 * (l + r), 1.0)) : f;
+            const double v = std::max(c + 0.25 * (l + r), 1.0);
+            const bool lower = f > 0 ? prevF > 0 && f * f * prevV < prevF * prevF * v
+                                     : prevF > 0 || f < prevF; // z < the previous z
+            if (lower && rising && prevPasses)
+                level.push_back(Candidate{prevA + (m - 1) / 2.0, double(m), prevZ, prevZ, double(m)});
+            rising = !lower;
             bool passes = false;
-            if (z >= threshold) {
+            if (f > 0 && f * f >= t2 * v) {
                 // A peak stands out on both sides alike; a step or the
                 // rounded top of a Compton edge on one side only.
                 const double zl = (c - l) / std::sqrt(std::max(c + l, 1.0));
                 const double zr = (c - r) / std::sqrt(std::max(c + r, 1.0));
                 passes = zl >= threshold / 2 && zr >= threshold / 2 && std::min(zl, zr) >= 0.35 * std::max(zl, zr);
+                if (passes)
+                    prevZ = f / std::sqrt(v);
             }
-            Candidate cand{a + (m - 1) / 2.0, double(m), passes ? z : -HUGE_VAL, z, double(m)};
-            if (z < prevZ && rising && prev.z > -HUGE_VAL)
-                level.push_back(prev);
-            rising = z >= prevZ;
-            prevZ = z;
-            prev = cand;
+            prevF = f;
+            prevV = v;
+            prevA = a;
+            prevPasses = passes;
         }
         for (const Candidate &cd : level) {
             int covering = 0;
