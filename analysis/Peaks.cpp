@@ -330,7 +330,7 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
     auto S = [&](int a, int b) { return sum[size_t(b)] - sum[size_t(a)]; }; // channels a..b-1
 
     // Candidates, narrow widths first: a wider window over accepted
-    // candidates only refines the width of the one it covers alone.
+    // candidates only refines the width of one of them.
     std::vector<Candidate> accepted;
     for (double wf = 3; wf * 3 < n; wf *= 1.3) {
         const int m = static_cast<int>(std::lround(wf));
@@ -368,16 +368,26 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
             prevPasses = passes;
         }
         for (const Candidate &cd : level) {
-            int covering = 0;
-            Candidate *only = nullptr;
+            int covering = 0, strong = 0;
+            Candidate *nearest = nullptr, *strongest = nullptr;
             for (Candidate &acc : accepted)
                 if (std::fabs(acc.pos - cd.pos) < std::max(cd.width, acc.width) * 0.75) {
                     ++covering;
-                    only = &acc;
+                    if (!nearest || std::fabs(acc.pos - cd.pos) < std::fabs(nearest->pos - cd.pos))
+                        nearest = &acc;
+                    if (acc.bestZ >= cd.z / 4) {
+                        ++strong;
+                        strongest = &acc;
+                    }
                 }
+            // The one it refines: the one it covers, else the only one not
+            // far weaker than what it sees (the others are fluctuations
+            // caught by narrow windows on a broad peak), else, when all are,
+            // the nearest; none over a doublet.
+            Candidate *only = covering == 1 ? nearest : strong == 1 ? strongest : strong == 0 ? nearest : nullptr;
             if (covering == 0)
                 accepted.push_back(cd);
-            else if (covering == 1 && cd.z > only->bestZ) {
+            else if (only && cd.z > only->bestZ) {
                 only->bestZ = cd.z;
                 only->bestWidth = cd.width;
             }
@@ -401,9 +411,11 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
                accepted[j].pos - accepted[j - 1].pos < 3 * std::min(fwhmOf(accepted[j]), fwhmOf(accepted[j - 1])))
             ++j;
         std::vector<double> centres, widths;
+        std::vector<size_t> members; // of accepted
         for (size_t q = i; q < j; ++q) {
             widths.push_back(fwhmOf(accepted[q]));
             centres.push_back(accepted[q].pos);
+            members.push_back(q);
         }
         std::nth_element(widths.begin(), widths.begin() + long(widths.size() / 2), widths.end());
         const double fw = widths[widths.size() / 2];
@@ -436,7 +448,22 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
             fhi = bins - 1;
         }
         const double scale = data == &counts ? 1.0 : double(b);
-        GroupFit g = FitGroup(*data, flo, fhi, fitCentres, fw / kFwhmPerSigma / scale);
+        GroupFit g;
+        for (;;) {
+            g = FitGroup(*data, flo, fhi, fitCentres, fw / kFwhmPerSigma / scale);
+            // Two Gaussians closer than two sigmas make one hump: the search
+            // split one peak. Fitted again without the smaller part.
+            size_t drop = centres.size();
+            for (size_t q = 0; g.ok && q < centres.size(); ++q)
+                for (size_t r = q + 1; r < centres.size(); ++r)
+                    if (std::fabs(g.p[4 + 2 * q] - g.p[4 + 2 * r]) < 2 * g.p[2])
+                        drop = g.p[3 + 2 * q] < g.p[3 + 2 * r] ? q : r;
+            if (drop == centres.size())
+                break;
+            centres.erase(centres.begin() + long(drop));
+            fitCentres.erase(fitCentres.begin() + long(drop));
+            members.erase(members.begin() + long(drop));
+        }
         if (g.ok) {
             const int np = static_cast<int>(g.p.size());
             const double s = g.p[2] * scale;
@@ -455,7 +482,7 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
                 pk.Fwhm = s * kFwhmPerSigma;
                 pk.Area = a * sb * kSqrt2Pi;
                 pk.AreaSigma = std::sqrt(std::max(var, 0.0));
-                pk.Significance = accepted[i + q].bestZ;
+                pk.Significance = accepted[members[q]].bestZ;
                 const bool inside = pk.Centroid > lo + 0.5 && pk.Centroid < hi - 0.5 &&
                                     pk.Centroid > pk.Fwhm / 2 && pk.Centroid < n - 1 - pk.Fwhm / 2;
                 if (inside && pk.Area > 0 && pk.AreaSigma > 0 && pk.Area >= 0.5 * threshold * pk.AreaSigma &&
