@@ -8,6 +8,10 @@
 namespace {
 constexpr double kFwhmPerSigma = 2.3548200450309493; // 2 sqrt(2 ln 2)
 constexpr double kSqrt2Pi = 2.5066282746310002;
+constexpr double kElectronKeV = 510.999; // electron rest energy
+
+double NormalCdf(double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
+double NormalPdf(double x) { return std::exp(-0.5 * x * x) / kSqrt2Pi; }
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -318,7 +322,7 @@ double EstimateFwhm(const std::vector<double> &sum, double pos, double w)
 
 } // namespace
 
-std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double threshold)
+std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double threshold, const Calibration &cal)
 {
     std::vector<FoundPeak> out;
     const int n = static_cast<int>(counts.size());
@@ -509,7 +513,84 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
         if ((pk.Fwhm <= 1.4 * expected || pk.Fwhm <= 4) && pk.Fwhm >= expected / 3)
             kept.push_back(pk);
     }
-    return kept;
+    // What stands out of the continuum without being a line: the rounded
+    // top of a Compton edge and the counts rising from the discriminator's
+    // threshold at the lowest channels.
+    std::vector<double> sumX(size_t(n) + 1, 0.0); // sumX[i]: channel times counts over 0..i-1
+    for (int c = 0; c < n; ++c)
+        sumX[size_t(c) + 1] = sumX[size_t(c)] + double(c) * std::max(counts[size_t(c)], 0.0);
+    // Sums of the counts and of channel times counts over a..b (both
+    // included), less the fitted Gaussians of the peaks kept.
+    auto continuum = [&](int a, int b, double &s0, double &s1) {
+        s0 = sum[size_t(b) + 1] - sum[size_t(a)];
+        s1 = sumX[size_t(b) + 1] - sumX[size_t(a)];
+        for (const FoundPeak &o : kept) {
+            const double sg = o.Fwhm / kFwhmPerSigma;
+            const double lo = (a - 0.5 - o.Centroid) / sg, hi = (b + 0.5 - o.Centroid) / sg;
+            const double mass = NormalCdf(hi) - NormalCdf(lo);
+            s0 -= o.Area * mass;
+            s1 -= o.Area * (o.Centroid * mass - sg * (NormalPdf(hi) - NormalPdf(lo)));
+        }
+    };
+    auto resolution = [&](double channel) { return ref.Fwhm * std::pow(std::max(channel, 1.0) / refCh, power); };
+    // The shoulder step: a straight line through the continuum 1.5 to 4
+    // FWHM left of the peak, carried across to 1.5 to 4 FWHM right of it,
+    // lies above the counts there by about the height of a Gaussian fitted
+    // on an edge's rounded top, by little against a photopeak's height (its
+    // own Compton valley above an empty side), and below a convex falling
+    // background. An edge when the step is at least 0.9 of the height and
+    // three of its standard deviations (Poisson, through the line's fit).
+    auto stepsDown = [&](const FoundPeak &pk) {
+        const double w = resolution(pk.Centroid);
+        const int la = static_cast<int>(std::lround(pk.Centroid - 4 * w));
+        const int lb = static_cast<int>(std::lround(pk.Centroid - 1.5 * w));
+        const int ra = static_cast<int>(std::lround(pk.Centroid + 1.5 * w));
+        const int rb = static_cast<int>(std::lround(pk.Centroid + 4 * w));
+        if (la < 0 || rb > n - 1 || lb - la < 4 || rb - ra < 4)
+            return false;
+        double l0, l1, r0, r1;
+        continuum(la, lb, l0, l1);
+        continuum(ra, rb, r0, r1);
+        const double nl = lb - la + 1, nr = rb - ra + 1;
+        const double xl = 0.5 * (la + lb), xr = 0.5 * (ra + rb);
+        const double sxx = nl * (nl * nl - 1) / 12;
+        const double slope = (l1 - xl * l0) / sxx;
+        const double step = l0 / nl + slope * (xr - xl) - r0 / nr;
+        const double levelL = std::max(sum[size_t(lb) + 1] - sum[size_t(la)], 1.0) / nl;
+        const double grossR = std::max(sum[size_t(rb) + 1] - sum[size_t(ra)], 1.0);
+        const double sigma = std::sqrt(levelL * (1 / nl + (xr - xl) * (xr - xl) / sxx) + grossR / (nr * nr));
+        const double height = pk.Area / (pk.Fwhm / kFwhmPerSigma * kSqrt2Pi);
+        return step >= 0.9 * height && step >= 3 * sigma;
+    };
+    // Calibrated: a photopeak of energy E scatters up to its Compton edge at
+    // E (1 - 1 / (1 + 2E / 511 keV)); a peak from 2.5 FWHM below that edge to
+    // half a FWHM above it with less than 0.3 of the photopeak's area is the
+    // edge's top.
+    auto onEdge = [&](const FoundPeak &pk) {
+        if (!cal.Valid)
+            return false;
+        const double e = cal.Energy(pk.Centroid);
+        for (const FoundPeak &q : kept) {
+            const double eq = cal.Energy(q.Centroid);
+            if (!(eq > e) || !(pk.Area < 0.3 * q.Area))
+                continue;
+            const double edge = eq * (1 - 1 / (1 + 2 * eq / kElectronKeV));
+            const double fw = resolution(cal.Channel(edge)) * cal.KeVPerChannel();
+            if (e >= edge - 2.5 * fw && e <= edge + 0.5 * fw)
+                return true;
+        }
+        return false;
+    };
+    std::vector<FoundPeak> lines;
+    for (const FoundPeak &pk : kept) {
+        // Its whole left flank above channel 0: below that the counts rise
+        // from the threshold.
+        if (pk.Centroid < 2 * std::max(pk.Fwhm, resolution(pk.Centroid)))
+            continue;
+        if (!stepsDown(pk) && !onEdge(pk))
+            lines.push_back(pk);
+    }
+    return lines;
 }
 
 // ---------------------------------------------------------------------------
