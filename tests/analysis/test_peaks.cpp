@@ -226,8 +226,10 @@ TEST(Nuclides, SimulatedSourcesFoundAndNamedAlone)
                     std::mt19937_64 rng(seed * 1000 + uint64_t(channels) + src.names.size());
                     const std::vector<double> y = Poisson(m, rng);
                     const std::vector<FoundPeak> f = FindPeaks(y, 4.0, cal);
-                    EXPECT_EQ(judge(f), "") << channels << " channels, " << total << " counts, seed " << seed;
-                    EXPECT_EQ(NuclidesPresent(f, cal, channels, y), src.names) << channels << " channels, " << total;
+                    const std::string where = std::to_string(src.names.size()) + " nuclides, " + std::to_string(channels) +
+                                              " channels, " + std::to_string(total) + " counts, seed " + std::to_string(seed);
+                    EXPECT_EQ(judge(f), "") << where;
+                    EXPECT_EQ(NuclidesPresent(f, cal, channels, y), src.names) << where;
                     uncalibratedWrong += !judge(FindPeaks(y, 4.0)).empty();
                     ++cases;
                 }
