@@ -8,6 +8,10 @@
 namespace {
 constexpr double kFwhmPerSigma = 2.3548200450309493; // 2 sqrt(2 ln 2)
 constexpr double kSqrt2Pi = 2.5066282746310002;
+constexpr double kElectronKeV = 510.999; // electron rest energy
+
+double NormalCdf(double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
+double NormalPdf(double x) { return std::exp(-0.5 * x * x) / kSqrt2Pi; }
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -318,7 +322,7 @@ double EstimateFwhm(const std::vector<double> &sum, double pos, double w)
 
 } // namespace
 
-std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double threshold)
+std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double threshold, const Calibration &cal)
 {
     std::vector<FoundPeak> out;
     const int n = static_cast<int>(counts.size());
@@ -330,45 +334,64 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
     auto S = [&](int a, int b) { return sum[size_t(b)] - sum[size_t(a)]; }; // channels a..b-1
 
     // Candidates, narrow widths first: a wider window over accepted
-    // candidates only refines the width of the one it covers alone.
+    // candidates only refines the width of one of them.
     std::vector<Candidate> accepted;
     for (double wf = 3; wf * 3 < n; wf *= 1.3) {
         const int m = static_cast<int>(std::lround(wf));
         const int stride = std::max(1, m / 4);
         std::vector<Candidate> level;
-        double prevZ = -HUGE_VAL;
-        Candidate prev;
-        bool rising = false;
+        // The filter's output over its standard deviation is z = f / sqrt(v)
+        // where f > 0, else f; consecutive ones are compared without the
+        // root, which is taken only for a candidate.
+        double prevF = -HUGE_VAL, prevV = 1, prevZ = 0;
+        int prevA = 0;
+        bool prevPasses = false, rising = false;
+        const double t2 = threshold * threshold;
         for (int a = m; a + 2 * m <= n; a += stride) { // centre window a..a+m-1
             const double c = S(a, a + m), l = S(a - m, a), r = S(a + m, a + 2 * m);
             const double f = c - 0.5 * (l + r);
-            const double z = f > 0 ? f / std::sqrt(std::max(c + 0.25 * (l + r), 1.0)) : f;
+            const double v = std::max(c + 0.25 * (l + r), 1.0);
+            const bool lower = f > 0 ? prevF > 0 && f * f * prevV < prevF * prevF * v
+                                     : prevF > 0 || f < prevF; // z < the previous z
+            if (lower && rising && prevPasses)
+                level.push_back(Candidate{prevA + (m - 1) / 2.0, double(m), prevZ, prevZ, double(m)});
+            rising = !lower;
             bool passes = false;
-            if (z >= threshold) {
+            if (f > 0 && f * f >= t2 * v) {
                 // A peak stands out on both sides alike; a step or the
                 // rounded top of a Compton edge on one side only.
                 const double zl = (c - l) / std::sqrt(std::max(c + l, 1.0));
                 const double zr = (c - r) / std::sqrt(std::max(c + r, 1.0));
                 passes = zl >= threshold / 2 && zr >= threshold / 2 && std::min(zl, zr) >= 0.35 * std::max(zl, zr);
+                if (passes)
+                    prevZ = f / std::sqrt(v);
             }
-            Candidate cand{a + (m - 1) / 2.0, double(m), passes ? z : -HUGE_VAL, z, double(m)};
-            if (z < prevZ && rising && prev.z > -HUGE_VAL)
-                level.push_back(prev);
-            rising = z >= prevZ;
-            prevZ = z;
-            prev = cand;
+            prevF = f;
+            prevV = v;
+            prevA = a;
+            prevPasses = passes;
         }
         for (const Candidate &cd : level) {
-            int covering = 0;
-            Candidate *only = nullptr;
+            int covering = 0, strong = 0;
+            Candidate *nearest = nullptr, *strongest = nullptr;
             for (Candidate &acc : accepted)
                 if (std::fabs(acc.pos - cd.pos) < std::max(cd.width, acc.width) * 0.75) {
                     ++covering;
-                    only = &acc;
+                    if (!nearest || std::fabs(acc.pos - cd.pos) < std::fabs(nearest->pos - cd.pos))
+                        nearest = &acc;
+                    if (acc.bestZ >= cd.z / 4) {
+                        ++strong;
+                        strongest = &acc;
+                    }
                 }
+            // The one it refines: the one it covers, else the only one not
+            // far weaker than what it sees (the others are fluctuations
+            // caught by narrow windows on a broad peak), else, when all are,
+            // the nearest; none over a doublet.
+            Candidate *only = covering == 1 ? nearest : strong == 1 ? strongest : strong == 0 ? nearest : nullptr;
             if (covering == 0)
                 accepted.push_back(cd);
-            else if (covering == 1 && cd.z > only->bestZ) {
+            else if (only && cd.z > only->bestZ) {
                 only->bestZ = cd.z;
                 only->bestWidth = cd.width;
             }
@@ -392,9 +415,11 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
                accepted[j].pos - accepted[j - 1].pos < 3 * std::min(fwhmOf(accepted[j]), fwhmOf(accepted[j - 1])))
             ++j;
         std::vector<double> centres, widths;
+        std::vector<size_t> members; // of accepted
         for (size_t q = i; q < j; ++q) {
             widths.push_back(fwhmOf(accepted[q]));
             centres.push_back(accepted[q].pos);
+            members.push_back(q);
         }
         std::nth_element(widths.begin(), widths.begin() + long(widths.size() / 2), widths.end());
         const double fw = widths[widths.size() / 2];
@@ -427,7 +452,22 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
             fhi = bins - 1;
         }
         const double scale = data == &counts ? 1.0 : double(b);
-        GroupFit g = FitGroup(*data, flo, fhi, fitCentres, fw / kFwhmPerSigma / scale);
+        GroupFit g;
+        for (;;) {
+            g = FitGroup(*data, flo, fhi, fitCentres, fw / kFwhmPerSigma / scale);
+            // Two Gaussians closer than two sigmas make one hump: the search
+            // split one peak. Fitted again without the smaller part.
+            size_t drop = centres.size();
+            for (size_t q = 0; g.ok && q < centres.size(); ++q)
+                for (size_t r = q + 1; r < centres.size(); ++r)
+                    if (std::fabs(g.p[4 + 2 * q] - g.p[4 + 2 * r]) < 2 * g.p[2])
+                        drop = g.p[3 + 2 * q] < g.p[3 + 2 * r] ? q : r;
+            if (drop == centres.size())
+                break;
+            centres.erase(centres.begin() + long(drop));
+            fitCentres.erase(fitCentres.begin() + long(drop));
+            members.erase(members.begin() + long(drop));
+        }
         if (g.ok) {
             const int np = static_cast<int>(g.p.size());
             const double s = g.p[2] * scale;
@@ -446,7 +486,7 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
                 pk.Fwhm = s * kFwhmPerSigma;
                 pk.Area = a * sb * kSqrt2Pi;
                 pk.AreaSigma = std::sqrt(std::max(var, 0.0));
-                pk.Significance = accepted[i + q].bestZ;
+                pk.Significance = accepted[members[q]].bestZ;
                 const bool inside = pk.Centroid > lo + 0.5 && pk.Centroid < hi - 0.5 &&
                                     pk.Centroid > pk.Fwhm / 2 && pk.Centroid < n - 1 - pk.Fwhm / 2;
                 if (inside && pk.Area > 0 && pk.AreaSigma > 0 && pk.Area >= 0.5 * threshold * pk.AreaSigma &&
@@ -473,7 +513,84 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
         if ((pk.Fwhm <= 1.4 * expected || pk.Fwhm <= 4) && pk.Fwhm >= expected / 3)
             kept.push_back(pk);
     }
-    return kept;
+    // What stands out of the continuum without being a line: the rounded
+    // top of a Compton edge and the counts rising from the discriminator's
+    // threshold at the lowest channels.
+    std::vector<double> sumX(size_t(n) + 1, 0.0); // sumX[i]: channel times counts over 0..i-1
+    for (int c = 0; c < n; ++c)
+        sumX[size_t(c) + 1] = sumX[size_t(c)] + double(c) * std::max(counts[size_t(c)], 0.0);
+    // Sums of the counts and of channel times counts over a..b (both
+    // included), less the fitted Gaussians of the peaks kept.
+    auto continuum = [&](int a, int b, double &s0, double &s1) {
+        s0 = sum[size_t(b) + 1] - sum[size_t(a)];
+        s1 = sumX[size_t(b) + 1] - sumX[size_t(a)];
+        for (const FoundPeak &o : kept) {
+            const double sg = o.Fwhm / kFwhmPerSigma;
+            const double lo = (a - 0.5 - o.Centroid) / sg, hi = (b + 0.5 - o.Centroid) / sg;
+            const double mass = NormalCdf(hi) - NormalCdf(lo);
+            s0 -= o.Area * mass;
+            s1 -= o.Area * (o.Centroid * mass - sg * (NormalPdf(hi) - NormalPdf(lo)));
+        }
+    };
+    auto resolution = [&](double channel) { return ref.Fwhm * std::pow(std::max(channel, 1.0) / refCh, power); };
+    // The shoulder step: a straight line through the continuum 1.5 to 4
+    // FWHM left of the peak, carried across to 1.5 to 4 FWHM right of it,
+    // lies above the counts there by about the height of a Gaussian fitted
+    // on an edge's rounded top, by little against a photopeak's height (its
+    // own Compton valley above an empty side), and below a convex falling
+    // background. An edge when the step is at least 0.9 of the height and
+    // three of its standard deviations (Poisson, through the line's fit).
+    auto stepsDown = [&](const FoundPeak &pk) {
+        const double w = resolution(pk.Centroid);
+        const int la = static_cast<int>(std::lround(pk.Centroid - 4 * w));
+        const int lb = static_cast<int>(std::lround(pk.Centroid - 1.5 * w));
+        const int ra = static_cast<int>(std::lround(pk.Centroid + 1.5 * w));
+        const int rb = static_cast<int>(std::lround(pk.Centroid + 4 * w));
+        if (la < 0 || rb > n - 1 || lb - la < 4 || rb - ra < 4)
+            return false;
+        double l0, l1, r0, r1;
+        continuum(la, lb, l0, l1);
+        continuum(ra, rb, r0, r1);
+        const double nl = lb - la + 1, nr = rb - ra + 1;
+        const double xl = 0.5 * (la + lb), xr = 0.5 * (ra + rb);
+        const double sxx = nl * (nl * nl - 1) / 12;
+        const double slope = (l1 - xl * l0) / sxx;
+        const double step = l0 / nl + slope * (xr - xl) - r0 / nr;
+        const double levelL = std::max(sum[size_t(lb) + 1] - sum[size_t(la)], 1.0) / nl;
+        const double grossR = std::max(sum[size_t(rb) + 1] - sum[size_t(ra)], 1.0);
+        const double sigma = std::sqrt(levelL * (1 / nl + (xr - xl) * (xr - xl) / sxx) + grossR / (nr * nr));
+        const double height = pk.Area / (pk.Fwhm / kFwhmPerSigma * kSqrt2Pi);
+        return step >= 0.9 * height && step >= 3 * sigma;
+    };
+    // Calibrated: a photopeak of energy E scatters up to its Compton edge at
+    // E (1 - 1 / (1 + 2E / 511 keV)); a peak from 2.5 FWHM below that edge to
+    // half a FWHM above it with less than 0.3 of the photopeak's area is the
+    // edge's top.
+    auto onEdge = [&](const FoundPeak &pk) {
+        if (!cal.Valid)
+            return false;
+        const double e = cal.Energy(pk.Centroid);
+        for (const FoundPeak &q : kept) {
+            const double eq = cal.Energy(q.Centroid);
+            if (!(eq > e) || !(pk.Area < 0.3 * q.Area))
+                continue;
+            const double edge = eq * (1 - 1 / (1 + 2 * eq / kElectronKeV));
+            const double fw = resolution(cal.Channel(edge)) * cal.KeVPerChannel();
+            if (e >= edge - 2.5 * fw && e <= edge + 0.5 * fw)
+                return true;
+        }
+        return false;
+    };
+    std::vector<FoundPeak> lines;
+    for (const FoundPeak &pk : kept) {
+        // Its whole left flank above channel 0: below that the counts rise
+        // from the threshold.
+        if (pk.Centroid < 2 * std::max(pk.Fwhm, resolution(pk.Centroid)))
+            continue;
+        if (!stepsDown(pk) && !onEdge(pk))
+            lines.push_back(pk);
+    }
+    return lines;
 }
 
 // ---------------------------------------------------------------------------

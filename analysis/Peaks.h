@@ -53,12 +53,28 @@ struct FoundPeak {
 
 // Peak search over the whole spectrum: a zero-area square-wave filter at a
 // ladder of widths, significant at `threshold` sigma on the whole and on
-// each side (a step such as a Compton edge is not), then a weighted
-// least-squares fit of Gaussians with one width on a straight background to
-// each group of candidates closer than two FWHM. Peaks much wider than the
+// each side (a plain step is not), then a weighted least-squares fit of
+// Gaussians with one width on a straight background to each group of
+// candidates closer than three FWHM (two of them fitted closer than two
+// sigmas are one peak, fitted again as one). Peaks much wider than the
 // detector's resolution (from the most significant peak, widening with the
-// square root of the channel) are dropped as continuum features.
-std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double threshold);
+// square root of the channel) are dropped as continuum features such as
+// backscatter bumps. Also dropped, as they are no lines:
+// - a peak closer than two FWHM to channel 0, where the counts rise from
+//   the discriminator's threshold;
+// - the rounded top of a Compton edge: a straight line through the
+//   continuum from 4 to 1.5 FWHM below the peak's channel, carried on past
+//   it, lies above the continuum 1.5 to 4 FWHM above it by at least 0.9 of
+//   the fitted height and by three standard deviations. A photopeak's own
+//   step down to the empty side above it is small against its height, and
+//   a convex falling background gives none;
+// - with a valid calibration, also a peak from 2.5 FWHM below to half a FWHM
+//   above the Compton edge E (1 - 1 / (1 + 2E / 511 keV)) of a peak of
+//   energy E found with more than 3.3 times its area. This catches the
+//   edges too weak for the step to stand out of the noise.
+// So a true weak line on a stronger line's Compton edge is lost.
+std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double threshold,
+                                 const Calibration &cal = Calibration{});
 
 // ---------------------------------------------------------------------------
 // Nuclides

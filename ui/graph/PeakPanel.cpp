@@ -143,7 +143,7 @@ void TPeakPanel::Refresh(TFGraph *window)
         lastLive = hasLive ? live : 0.0;
     }
 
-    peaks_ = FindPeaks(counts, View.Threshold);
+    peaks_ = FindPeaks(counts, View.Threshold, cal);
     const int32_t channels = static_cast<int32_t>(counts.size());
 
     QString head = QStringLiteral("Реальное время: ") + Seconds(real);
