@@ -1,5 +1,7 @@
 #include "analysis/Peaks.h"
 
+#include "analysis/Analysis.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -34,11 +36,7 @@ Calibration CalibrationOf(const SettingsRecord &s)
 
 std::vector<double> SpectrumOf(int32_t input)
 {
-    int32_t n = std::max<int32_t>(Settings.ChannelCount, 0);
-    if (DataFromMemory == 0)
-        n = std::min<int32_t>(n, static_cast<int32_t>(PrintSnapshot.size()));
-    else if (input < 1 || input > 3)
-        n = 0;
+    const int32_t n = ReadableChannels(input);
     std::vector<int32_t> raw(static_cast<size_t>(n));
     if (n > 0)
         ReadChannelRange(0, n, input, raw.data());
