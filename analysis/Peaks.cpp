@@ -3,9 +3,7 @@
 #include "analysis/Analysis.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <numeric>
 
 namespace {
 constexpr double kFwhmPerSigma = 2.3548200450309493; // 2 sqrt(2 ln 2)
@@ -106,8 +104,8 @@ struct Candidate {
     double bestZ = 0, bestWidth = 0;
 };
 
-// Solves a x = b (n x n, row-major) by elimination with partial pivoting;
-// a is replaced by its inverse. False when singular.
+// Replaces a (n x n, row-major) by its inverse, by elimination with partial
+// pivoting. False when singular.
 bool Invert(std::vector<double> &a, int n)
 {
     std::vector<double> inv(static_cast<size_t>(n * n), 0.0);
@@ -154,8 +152,6 @@ struct GroupFit {
     bool ok = false;
     std::vector<double> p;
     std::vector<double> cov; // inverse of the weighted normal matrix
-    double chi2 = 0;
-    int dof = 0;
 };
 
 GroupFit FitGroup(const std::vector<double> &y, int lo, int hi, const std::vector<double> &centres, double sigma)
@@ -199,8 +195,6 @@ GroupFit FitGroup(const std::vector<double> &y, int lo, int hi, const std::vecto
         return v;
     };
     const int npts = hi - lo + 1;
-    if (npts <= np + 1)
-        return f;
     std::vector<double> weight(static_cast<size_t>(npts));
     for (int x = lo; x <= hi; ++x)
         weight[size_t(x - lo)] = 1.0 / std::max(y[size_t(x)], 1.0);
@@ -281,8 +275,6 @@ GroupFit FitGroup(const std::vector<double> &y, int lo, int hi, const std::vecto
     f.ok = true;
     f.p = p;
     f.cov = jtj;
-    f.chi2 = chi2;
-    f.dof = npts - np;
     return f;
 }
 
