@@ -23,10 +23,6 @@ void ClearAnalysisError()
     AnalysisState.AnalysisErrorCode = AnalysisNoError;
 }
 
-namespace {
-
-// Number of channels ReadChannel serves for this input without complaint:
-// the channel range, or the print snapshot's length while it is served.
 int32_t ReadableChannels(int32_t input)
 {
     int64_t n = std::max<int32_t>(Settings.ChannelCount, 0);
@@ -36,6 +32,8 @@ int32_t ReadableChannels(int32_t input)
         n = 0;
     return static_cast<int32_t>(n);
 }
+
+namespace {
 
 // Reads channels first..first+count-1 into out; channels outside 0..n-1
 // read as 0 and are never asked of the channel access.

@@ -70,6 +70,11 @@ const char *AnalysisErrorText(uint16_t code);
 // The caption of the error message box.
 inline constexpr const char *AnalysisErrorCaption = "ERROR!";
 
+// Number of channels of an input that the channel access serves without
+// complaint: the channel range, cut to the print snapshot's length while it
+// is served; 0 for an input other than 1..3 otherwise.
+int32_t ReadableChannels(int32_t input);
+
 // ---------------------------------------------------------------------------
 // Region statistics.
 

@@ -1,9 +1,9 @@
 #include "analysis/Peaks.h"
 
+#include "analysis/Analysis.h"
+
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <numeric>
 
 namespace {
 constexpr double kFwhmPerSigma = 2.3548200450309493; // 2 sqrt(2 ln 2)
@@ -12,6 +12,15 @@ constexpr double kElectronKeV = 510.999; // electron rest energy
 
 double NormalCdf(double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
 double NormalPdf(double x) { return std::exp(-0.5 * x * x) / kSqrt2Pi; }
+
+// The peak whose area stands out most against its standard deviation: the
+// detector's resolution is read from it.
+const FoundPeak &MostSignificant(const std::vector<FoundPeak> &peaks)
+{
+    return *std::max_element(peaks.begin(), peaks.end(), [](const FoundPeak &a, const FoundPeak &b) {
+        return a.Area / a.AreaSigma < b.Area / b.AreaSigma;
+    });
+}
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -34,11 +43,7 @@ Calibration CalibrationOf(const SettingsRecord &s)
 
 std::vector<double> SpectrumOf(int32_t input)
 {
-    int32_t n = std::max<int32_t>(Settings.ChannelCount, 0);
-    if (DataFromMemory == 0)
-        n = std::min<int32_t>(n, static_cast<int32_t>(PrintSnapshot.size()));
-    else if (input < 1 || input > 3)
-        n = 0;
+    const int32_t n = ReadableChannels(input);
     std::vector<int32_t> raw(static_cast<size_t>(n));
     if (n > 0)
         ReadChannelRange(0, n, input, raw.data());
@@ -108,8 +113,8 @@ struct Candidate {
     double bestZ = 0, bestWidth = 0;
 };
 
-// Solves a x = b (n x n, row-major) by elimination with partial pivoting;
-// a is replaced by its inverse. False when singular.
+// Replaces a (n x n, row-major) by its inverse, by elimination with partial
+// pivoting. False when singular.
 bool Invert(std::vector<double> &a, int n)
 {
     std::vector<double> inv(static_cast<size_t>(n * n), 0.0);
@@ -156,8 +161,6 @@ struct GroupFit {
     bool ok = false;
     std::vector<double> p;
     std::vector<double> cov; // inverse of the weighted normal matrix
-    double chi2 = 0;
-    int dof = 0;
 };
 
 GroupFit FitGroup(const std::vector<double> &y, int lo, int hi, const std::vector<double> &centres, double sigma)
@@ -201,8 +204,6 @@ GroupFit FitGroup(const std::vector<double> &y, int lo, int hi, const std::vecto
         return v;
     };
     const int npts = hi - lo + 1;
-    if (npts <= np + 1)
-        return f;
     std::vector<double> weight(static_cast<size_t>(npts));
     for (int x = lo; x <= hi; ++x)
         weight[size_t(x - lo)] = 1.0 / std::max(y[size_t(x)], 1.0);
@@ -283,8 +284,6 @@ GroupFit FitGroup(const std::vector<double> &y, int lo, int hi, const std::vecto
     f.ok = true;
     f.p = p;
     f.cov = jtj;
-    f.chi2 = chi2;
-    f.dof = npts - np;
     return f;
 }
 
@@ -499,16 +498,15 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
     if (out.empty())
         return out;
     // Continuum features are far wider than the detector's resolution there.
-    const FoundPeak ref = *std::max_element(out.begin(), out.end(), [](const FoundPeak &a, const FoundPeak &b) {
-        return a.Area / a.AreaSigma < b.Area / b.AreaSigma;
-    });
+    const FoundPeak ref = MostSignificant(out);
     // Scintillators widen as the square root of the energy, semiconductors
     // (below 3 % relative resolution) more slowly.
     const double refCh = std::max(ref.Centroid, 1.0);
     const double power = ref.Fwhm / refCh < 0.03 ? 0.25 : 0.5;
+    auto resolution = [&](double channel) { return ref.Fwhm * std::pow(std::max(channel, 1.0) / refCh, power); };
     std::vector<FoundPeak> kept;
     for (const FoundPeak &pk : out) {
-        const double expected = ref.Fwhm * std::pow(std::max(pk.Centroid, 1.0) / refCh, power);
+        const double expected = resolution(pk.Centroid);
         // Far narrower is a fluctuation, not a line of this detector.
         if ((pk.Fwhm <= 1.4 * expected || pk.Fwhm <= 4) && pk.Fwhm >= expected / 3)
             kept.push_back(pk);
@@ -532,7 +530,6 @@ std::vector<FoundPeak> FindPeaks(const std::vector<double> &counts, double thres
             s1 -= o.Area * (o.Centroid * mass - sg * (NormalPdf(hi) - NormalPdf(lo)));
         }
     };
-    auto resolution = [&](double channel) { return ref.Fwhm * std::pow(std::max(channel, 1.0) / refCh, power); };
     // The shoulder step: a straight line through the continuum 1.5 to 4
     // FWHM left of the peak, carried across to 1.5 to 4 FWHM right of it,
     // lies above the counts there by about the height of a Gaussian fitted
@@ -643,9 +640,7 @@ std::vector<std::string> NuclidesPresent(const std::vector<FoundPeak> &peaks, co
     const double eLo = std::max(cal.Energy(0), 20.0), eHi = cal.Energy(channels - 1);
     const double kpc = cal.KeVPerChannel();
     // Resolution: from the most significant peak, growing as sqrt(E).
-    const FoundPeak &ref = *std::max_element(peaks.begin(), peaks.end(), [](const FoundPeak &a, const FoundPeak &b) {
-        return a.Area / a.AreaSigma < b.Area / b.AreaSigma;
-    });
+    const FoundPeak &ref = MostSignificant(peaks);
     const double refE = std::max(cal.Energy(ref.Centroid), 1.0), refF = ref.Fwhm * kpc;
     auto fwhmAt = [&](double e) { return refF * std::sqrt(std::max(e, 1.0) / refE); };
     auto peakAt = [&](double e) -> const FoundPeak * {

@@ -257,7 +257,6 @@ void TGraphPanels::OpenEnergyEntry(const QString &prompt, int keV, int dkeV)
 }
 
 void TGraphPanels::CloseEnergyEntry() { PEnergSet->hide(); }
-bool TGraphPanels::EnergyEntryShown() const { return PEnergSet->isVisible(); }
 int TGraphPanels::EnteredKeV() const { return EnteredValue(SpinkeV); }
 int TGraphPanels::EnteredDkeV() const { return EnteredValue(SpinDkeV); }
 

@@ -44,7 +44,6 @@ public:
     // Energy entry: the prompt and the two parts of the energy shown.
     void OpenEnergyEntry(const QString &prompt, int keV, int dkeV);
     void CloseEnergyEntry();
-    bool EnergyEntryShown() const;
     // The parts as entered: a text that is not an integer counts as the
     // field's minimum, a number outside the range as the nearest end.
     int EnteredKeV() const;

@@ -51,6 +51,8 @@ public:
     void PlotDoubleClick();
     // A press on marker k's panel: one channel per press.
     void PanelPress(int32_t k, Qt::MouseButton button);
+    // Marker k to channel c, its line and labels redrawn.
+    void MoveMarker(int32_t k, int32_t c);
     // Pointer on the scale strips of the window surface.
     void SurfaceMove(int x, int y);
     void SurfacePress(Qt::MouseButton button, int x, int y);
@@ -61,8 +63,6 @@ private:
     bool InZone(int k, int x) const;
     bool BetweenZones(int x) const;
     void PlaceZone(int32_t k);
-    // Marker k to channel c, its line and labels redrawn.
-    void MoveMarker(int32_t k, int32_t c);
 
     TFGraph *window_;
     Gesture gesture_;

@@ -227,14 +227,7 @@ void TPeakPanel::PeakRowActivated(int row)
     const int32_t last = std::max(Settings.ChannelCount - 1, 0);
     const auto lo = static_cast<int32_t>(std::clamp(std::floor(p.Centroid - 1.5 * p.Fwhm), 0.0, double(last)));
     const auto hi = static_cast<int32_t>(std::clamp(std::ceil(p.Centroid + 1.5 * p.Fwhm), 0.0, double(last)));
-    // The lines go, the markers move, the lines come back at their places.
-    window_->RisMark2(1);
-    window_->RisMark2(2);
-    Settings.Marker[0] = lo;
-    Settings.Marker[1] = hi;
-    window_->RisMark2(1);
-    window_->RisMark2(2);
-    window_->NewTablo(1);
-    window_->NewTablo(2);
+    window_->Markers().MoveMarker(1, lo);
+    window_->Markers().MoveMarker(2, hi);
     Refresh(window_);
 }

@@ -447,11 +447,7 @@ void TFGraph::NewTablo(int32_t index)
     auto countAt = [this](int32_t channel) -> int32_t {
         // A marker outside the channel range (or a window without an input
         // yet) shows 0 rather than reading outside the spectrum.
-        if (InputNumber < 1 || InputNumber > 3)
-            return 0;
-        if (DataFromMemory != 0 && (channel < 0 || channel >= Settings.ChannelCount))
-            return 0;
-        if (DataFromMemory == 0 && (channel < 0 || channel >= static_cast<int32_t>(PrintSnapshot.size())))
+        if (InputNumber < 1 || InputNumber > 3 || channel < 0 || channel >= ReadableChannels(InputNumber))
             return 0;
         return ReadChannel(channel, InputNumber);
     };

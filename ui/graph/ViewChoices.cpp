@@ -36,5 +36,3 @@ void SaveViewChoices()
 }
 
 bool EnergyCalibrated() { return CalibrationOf(Settings).Valid; }
-
-double EnergyOfChannel(double channel) { return CalibrationOf(Settings).Energy(channel); }

@@ -25,5 +25,3 @@ void SaveViewChoices();
 // True when the calibration points both differ from a new record's
 // defaults: only then are energies shown.
 bool EnergyCalibrated();
-// Energy in keV of a channel position through the calibration.
-double EnergyOfChannel(double channel);
