@@ -324,15 +324,11 @@ void Simulator::SetLeadShield(bool on)
 int32_t Simulator::FedInputs()
 {
     const int32_t inputs = std::clamp(Settings.InputCount, 0, 3);
-    // The conversion type as the device menu takes it: an interface with
-    // one type has it whatever the record says.
-    uint8_t types = 0;
-    for (const DeviceConfiguration &row : DeviceConfigurations)
-        if (row.InterfaceKind == Settings.InterfaceKind)
-            types |= static_cast<uint8_t>(1u << row.ParallelConversion);
-    if (types == 0)
+    // The conversion type as the device menu takes it.
+    const DeviceChoices choices = DeviceChoicesFor(Settings);
+    if (!choices.Known)
         return inputs;
-    const int type = types == 0b01 ? 0 : types == 0b10 ? 1 : (Settings.ParallelConversion != 0 ? 1 : 0);
+    const int type = choices.MarkedType;
     uint8_t withChannels = 0, any = 0;
     for (const DeviceConfiguration &row : DeviceConfigurations) {
         if (row.InterfaceKind != Settings.InterfaceKind || row.ParallelConversion != type)
