@@ -3,7 +3,6 @@
 #include "core/Uryv.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <climits>
 #include <cmath>
