@@ -471,16 +471,23 @@ double Simulator::SampleHeight()
     return bins == uint64_t(Settings.ChannelCount) ? c : c * Settings.ChannelCount / double(bins);
 }
 
-void Simulator::CloseEvent(int i)
+bool Simulator::TakeEvent(int i, int32_t &channel)
 {
     if (openHeight_[i] < 0)
-        return;
+        return false;
     const int64_t c = static_cast<int64_t>(std::floor(openHeight_[i])) + Settings.DigitalShift;
     openHeight_[i] = -1;
-    if (c >= 0 && c < Settings.ChannelCount) {
-        const int32_t channel = static_cast<int32_t>(c);
+    if (c < 0 || c >= Settings.ChannelCount)
+        return false;
+    channel = static_cast<int32_t>(c);
+    return true;
+}
+
+void Simulator::CloseEvent(int i)
+{
+    int32_t channel;
+    if (TakeEvent(i, channel))
         AddPulses(i + 1, &channel, 1);
-    }
 }
 
 void Simulator::Credit(int i, double from, double to)
@@ -508,13 +515,11 @@ void Simulator::Credit(int i, double from, double to)
             t = sum;
         }
         pulses_.clear();
+        // The open event joins this interval's pulses, written at once.
         auto close = [&] {
-            if (openHeight_[i] < 0)
-                return;
-            const int64_t c = static_cast<int64_t>(std::floor(openHeight_[i])) + Settings.DigitalShift;
-            if (c >= 0 && c < channels)
-                pulses_.push_back(static_cast<int32_t>(c));
-            openHeight_[i] = -1;
+            int32_t channel;
+            if (TakeEvent(i, channel))
+                pulses_.push_back(channel);
         };
         for (int64_t k = 0; k < arrivals; ++k) {
             const double t = from + (to - from) * times_[size_t(k)] / sum;
