@@ -62,7 +62,7 @@ bool AudioDeadTime(int32_t n, double &days)
 void FeedAudio()
 {
     const bool lost = audioFeed->Step() == device::AudioAcquisition::Status::DeviceLost;
-    if (frameWindow && frameWindow->windowTitle() != AudioCaption())
+    if (frameWindow)
         frameWindow->setWindowTitle(AudioCaption());
     if (lost)
         Platform::MessageBox(QStringLiteral("RYV_demo"),
