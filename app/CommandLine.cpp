@@ -24,13 +24,11 @@ QStringList WithoutQtOptions(const QStringList &arguments)
     static const QStringList flags = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
                                       QStringLiteral("nograb"),  QStringLiteral("dograb"),
                                       QStringLiteral("sync"),    QStringLiteral("cmap")};
-    QStringList out;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
+    QStringList out = arguments.mid(0, 1); // the program
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &a = arguments[i];
-        if (i == 0 || a == QLatin1String("--")) {
-            out.append(arguments.mid(i == 0 ? 0 : i, i == 0 ? 1 : -1));
-            if (i == 0)
-                continue;
+        if (a == QLatin1String("--")) {
+            out.append(arguments.mid(i));
             break;
         }
         QString name = a.startsWith(QLatin1String("--")) ? a.mid(2) : a.startsWith(QLatin1Char('-')) ? a.mid(1) : QString();

@@ -403,7 +403,7 @@ AudioAcquisition::Status AudioAcquisition::Step()
             runFrom_[i] = now - Frames(std::max(0.0, Now() - Settings.StartTime[i]), rate);
             runTo_[i] = INT64_MAX;
             dead_[i] = 0;
-            accepted_[i] = rejected_[i] = 0;
+            accepted_[i] = 0;
             lastStart_[i] = Settings.StartTime[i];
         } else if (!running && wasRunning_[i]) {
             const double e = std::min(Elapsed[i], Settings.ExposurePreset[i]);
@@ -429,8 +429,6 @@ AudioAcquisition::Status AudioAcquisition::Step()
         }
         case PulseKind::Rejected:
         case PulseKind::Clipped:
-            ++rejected_[i];
-            break;
         case PulseKind::Lost:
             break;
         }

@@ -121,7 +121,6 @@ public:
     // Of the current or last exposure of input n (1..3).
     double DeadSeconds(int n) const;
     uint64_t Accepted(int n) const { return accepted_[n - 1]; }
-    uint64_t Rejected(int n) const { return rejected_[n - 1]; }
     uint64_t Overruns() const { return overruns_; }
     int64_t Position() const { return batch_.position; } // frames of the stream taken so far
     bool Ended() const { return ended_; }
@@ -135,7 +134,7 @@ private:
     double lastStart_[3]{};
     bool wasRunning_[3]{};
     int64_t dead_[3]{}; // frames
-    uint64_t accepted_[3]{}, rejected_[3]{};
+    uint64_t accepted_[3]{};
     uint64_t overruns_ = 0;
     bool ended_ = false, lost_ = false;
     std::string failure_;

@@ -49,20 +49,11 @@ public:
     // are appended to out as their windows complete.
     void Process(const float *samples, size_t count, size_t stride, std::vector<PulseEvent> &out);
 
-    int64_t Position() const { return pos_; }
-    bool PolarityKnown() const { return sign_ != 0; }
-    bool Negative() const { return sign_ < 0; }
-    bool ShapeLearned() const { return !shape_.empty(); }
-    // The learned shape, its maximum 1, and the index of that maximum.
-    const std::vector<float> &Shape() const { return shape_; }
-    int ShapePeak() const { return shapePeak_; }
-    double Baseline() const { return baseline_; }
-    double NoiseRms() const;
-
     // How many clean pulses the shape is averaged from.
     static constexpr int LearnPulses = 16;
 
 private:
+    double NoiseRms() const;
     enum class State : uint8_t { Idle, Peak, Window };
 
     float At(int64_t i) const { return ring_[static_cast<size_t>(i) & mask_]; }

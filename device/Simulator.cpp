@@ -3,7 +3,6 @@
 #include "core/Uryv.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <climits>
 #include <cmath>
@@ -324,15 +323,11 @@ void Simulator::SetLeadShield(bool on)
 int32_t Simulator::FedInputs()
 {
     const int32_t inputs = std::clamp(Settings.InputCount, 0, 3);
-    // The conversion type as the device menu takes it: an interface with
-    // one type has it whatever the record says.
-    uint8_t types = 0;
-    for (const DeviceConfiguration &row : DeviceConfigurations)
-        if (row.InterfaceKind == Settings.InterfaceKind)
-            types |= static_cast<uint8_t>(1u << row.ParallelConversion);
-    if (types == 0)
+    // The conversion type as the device menu takes it.
+    const DeviceChoices choices = DeviceChoicesFor(Settings);
+    if (!choices.Known)
         return inputs;
-    const int type = types == 0b01 ? 0 : types == 0b10 ? 1 : (Settings.ParallelConversion != 0 ? 1 : 0);
+    const int type = choices.MarkedType;
     uint8_t withChannels = 0, any = 0;
     for (const DeviceConfiguration &row : DeviceConfigurations) {
         if (row.InterfaceKind != Settings.InterfaceKind || row.ParallelConversion != type)
@@ -476,16 +471,23 @@ double Simulator::SampleHeight()
     return bins == uint64_t(Settings.ChannelCount) ? c : c * Settings.ChannelCount / double(bins);
 }
 
-void Simulator::CloseEvent(int i)
+bool Simulator::TakeEvent(int i, int32_t &channel)
 {
     if (openHeight_[i] < 0)
-        return;
+        return false;
     const int64_t c = static_cast<int64_t>(std::floor(openHeight_[i])) + Settings.DigitalShift;
     openHeight_[i] = -1;
-    if (c >= 0 && c < Settings.ChannelCount) {
-        const int32_t channel = static_cast<int32_t>(c);
+    if (c < 0 || c >= Settings.ChannelCount)
+        return false;
+    channel = static_cast<int32_t>(c);
+    return true;
+}
+
+void Simulator::CloseEvent(int i)
+{
+    int32_t channel;
+    if (TakeEvent(i, channel))
         AddPulses(i + 1, &channel, 1);
-    }
 }
 
 void Simulator::Credit(int i, double from, double to)
@@ -513,13 +515,11 @@ void Simulator::Credit(int i, double from, double to)
             t = sum;
         }
         pulses_.clear();
+        // The open event joins this interval's pulses, written at once.
         auto close = [&] {
-            if (openHeight_[i] < 0)
-                return;
-            const int64_t c = static_cast<int64_t>(std::floor(openHeight_[i])) + Settings.DigitalShift;
-            if (c >= 0 && c < channels)
-                pulses_.push_back(static_cast<int32_t>(c));
-            openHeight_[i] = -1;
+            int32_t channel;
+            if (TakeEvent(i, channel))
+                pulses_.push_back(channel);
         };
         for (int64_t k = 0; k < arrivals; ++k) {
             const double t = from + (to - from) * times_[size_t(k)] / sum;

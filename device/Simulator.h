@@ -139,6 +139,9 @@ private:
     // Credits input i + 1 with the arrivals of [from, to] seconds of its
     // exposure, one by one or by their laws.
     void Credit(int i, double from, double to);
+    // Ends input i's open event, if any: true with its channel where it
+    // falls within the range after the shift.
+    bool TakeEvent(int i, int32_t &channel);
     // Writes input i's open event, if any.
     void CloseEvent(int i);
 
