@@ -15,11 +15,13 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,19 +76,33 @@ void FeedAudio()
 
 // The counts of a spectrum file (either of the program's formats, chosen
 // by ".txt" as its read command chooses) as channel weights.
-bool LoadSourceSpectrum(const QString &source, std::vector<double> &weights, std::string &error)
+bool LoadSourceSpectrum(const std::string &path, std::vector<double> &weights, std::string &error)
 {
-    const std::string path = PathBytes(source).toStdString();
-    QByteArray bytes;
-    QString why;
-    if (!ReadSpectrumFileBytes(source, bytes, why)) {
+    struct stat st {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
         error = "--simulate=" + path + ": not a built-in source (am241, cs137, co60, k40, mix) nor a spectrum file.";
         return false;
     }
+    QByteArray bytes(qsizetype(std::min<off_t>(st.st_size, MaxInterchangeFileBytes + 1)), '\0');
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t k = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            break;
+        got += k;
+    }
+    ::close(fd);
+    bytes.truncate(got);
     SpectrumCounts counts;
     QString problem;
-    const bool read = IsTextSpectrumPath(path) ? ReadTextCounts(bytes, counts, problem)
-                                               : ReadBinaryCounts(bytes, counts, problem);
+    const bool read = bytes.size() <= MaxInterchangeFileBytes &&
+                      (IsTextSpectrumPath(path) ? ReadTextCounts(bytes, counts, problem)
+                                                : ReadBinaryCounts(bytes, counts, problem));
     if (!read) {
         error = "--simulate=" + path + ": " +
                 (problem.isEmpty() ? std::string("not a spectrum of 1024, 4096 or 16384 channels") : problem.toStdString()) +
@@ -143,7 +159,7 @@ bool PrepareSources(const CommandLine &cl, Prepared &prepared)
             simulator->SetLeadShield(cl.shield);
         } else {
             std::vector<double> weights;
-            if (!LoadSourceSpectrum(cl.source, weights, error)) {
+            if (!LoadSourceSpectrum(source, weights, error)) {
                 std::fprintf(stderr, "ryv_demo: %s\n", error.c_str());
                 return false;
             }
