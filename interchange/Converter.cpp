@@ -185,30 +185,61 @@ QString ReplaceProblem(const ReplaceOutcome &o)
     return SystemReason(o.error);
 }
 
+// The steps of reading a spectrum file whole, as far as one failed.
+enum class ReadStep { None, Open, Size, Read };
+
+struct ReadOutcome {
+    ReadStep failed = ReadStep::None;
+    QString why;     // Open, Read: what went wrong
+    qint64 size = 0; // Size: the bytes the file holds
+};
+
+// Reads the regular file at path whole when it holds at most
+// MaxInterchangeFileBytes.
+ReadOutcome ReadWholeFile(const QString &path, QByteArray &bytes)
+{
+    ReadOutcome o;
+    struct stat st {};
+    const int fd = OpenRegularFile(path, st, o.why);
+    if (fd < 0) {
+        o.failed = ReadStep::Open;
+        return o;
+    }
+    o.size = qint64(st.st_size);
+    if (o.size > MaxInterchangeFileBytes) {
+        ::close(fd);
+        o.failed = ReadStep::Size;
+        return o;
+    }
+    int err = 0;
+    const bool read = ReadAll(fd, o.size, bytes, err);
+    ::close(fd);
+    if (!read) {
+        o.failed = ReadStep::Read;
+        o.why = SystemReason(err);
+    }
+    return o;
+}
+
 // Reads the file in whole; false with errorLine set.
 bool ReadInput(const QString &in, QByteArray &bytes, QString &errorLine)
 {
-    struct stat st {};
-    QString why;
-    const int fd = OpenRegularFile(in, st, why);
-    if (fd < 0) {
-        errorLine = QStringLiteral("%1: cannot be opened: %2").arg(in, why);
-        return false;
-    }
-    if (st.st_size > MaxInterchangeFileBytes) {
-        ::close(fd);
+    const ReadOutcome o = ReadWholeFile(in, bytes);
+    switch (o.failed) {
+    case ReadStep::None:
+        return true;
+    case ReadStep::Open:
+        errorLine = QStringLiteral("%1: cannot be opened: %2").arg(in, o.why);
+        break;
+    case ReadStep::Size:
         errorLine = QStringLiteral("%1: %2 bytes; a spectrum file this converter reads has at most %3")
-                        .arg(in)
-                        .arg(qint64(st.st_size))
-                        .arg(MaxInterchangeFileBytes);
-        return false;
+                        .arg(in, QString::number(o.size), QString::number(MaxInterchangeFileBytes));
+        break;
+    case ReadStep::Read:
+        errorLine = QStringLiteral("%1: cannot be read: %2").arg(in, o.why);
+        break;
     }
-    int err = 0;
-    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
-    ::close(fd);
-    if (!read)
-        errorLine = QStringLiteral("%1: cannot be read: %2").arg(in, SystemReason(err));
-    return read;
+    return false;
 }
 
 int Convert(const QString &in, const QString &out, const QString &settingsPath, const SpectrumFacts &given,
@@ -307,21 +338,13 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
 
 bool ReadSpectrumFileBytes(const QString &path, QByteArray &bytes, QString &why)
 {
-    struct stat st {};
-    const int fd = OpenRegularFile(path, st, why);
-    if (fd < 0)
-        return false;
-    if (st.st_size > MaxInterchangeFileBytes) {
-        ::close(fd);
-        why = QStringLiteral("%1 bytes; a spectrum file has at most %2").arg(qint64(st.st_size)).arg(MaxInterchangeFileBytes);
-        return false;
-    }
-    int err = 0;
-    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
-    ::close(fd);
-    if (!read)
-        why = SystemReason(err);
-    return read;
+    const ReadOutcome o = ReadWholeFile(path, bytes);
+    if (o.failed == ReadStep::Size)
+        why = QStringLiteral("%1 bytes; a spectrum file has at most %2")
+                  .arg(QString::number(o.size), QString::number(MaxInterchangeFileBytes));
+    else if (o.failed != ReadStep::None)
+        why = o.why;
+    return o.failed == ReadStep::None;
 }
 
 bool ReplaceSpectrumFile(const QString &path, const QByteArray &data, QString &why)

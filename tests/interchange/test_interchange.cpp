@@ -486,6 +486,12 @@ TEST_F(Interchange, MalformedInputChangesNothing)
     EXPECT_EQ(error_, P("short.cfg") + ": settings file holds 10 bytes; a settings record has 152");
     EXPECT_EQ(Convert("none.spe", "out.spe"), 2);
     EXPECT_TRUE(error_.startsWith(P("none.spe") + ": cannot be opened: ")) << error_.toStdString();
+    // Too large an input, its size taken before a byte is read (a sparse
+    // file); a "%2" in its name stays as it is.
+    Put("big%2.spe", "");
+    ASSERT_EQ(::truncate(QFile::encodeName(P("big%2.spe")).constData(), MaxInterchangeFileBytes + 1), 0);
+    EXPECT_EQ(Convert("big%2.spe", "out.spe"), 2);
+    EXPECT_EQ(error_, P("big%2.spe") + ": 67108865 bytes; a spectrum file this converter reads has at most 67108864");
     EXPECT_EQ(Convert("src.dat", "no/such/out.spe"), 2);
     EXPECT_TRUE(error_.startsWith(P("no/such/out.spe") + ": cannot be created: ")) << error_.toStdString();
     EXPECT_FALSE(QFile::exists(P("out.spe")));
