@@ -158,9 +158,7 @@ bool CalibrationFromFile(const QString &path, EnergyCalibration &cal, QString &p
     }
     if (bytes.size() != qsizetype(sizeof(SettingsRecord))) {
         problem = QStringLiteral("%1: settings file holds %2 bytes; a settings record has %3")
-                      .arg(path)
-                      .arg(bytes.size())
-                      .arg(sizeof(SettingsRecord));
+                      .arg(path, QString::number(bytes.size()), QString::number(sizeof(SettingsRecord)));
         return false;
     }
     SettingsRecord r;
@@ -309,12 +307,12 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
         const size_t length = ProgramChannelCount(counts.size());
         if (length == 0) {
             errorLine = QStringLiteral("%1: %2 channels; the program's formats hold at most 16384")
-                            .arg(in)
-                            .arg(counts.size());
+                            .arg(in, QString::number(counts.size()));
             return 2;
         }
         if (length != counts.size()) {
-            note = QStringLiteral("%1: %2 channels padded with zeros to %3").arg(in).arg(counts.size()).arg(length);
+            note = QStringLiteral("%1: %2 channels padded with zeros to %3")
+                       .arg(in, QString::number(counts.size()), QString::number(length));
             counts.resize(length, 0);
         }
     }
@@ -409,9 +407,7 @@ int ListSpectrumFile(const QString &in, QString &listing, QString &errorLine)
     };
     for (const SpectrumEntry &e : entries)
         listing += QStringLiteral("%1\tmeasurement %2\tspectrum %3\tdetector %4\t%5\t%6 channels\treal %7\tlive %8\n")
-                       .arg(e.Index)
-                       .arg(shown(e.Measurement), shown(e.Id), shown(e.Detector), e.Class)
-                       .arg(e.Channels)
-                       .arg(time(e.Facts.RealTime), time(e.Facts.LiveTime));
+                       .arg(QString::number(e.Index), shown(e.Measurement), shown(e.Id), shown(e.Detector), e.Class,
+                            QString::number(e.Channels), time(e.Facts.RealTime), time(e.Facts.LiveTime));
     return 0;
 }

@@ -727,7 +727,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         if (channelAt >= 0) {
             double ch = -1;
             if (!ParseNumber(fields[size_t(channelAt)], ch) || ch != double(channel)) {
-                problem = AtLine(i, QStringLiteral("channel '%1' where %2 was expected").arg(Shown(fields[size_t(channelAt)])).arg(channel));
+                problem = AtLine(i, QStringLiteral("channel '%1' where %2 was expected").arg(Shown(fields[size_t(channelAt)]), QString::number(channel)));
                 return false;
             }
         }

@@ -160,7 +160,7 @@ public:
                 continue;
             }
             if (partial_.size() == MaxTokenChars) {
-                why = QStringLiteral("count '%1' is longer than %2 characters").arg(Shown(partial_.toUtf8())).arg(MaxTokenChars);
+                why = QStringLiteral("count '%1' is longer than %2 characters").arg(Shown(partial_.toUtf8()), QString::number(MaxTokenChars));
                 return false;
             }
             partial_.append(ch);
