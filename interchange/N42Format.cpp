@@ -590,7 +590,7 @@ bool ReadN42Spectra(const QByteArray &file, int wanted, SpectrumCounts &counts, 
         problem = QStringLiteral("RadMeasurement has no Spectrum");
     else if (!chosen && wanted > 0)
         problem = QStringLiteral("no spectrum %1; the file holds %2").arg(wanted).arg(index);
-    else if (!chosen && !list)
+    else if (!chosen && (wanted == 0 || !list))
         problem = QStringLiteral("no foreground spectrum among %1; choose one with --spectrum N").arg(index);
     else {
         // a listing needs no choice

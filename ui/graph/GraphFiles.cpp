@@ -192,15 +192,12 @@ QString ClassInWords(const QString &cls)
     return cls;
 }
 
-// After a file of several spectra is read: which of them the input now
-// holds (the first of class foreground, as the converter takes it) and how
-// to reach the others.
-void SayWhichSpectrum(const QString &path, const QByteArray &bytes)
+// After a file of several spectra (list) is read: which of them the input
+// now holds (the first of class foreground, as the converter takes it) and
+// how to reach the others.
+void SayWhichSpectrum(const QString &path, const std::vector<SpectrumEntry> &list)
 {
-    std::vector<SpectrumEntry> list;
-    SpectrumCounts unused;
-    QString why;
-    if (!ReadN42Spectra(bytes, -1, unused, nullptr, &list, why) || list.size() < 2)
+    if (list.size() < 2)
         return;
     const auto taken = std::find_if(list.begin(), list.end(),
                                     [](const SpectrumEntry &e) { return e.Class == QLatin1String("foreground"); });
@@ -231,9 +228,11 @@ void ReadExchangeFile(const QString &path, int32_t input)
     QByteArray bytes;
     QString why;
     SpectrumCounts counts;
+    std::vector<SpectrumEntry> list; // N42: every spectrum of the file
     const bool opened = ReadSpectrumFileBytes(path, bytes, why);
     const SpectrumFormat format = opened ? SpectrumFormatOfFile(path, bytes) : SpectrumFormat::Binary;
-    const bool read = opened && ReadSpectrumCounts(format, bytes, counts, why);
+    const bool read = opened && (format == SpectrumFormat::N42 ? ReadN42Spectra(bytes, 0, counts, nullptr, &list, why)
+                                                               : ReadSpectrumCounts(format, bytes, counts, why));
     const int32_t channels = std::max(Settings.ChannelCount, 0);
     if (read && counts.size() > size_t(channels))
         why = LongerSpectrumFormat.arg(counts.size()).arg(channels);
@@ -249,7 +248,7 @@ void ReadExchangeFile(const QString &path, int32_t input)
     for (int32_t c = 0; c < channels; ++c)
         WriteChannel(c, input, size_t(c) < counts.size() ? counts[size_t(c)] : 0);
     if (format == SpectrumFormat::N42)
-        SayWhichSpectrum(path, bytes);
+        SayWhichSpectrum(path, list);
 }
 
 void SaveExchangeFile(const QString &path, int32_t input)
