@@ -705,9 +705,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             return false;
         }
     }
-    double e0 = 0, eLast = 0;
-    bool energyOk = energyAt >= 0;
-    std::vector<double> energies; // kept only while they may form a line
+    std::vector<double> energies; // one a row, where there is an energy column
     for (; !line.AtEnd(); line.Advance()) {
         if (CsvComment(line.Line()))
             continue;
@@ -737,11 +735,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
                 problem = AtLine(i, QStringLiteral("energy '%1' is not a number").arg(Shown(fields[size_t(energyAt)])));
                 return false;
             }
-            if (channel == 0)
-                e0 = e;
-            eLast = e;
-            if (energyOk)
-                energies.push_back(e);
+            energies.push_back(e);
         }
         if (!ParseCount(fields[size_t(countsAt)], true, v, why)) {
             problem = AtLine(i, why);
@@ -755,8 +749,9 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
     }
     if (facts) {
         *facts = SpectrumFacts();
-        if (energyOk && counts.size() >= 2) {
-            const double gain = (eLast - e0) / double(counts.size() - 1);
+        if (energies.size() >= 2) {
+            const double e0 = energies.front();
+            const double gain = (energies.back() - e0) / double(energies.size() - 1);
             bool line = gain > 0;
             for (size_t c = 0; line && c < energies.size(); ++c)
                 line = std::fabs(energies[c] - (e0 + gain * double(c))) <= 1e-6 * std::max(1.0, std::fabs(energies[c]));
