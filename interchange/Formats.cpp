@@ -604,10 +604,6 @@ CsvColumn CsvColumnOf(QByteArrayView name)
 }
 
 // The fields of a row; a run of spaces is one separator.
-// Fields with a decimal comma become the same number with a point; storage
-// holds the rewritten fields.
-std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep, std::vector<QByteArray> *storage = nullptr);
-
 std::vector<QByteArrayView> CsvFieldsAsIs(QByteArrayView row, char sep)
 {
     std::vector<QByteArrayView> out;
@@ -627,19 +623,21 @@ std::vector<QByteArrayView> CsvFieldsAsIs(QByteArrayView row, char sep)
     return out;
 }
 
-// A semicolon or a tab separates before a comma: files that separate by
-// them often write decimal commas.
-std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep, std::vector<QByteArray> *storage)
+// The fields of a row, where a field with a decimal comma becomes the same
+// number with a point (unless commas separate); storage holds the rewritten
+// fields. A semicolon or a tab separates before a comma: files that
+// separate by them often write decimal commas.
+std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep, std::vector<QByteArray> &storage)
 {
     std::vector<QByteArrayView> out = CsvFieldsAsIs(row, sep);
-    if (sep == ',' || !storage)
+    if (sep == ',')
         return out;
-    storage->clear();
-    storage->reserve(out.size());
+    storage.clear();
+    storage.reserve(out.size());
     for (QByteArrayView &f : out)
         if (f.contains(',')) {
-            storage->push_back(f.toByteArray().replace(',', '.'));
-            f = storage->back();
+            storage.push_back(f.toByteArray().replace(',', '.'));
+            f = storage.back();
         }
     return out;
 }
@@ -671,7 +669,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
     int channelAt = -1, energyAt = -1, countsAt = -1;
     size_t columns = 0;
     {
-        const std::vector<QByteArrayView> first = CsvFields(line.Line(), sep, &rewritten);
+        const std::vector<QByteArrayView> first = CsvFields(line.Line(), sep, rewritten);
         columns = first.size();
         double v;
         bool header = false;
@@ -715,7 +713,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             problem = AtLine(i, QStringLiteral("more than %1 channel rows").arg(MaxChannels));
             return false;
         }
-        const std::vector<QByteArrayView> fields = CsvFields(line.Line(), sep, &rewritten);
+        const std::vector<QByteArrayView> fields = CsvFields(line.Line(), sep, rewritten);
         if (fields.size() != columns) {
             problem = AtLine(i, QStringLiteral("%1 fields where the first row has %2").arg(fields.size()).arg(columns));
             return false;
