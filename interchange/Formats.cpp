@@ -232,9 +232,9 @@ SpectrumFormat SpectrumFormatOfFile(const QString &path, QByteArrayView content)
 
 size_t ProgramChannelCount(size_t n)
 {
-    for (size_t c : {size_t(1024), size_t(4096), size_t(16384)})
-        if (n <= c)
-            return c;
+    for (const int32_t c : DeviceChannelCounts)
+        if (n <= size_t(c))
+            return size_t(c);
     return 0;
 }
 
