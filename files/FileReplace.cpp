@@ -146,6 +146,24 @@ void SyncFolderOf(const std::string &path)
 
 } // namespace
 
+int OpenRegularFileForReading(const char *path, struct stat &st)
+{
+    if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = 0;
+        return -1;
+    }
+    const int fd = OpenRetrying(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = 0;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 ReplaceRefusal ReplaceRefusalOf(const std::string &path)
 {
     struct stat st;

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,32 +20,11 @@ std::string ErrorText(int err) { return std::strerror(err); }
 
 int32_t CurrentChannelCount() { return Settings.ChannelCount > 0 ? Settings.ChannelCount : 0; }
 
-int OpenRetrying(const char *path, int flags, mode_t mode = 0)
-{
-    int fd;
-    do
-        fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY, mode);
-    while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-// Opens an existing regular file for reading. Anything else (a directory, a
-// FIFO, a device) is refused before any byte is read; the open does not wait
-// for a FIFO's writer. Returns -1 on refusal.
+// Opens an existing regular file for reading; -1 on any failure or refusal.
 int OpenForReading(const std::string &path)
 {
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        return -1;
-    const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+    return OpenRegularFileForReading(path.c_str(), st);
 }
 
 // Reads until size bytes, end of file or an error; returns the bytes read.

@@ -7,11 +7,9 @@
 #include "core/Uryv.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,23 +93,15 @@ namespace {
 
 QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
-// Opens path for reading without waiting on a FIFO or a device and only if
-// it is a regular file; -1 with why set otherwise. st receives its status.
+// Opens path for reading only if it is a regular file; -1 with why set
+// otherwise. st receives its status.
 int OpenRegularFile(const QString &path, struct stat &st, QString &why)
 {
-    int fd;
-    do
-        fd = ::open(PathBytes(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        why = SystemReason(errno);
-        return -1;
-    }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        why = S_ISDIR(st.st_mode) ? QStringLiteral("is a folder") : QStringLiteral("not a regular file");
-        ::close(fd);
-        return -1;
-    }
+    const int fd = OpenRegularFileForReading(PathBytes(path).constData(), st);
+    if (fd < 0)
+        why = errno != 0            ? SystemReason(errno)
+              : S_ISDIR(st.st_mode) ? QStringLiteral("is a folder")
+                                    : QStringLiteral("not a regular file");
     return fd;
 }
 
