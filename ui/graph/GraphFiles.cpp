@@ -19,6 +19,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QString OpenDialogTitle = QStringLiteral("Открытие файла спектра");
@@ -162,10 +165,15 @@ bool IsExchangeFile(const QString &path, bool save)
         return true;
     if (save || f != SpectrumFormat::Spe)
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Opened as the reads open it: a FIFO is refused, not waited on.
+    struct stat st;
+    const int fd = OpenRegularFileForReading(FileSystemPath(path).c_str(), st);
+    if (fd < 0)
         return false; // the binary read reports it
-    return StartsWithSpeKeyword(file.read(256));
+    char head[256];
+    const ssize_t got = ::read(fd, head, sizeof head);
+    ::close(fd);
+    return got > 0 && StartsWithSpeKeyword(QByteArrayView(head, got));
 }
 
 // Start of input n's exposure as a date and time; invalid when it never ran.
