@@ -164,6 +164,24 @@ int OpenRegularFileForReading(const char *path, struct stat &st)
     return fd;
 }
 
+size_t ReadUpTo(int fd, void *data, size_t size, bool &failed)
+{
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, static_cast<char *>(data) + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            failed = true;
+            break;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    return got;
+}
+
 ReplaceRefusal ReplaceRefusalOf(const std::string &path)
 {
     struct stat st;

@@ -5,6 +5,7 @@
 // in ReplaceOptions. Their reads share the open of a file to be read.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,10 @@ struct stat;
 // when the open failed, with errno 0 on refusal (st then tells what stands
 // at path where that is known).
 int OpenRegularFileForReading(const char *path, struct stat &st);
+
+// Reads from fd until size bytes, the end of the file or an error; returns
+// the bytes read. An error sets failed (errno tells which).
+size_t ReadUpTo(int fd, void *data, size_t size, bool &failed);
 
 // Whether a save may replace what stands at path: a new name or a regular
 // file with a write permission bit may be; anything else (a FIFO, a device,

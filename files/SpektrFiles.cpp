@@ -12,7 +12,6 @@
 #include <vector>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -25,25 +24,6 @@ int OpenForReading(const std::string &path)
 {
     struct stat st;
     return OpenRegularFileForReading(path.c_str(), st);
-}
-
-// Reads until size bytes, end of file or an error; returns the bytes read.
-size_t ReadUpTo(int fd, uint8_t *data, size_t size, bool &failed)
-{
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, data + got, size - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            failed = true;
-            break;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    return got;
 }
 
 // Closes fd; a failure goes to the general error report unless an earlier

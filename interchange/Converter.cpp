@@ -110,18 +110,11 @@ int OpenRegularFile(const QString &path, struct stat &st, QString &why)
 bool ReadAll(int fd, qint64 limit, QByteArray &bytes, int &err)
 {
     bytes.resize(qsizetype(limit));
-    qint64 got = 0;
-    while (got < limit) {
-        const ssize_t k = ::read(fd, bytes.data() + got, size_t(limit - got));
-        if (k < 0 && errno == EINTR)
-            continue;
-        if (k < 0) {
-            err = errno;
-            return false;
-        }
-        if (k == 0)
-            break;
-        got += k;
+    bool failed = false;
+    const size_t got = ReadUpTo(fd, bytes.data(), size_t(limit), failed);
+    if (failed) {
+        err = errno;
+        return false;
     }
     bytes.truncate(qsizetype(got));
     return true;

@@ -171,9 +171,10 @@ bool IsExchangeFile(const QString &path, bool save)
     if (fd < 0)
         return false; // the binary read reports it
     char head[256];
-    const ssize_t got = ::read(fd, head, sizeof head);
+    bool failed = false;
+    const size_t got = ReadUpTo(fd, head, sizeof head, failed);
     ::close(fd);
-    return got > 0 && StartsWithSpeKeyword(QByteArrayView(head, got));
+    return StartsWithSpeKeyword(QByteArrayView(head, qsizetype(got)));
 }
 
 // Start of input n's exposure as a date and time; invalid when it never ran.
