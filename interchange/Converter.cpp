@@ -97,7 +97,8 @@ QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)
 // otherwise. st receives its status.
 int OpenRegularFile(const QString &path, struct stat &st, QString &why)
 {
-    const int fd = OpenRegularFileForReading(PathBytes(path).constData(), st);
+    const QByteArray name = PathBytes(path); // freed only after errno is read
+    const int fd = OpenRegularFileForReading(name.constData(), st);
     if (fd < 0)
         why = errno != 0            ? SystemReason(errno)
               : S_ISDIR(st.st_mode) ? QStringLiteral("is a folder")
