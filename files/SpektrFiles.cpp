@@ -69,15 +69,6 @@ SpectrumFileResult SaveBytes(const std::string &path, const std::string &bytes, 
     return r;
 }
 
-std::vector<int32_t> ChannelsOf(int32_t input)
-{
-    const int32_t count = CurrentChannelCount();
-    std::vector<int32_t> counts(static_cast<size_t>(count));
-    for (int32_t c = 0; c < count; ++c)
-        counts[static_cast<size_t>(c)] = ReadChannel(c, input);
-    return counts;
-}
-
 void StoreChannels(const std::vector<int32_t> &counts, int32_t input)
 {
     for (size_t c = 0; c < counts.size(); ++c)
@@ -85,6 +76,14 @@ void StoreChannels(const std::vector<int32_t> &counts, int32_t input)
 }
 
 } // namespace
+
+std::vector<int32_t> ChannelsOf(int32_t input)
+{
+    const int32_t count = CurrentChannelCount();
+    std::vector<int32_t> counts(static_cast<size_t>(count));
+    ReadChannelRange(0, count, input, counts.data());
+    return counts;
+}
 
 const char *SpectrumFileResult::BoxText() const
 {

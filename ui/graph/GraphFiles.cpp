@@ -262,10 +262,7 @@ void ReadExchangeFile(const QString &path, int32_t input)
 
 void SaveExchangeFile(const QString &path, int32_t input)
 {
-    const int32_t channels = std::max(Settings.ChannelCount, 0);
-    SpectrumCounts counts(static_cast<size_t>(channels), 0);
-    for (int32_t c = 0; c < channels; ++c)
-        counts[size_t(c)] = ReadChannel(c, input);
+    const SpectrumCounts counts = ChannelsOf(input);
     // Times in seconds to the millisecond, as the window's clock counts them.
     auto seconds = [](double days) { return std::round(days * 86400.0 * 1000.0) / 1000.0; };
     SpectrumWriteInfo info;
