@@ -146,6 +146,42 @@ void SyncFolderOf(const std::string &path)
 
 } // namespace
 
+int OpenRegularFileForReading(const char *path, struct stat &st)
+{
+    if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = 0;
+        return -1;
+    }
+    const int fd = OpenRetrying(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = 0;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+size_t ReadUpTo(int fd, void *data, size_t size, bool &failed)
+{
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, static_cast<char *>(data) + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            failed = true;
+            break;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    return got;
+}
+
 ReplaceRefusal ReplaceRefusalOf(const std::string &path)
 {
     struct stat st;

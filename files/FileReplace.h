@@ -2,11 +2,25 @@
 // old one, are brought to the disk and renamed over it, so that a failure
 // leaves the old file as it was and nothing beside it. Used by the spectrum
 // window's saves and by the converter alike; what differs between them is
-// in ReplaceOptions.
+// in ReplaceOptions. Their reads share the open of a file to be read.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+
+struct stat;
+
+// Opens the regular file at path for reading. Anything else (a folder, a
+// FIFO, a device) is refused before it is opened, and the open does not
+// wait for a FIFO's writer. Returns the descriptor, or -1: with errno set
+// when the open failed, with errno 0 on refusal (st then tells what stands
+// at path where that is known).
+int OpenRegularFileForReading(const char *path, struct stat &st);
+
+// Reads from fd until size bytes, the end of the file or an error; returns
+// the bytes read. An error sets failed (errno tells which).
+size_t ReadUpTo(int fd, void *data, size_t size, bool &failed);
 
 // Whether a save may replace what stands at path: a new name or a regular
 // file with a write permission bit may be; anything else (a FIFO, a device,

@@ -11,9 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -21,51 +19,11 @@ std::string ErrorText(int err) { return std::strerror(err); }
 
 int32_t CurrentChannelCount() { return Settings.ChannelCount > 0 ? Settings.ChannelCount : 0; }
 
-int OpenRetrying(const char *path, int flags, mode_t mode = 0)
-{
-    int fd;
-    do
-        fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY, mode);
-    while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-// Opens an existing regular file for reading. Anything else (a directory, a
-// FIFO, a device) is refused before any byte is read; the open does not wait
-// for a FIFO's writer. Returns -1 on refusal.
+// Opens an existing regular file for reading; -1 on any failure or refusal.
 int OpenForReading(const std::string &path)
 {
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        return -1;
-    const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
-
-// Reads until size bytes, end of file or an error; returns the bytes read.
-size_t ReadUpTo(int fd, uint8_t *data, size_t size, bool &failed)
-{
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, data + got, size - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            failed = true;
-            break;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    return got;
+    return OpenRegularFileForReading(path.c_str(), st);
 }
 
 // Closes fd; a failure goes to the general error report unless an earlier
@@ -111,15 +69,6 @@ SpectrumFileResult SaveBytes(const std::string &path, const std::string &bytes, 
     return r;
 }
 
-std::vector<int32_t> ChannelsOf(int32_t input)
-{
-    const int32_t count = CurrentChannelCount();
-    std::vector<int32_t> counts(static_cast<size_t>(count));
-    for (int32_t c = 0; c < count; ++c)
-        counts[static_cast<size_t>(c)] = ReadChannel(c, input);
-    return counts;
-}
-
 void StoreChannels(const std::vector<int32_t> &counts, int32_t input)
 {
     for (size_t c = 0; c < counts.size(); ++c)
@@ -127,6 +76,14 @@ void StoreChannels(const std::vector<int32_t> &counts, int32_t input)
 }
 
 } // namespace
+
+std::vector<int32_t> ChannelsOf(int32_t input)
+{
+    const int32_t count = CurrentChannelCount();
+    std::vector<int32_t> counts(static_cast<size_t>(count));
+    ReadChannelRange(0, count, input, counts.data());
+    return counts;
+}
 
 const char *SpectrumFileResult::BoxText() const
 {

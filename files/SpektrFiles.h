@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Message box texts and captions of the file commands.
 inline constexpr const char *OpenErrorText = "Ошибка открытия файла";
@@ -72,6 +73,9 @@ SpectrumFileResult SaveSpectrum(const std::string &path, int32_t input);
 // (WriteChannel), in the format its extension selects. The file is opened
 // for reading only; anything but a regular file fails with OpenError.
 SpectrumFileResult ReadSpectrum(const std::string &path, int32_t input);
+
+// Channels 0..ChannelCount-1 of input, as a save takes them (ReadChannel).
+std::vector<int32_t> ChannelsOf(int32_t input);
 
 // The single formats, for callers that already know which one they want.
 SpectrumFileResult SaveTextSpectrum(const std::string &path, int32_t input);

@@ -7,11 +7,9 @@
 #include "core/Uryv.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,23 +93,16 @@ namespace {
 
 QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
-// Opens path for reading without waiting on a FIFO or a device and only if
-// it is a regular file; -1 with why set otherwise. st receives its status.
+// Opens path for reading only if it is a regular file; -1 with why set
+// otherwise. st receives its status.
 int OpenRegularFile(const QString &path, struct stat &st, QString &why)
 {
-    int fd;
-    do
-        fd = ::open(PathBytes(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        why = SystemReason(errno);
-        return -1;
-    }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        why = S_ISDIR(st.st_mode) ? QStringLiteral("is a folder") : QStringLiteral("not a regular file");
-        ::close(fd);
-        return -1;
-    }
+    const QByteArray name = PathBytes(path); // freed only after errno is read
+    const int fd = OpenRegularFileForReading(name.constData(), st);
+    if (fd < 0)
+        why = errno != 0            ? SystemReason(errno)
+              : S_ISDIR(st.st_mode) ? QStringLiteral("is a folder")
+                                    : QStringLiteral("not a regular file");
     return fd;
 }
 
@@ -120,18 +111,11 @@ int OpenRegularFile(const QString &path, struct stat &st, QString &why)
 bool ReadAll(int fd, qint64 limit, QByteArray &bytes, int &err)
 {
     bytes.resize(qsizetype(limit));
-    qint64 got = 0;
-    while (got < limit) {
-        const ssize_t k = ::read(fd, bytes.data() + got, size_t(limit - got));
-        if (k < 0 && errno == EINTR)
-            continue;
-        if (k < 0) {
-            err = errno;
-            return false;
-        }
-        if (k == 0)
-            break;
-        got += k;
+    bool failed = false;
+    const size_t got = ReadUpTo(fd, bytes.data(), size_t(limit), failed);
+    if (failed) {
+        err = errno;
+        return false;
     }
     bytes.truncate(qsizetype(got));
     return true;
@@ -158,9 +142,7 @@ bool CalibrationFromFile(const QString &path, EnergyCalibration &cal, QString &p
     }
     if (bytes.size() != qsizetype(sizeof(SettingsRecord))) {
         problem = QStringLiteral("%1: settings file holds %2 bytes; a settings record has %3")
-                      .arg(path)
-                      .arg(bytes.size())
-                      .arg(sizeof(SettingsRecord));
+                      .arg(path, QString::number(bytes.size()), QString::number(sizeof(SettingsRecord)));
         return false;
     }
     SettingsRecord r;
@@ -185,30 +167,61 @@ QString ReplaceProblem(const ReplaceOutcome &o)
     return SystemReason(o.error);
 }
 
+// The steps of reading a spectrum file whole, as far as one failed.
+enum class ReadStep { None, Open, Size, Read };
+
+struct ReadOutcome {
+    ReadStep failed = ReadStep::None;
+    QString why;     // Open, Read: what went wrong
+    qint64 size = 0; // Size: the bytes the file holds
+};
+
+// Reads the regular file at path whole when it holds at most
+// MaxInterchangeFileBytes.
+ReadOutcome ReadWholeFile(const QString &path, QByteArray &bytes)
+{
+    ReadOutcome o;
+    struct stat st {};
+    const int fd = OpenRegularFile(path, st, o.why);
+    if (fd < 0) {
+        o.failed = ReadStep::Open;
+        return o;
+    }
+    o.size = qint64(st.st_size);
+    if (o.size > MaxInterchangeFileBytes) {
+        ::close(fd);
+        o.failed = ReadStep::Size;
+        return o;
+    }
+    int err = 0;
+    const bool read = ReadAll(fd, o.size, bytes, err);
+    ::close(fd);
+    if (!read) {
+        o.failed = ReadStep::Read;
+        o.why = SystemReason(err);
+    }
+    return o;
+}
+
 // Reads the file in whole; false with errorLine set.
 bool ReadInput(const QString &in, QByteArray &bytes, QString &errorLine)
 {
-    struct stat st {};
-    QString why;
-    const int fd = OpenRegularFile(in, st, why);
-    if (fd < 0) {
-        errorLine = QStringLiteral("%1: cannot be opened: %2").arg(in, why);
-        return false;
-    }
-    if (st.st_size > MaxInterchangeFileBytes) {
-        ::close(fd);
+    const ReadOutcome o = ReadWholeFile(in, bytes);
+    switch (o.failed) {
+    case ReadStep::None:
+        return true;
+    case ReadStep::Open:
+        errorLine = QStringLiteral("%1: cannot be opened: %2").arg(in, o.why);
+        break;
+    case ReadStep::Size:
         errorLine = QStringLiteral("%1: %2 bytes; a spectrum file this converter reads has at most %3")
-                        .arg(in)
-                        .arg(qint64(st.st_size))
-                        .arg(MaxInterchangeFileBytes);
-        return false;
+                        .arg(in, QString::number(o.size), QString::number(MaxInterchangeFileBytes));
+        break;
+    case ReadStep::Read:
+        errorLine = QStringLiteral("%1: cannot be read: %2").arg(in, o.why);
+        break;
     }
-    int err = 0;
-    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
-    ::close(fd);
-    if (!read)
-        errorLine = QStringLiteral("%1: cannot be read: %2").arg(in, SystemReason(err));
-    return read;
+    return false;
 }
 
 int Convert(const QString &in, const QString &out, const QString &settingsPath, const SpectrumFacts &given,
@@ -278,12 +291,12 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
         const size_t length = ProgramChannelCount(counts.size());
         if (length == 0) {
             errorLine = QStringLiteral("%1: %2 channels; the program's formats hold at most 16384")
-                            .arg(in)
-                            .arg(counts.size());
+                            .arg(in, QString::number(counts.size()));
             return 2;
         }
         if (length != counts.size()) {
-            note = QStringLiteral("%1: %2 channels padded with zeros to %3").arg(in).arg(counts.size()).arg(length);
+            note = QStringLiteral("%1: %2 channels padded with zeros to %3")
+                       .arg(in, QString::number(counts.size()), QString::number(length));
             counts.resize(length, 0);
         }
     }
@@ -307,21 +320,13 @@ int Convert(const QString &in, const QString &out, const QString &settingsPath, 
 
 bool ReadSpectrumFileBytes(const QString &path, QByteArray &bytes, QString &why)
 {
-    struct stat st {};
-    const int fd = OpenRegularFile(path, st, why);
-    if (fd < 0)
-        return false;
-    if (st.st_size > MaxInterchangeFileBytes) {
-        ::close(fd);
-        why = QStringLiteral("%1 bytes; a spectrum file has at most %2").arg(qint64(st.st_size)).arg(MaxInterchangeFileBytes);
-        return false;
-    }
-    int err = 0;
-    const bool read = ReadAll(fd, qint64(st.st_size), bytes, err);
-    ::close(fd);
-    if (!read)
-        why = SystemReason(err);
-    return read;
+    const ReadOutcome o = ReadWholeFile(path, bytes);
+    if (o.failed == ReadStep::Size)
+        why = QStringLiteral("%1 bytes; a spectrum file has at most %2")
+                  .arg(QString::number(o.size), QString::number(MaxInterchangeFileBytes));
+    else if (o.failed != ReadStep::None)
+        why = o.why;
+    return o.failed == ReadStep::None;
 }
 
 bool ReplaceSpectrumFile(const QString &path, const QByteArray &data, QString &why)
@@ -386,9 +391,7 @@ int ListSpectrumFile(const QString &in, QString &listing, QString &errorLine)
     };
     for (const SpectrumEntry &e : entries)
         listing += QStringLiteral("%1\tmeasurement %2\tspectrum %3\tdetector %4\t%5\t%6 channels\treal %7\tlive %8\n")
-                       .arg(e.Index)
-                       .arg(shown(e.Measurement), shown(e.Id), shown(e.Detector), e.Class)
-                       .arg(e.Channels)
-                       .arg(time(e.Facts.RealTime), time(e.Facts.LiveTime));
+                       .arg(QString::number(e.Index), shown(e.Measurement), shown(e.Id), shown(e.Detector), e.Class,
+                            QString::number(e.Channels), time(e.Facts.RealTime), time(e.Facts.LiveTime));
     return 0;
 }

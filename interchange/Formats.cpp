@@ -232,9 +232,9 @@ SpectrumFormat SpectrumFormatOfFile(const QString &path, QByteArrayView content)
 
 size_t ProgramChannelCount(size_t n)
 {
-    for (size_t c : {size_t(1024), size_t(4096), size_t(16384)})
-        if (n <= c)
-            return c;
+    for (const int32_t c : DeviceChannelCounts)
+        if (n <= size_t(c))
+            return size_t(c);
     return 0;
 }
 
@@ -604,10 +604,6 @@ CsvColumn CsvColumnOf(QByteArrayView name)
 }
 
 // The fields of a row; a run of spaces is one separator.
-// Fields with a decimal comma become the same number with a point; storage
-// holds the rewritten fields.
-std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep, std::vector<QByteArray> *storage = nullptr);
-
 std::vector<QByteArrayView> CsvFieldsAsIs(QByteArrayView row, char sep)
 {
     std::vector<QByteArrayView> out;
@@ -627,19 +623,21 @@ std::vector<QByteArrayView> CsvFieldsAsIs(QByteArrayView row, char sep)
     return out;
 }
 
-// A semicolon or a tab separates before a comma: files that separate by
-// them often write decimal commas.
-std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep, std::vector<QByteArray> *storage)
+// The fields of a row, where a field with a decimal comma becomes the same
+// number with a point (unless commas separate); storage holds the rewritten
+// fields. A semicolon or a tab separates before a comma: files that
+// separate by them often write decimal commas.
+std::vector<QByteArrayView> CsvFields(QByteArrayView row, char sep, std::vector<QByteArray> &storage)
 {
     std::vector<QByteArrayView> out = CsvFieldsAsIs(row, sep);
-    if (sep == ',' || !storage)
+    if (sep == ',')
         return out;
-    storage->clear();
-    storage->reserve(out.size());
+    storage.clear();
+    storage.reserve(out.size());
     for (QByteArrayView &f : out)
         if (f.contains(',')) {
-            storage->push_back(f.toByteArray().replace(',', '.'));
-            f = storage->back();
+            storage.push_back(f.toByteArray().replace(',', '.'));
+            f = storage.back();
         }
     return out;
 }
@@ -671,7 +669,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
     int channelAt = -1, energyAt = -1, countsAt = -1;
     size_t columns = 0;
     {
-        const std::vector<QByteArrayView> first = CsvFields(line.Line(), sep, &rewritten);
+        const std::vector<QByteArrayView> first = CsvFields(line.Line(), sep, rewritten);
         columns = first.size();
         double v;
         bool header = false;
@@ -705,9 +703,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             return false;
         }
     }
-    double e0 = 0, eLast = 0;
-    bool energyOk = energyAt >= 0;
-    std::vector<double> energies; // kept only while they may form a line
+    std::vector<double> energies; // one a row, where there is an energy column
     for (; !line.AtEnd(); line.Advance()) {
         if (CsvComment(line.Line()))
             continue;
@@ -717,7 +713,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
             problem = AtLine(i, QStringLiteral("more than %1 channel rows").arg(MaxChannels));
             return false;
         }
-        const std::vector<QByteArrayView> fields = CsvFields(line.Line(), sep, &rewritten);
+        const std::vector<QByteArrayView> fields = CsvFields(line.Line(), sep, rewritten);
         if (fields.size() != columns) {
             problem = AtLine(i, QStringLiteral("%1 fields where the first row has %2").arg(fields.size()).arg(columns));
             return false;
@@ -727,7 +723,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
         if (channelAt >= 0) {
             double ch = -1;
             if (!ParseNumber(fields[size_t(channelAt)], ch) || ch != double(channel)) {
-                problem = AtLine(i, QStringLiteral("channel '%1' where %2 was expected").arg(Shown(fields[size_t(channelAt)])).arg(channel));
+                problem = AtLine(i, QStringLiteral("channel '%1' where %2 was expected").arg(Shown(fields[size_t(channelAt)]), QString::number(channel)));
                 return false;
             }
         }
@@ -737,11 +733,7 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
                 problem = AtLine(i, QStringLiteral("energy '%1' is not a number").arg(Shown(fields[size_t(energyAt)])));
                 return false;
             }
-            if (channel == 0)
-                e0 = e;
-            eLast = e;
-            if (energyOk)
-                energies.push_back(e);
+            energies.push_back(e);
         }
         if (!ParseCount(fields[size_t(countsAt)], true, v, why)) {
             problem = AtLine(i, why);
@@ -755,8 +747,9 @@ bool ReadCsvCounts(const QByteArray &file, SpectrumCounts &counts, QString &prob
     }
     if (facts) {
         *facts = SpectrumFacts();
-        if (energyOk && counts.size() >= 2) {
-            const double gain = (eLast - e0) / double(counts.size() - 1);
+        if (energies.size() >= 2) {
+            const double e0 = energies.front();
+            const double gain = (energies.back() - e0) / double(energies.size() - 1);
             bool line = gain > 0;
             for (size_t c = 0; line && c < energies.size(); ++c)
                 line = std::fabs(energies[c] - (e0 + gain * double(c))) <= 1e-6 * std::max(1.0, std::fabs(energies[c]));

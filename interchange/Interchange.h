@@ -113,6 +113,8 @@ struct SpectrumEntry {
 };
 // The spectrum wanted (1, 2, ...; 0 = the first foreground one) of an N42
 // file, 2011 or 2006 edition; list, when given, receives every spectrum.
+// With wanted -1 and list given only the list is wanted: a file without a
+// foreground spectrum is no error then.
 bool ReadN42Spectra(const QByteArray &file, int wanted, SpectrumCounts &counts, SpectrumFacts *facts,
                     std::vector<SpectrumEntry> *list, QString &problem);
 

@@ -160,7 +160,7 @@ public:
                 continue;
             }
             if (partial_.size() == MaxTokenChars) {
-                why = QStringLiteral("count '%1' is longer than %2 characters").arg(Shown(partial_.toUtf8())).arg(MaxTokenChars);
+                why = QStringLiteral("count '%1' is longer than %2 characters").arg(Shown(partial_.toUtf8()), QString::number(MaxTokenChars));
                 return false;
             }
             partial_.append(ch);
@@ -590,7 +590,7 @@ bool ReadN42Spectra(const QByteArray &file, int wanted, SpectrumCounts &counts, 
         problem = QStringLiteral("RadMeasurement has no Spectrum");
     else if (!chosen && wanted > 0)
         problem = QStringLiteral("no spectrum %1; the file holds %2").arg(wanted).arg(index);
-    else if (!chosen && !list)
+    else if (!chosen && (wanted == 0 || !list))
         problem = QStringLiteral("no foreground spectrum among %1; choose one with --spectrum N").arg(index);
     else {
         // a listing needs no choice

@@ -451,6 +451,7 @@ TEST_F(Interchange, MalformedInputChangesNothing)
         {"l1.csv", "energy,counts\n1.5,3.25\n", "line 2: count 3.25 is not a whole number"},
         {"m.csv", "channel,counts\n0,5\n2,6\n", "line 3: channel '2' where 1 was expected"},
         {"n.csv", "channel,counts\r\n" + Repeat("0,1\r\n", 2), "line 3: channel '0' where 1 was expected"},
+        {"n%2.csv", "channel,counts\n0,1\n%2,1\n", "line 3: channel '%2' where 1 was expected"},
         {"o.txt", "     0             1\r\n     1           abc\r\n",
          "line 2: count field '         abc' is not a valid integer value"},
         {"p.txt", Repeat("     0             1\r\n", 1000), "1000 channel lines; a spectrum has 1024, 4096 or 16384 channels"},
@@ -481,11 +482,17 @@ TEST_F(Interchange, MalformedInputChangesNothing)
     // A settings file that is not a whole record, an input that is not there
     // and an output that cannot be created.
     Put("src.dat", BinaryOf(Pattern(1024)));
-    Put("short.cfg", "0123456789");
-    EXPECT_EQ(Convert("src.dat", "out.spe", "short.cfg"), 2);
-    EXPECT_EQ(error_, P("short.cfg") + ": settings file holds 10 bytes; a settings record has 152");
+    Put("short%2.cfg", "0123456789");
+    EXPECT_EQ(Convert("src.dat", "out.spe", "short%2.cfg"), 2);
+    EXPECT_EQ(error_, P("short%2.cfg") + ": settings file holds 10 bytes; a settings record has 152");
     EXPECT_EQ(Convert("none.spe", "out.spe"), 2);
     EXPECT_TRUE(error_.startsWith(P("none.spe") + ": cannot be opened: ")) << error_.toStdString();
+    // Too large an input, its size taken before a byte is read (a sparse
+    // file); a "%2" in its name stays as it is.
+    Put("big%2.spe", "");
+    ASSERT_EQ(::truncate(QFile::encodeName(P("big%2.spe")).constData(), MaxInterchangeFileBytes + 1), 0);
+    EXPECT_EQ(Convert("big%2.spe", "out.spe"), 2);
+    EXPECT_EQ(error_, P("big%2.spe") + ": 67108865 bytes; a spectrum file this converter reads has at most 67108864");
     EXPECT_EQ(Convert("src.dat", "no/such/out.spe"), 2);
     EXPECT_TRUE(error_.startsWith(P("no/such/out.spe") + ": cannot be created: ")) << error_.toStdString();
     EXPECT_FALSE(QFile::exists(P("out.spe")));

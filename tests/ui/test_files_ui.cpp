@@ -22,6 +22,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include <sys/stat.h>
+
 using namespace ui_test;
 
 namespace {
@@ -500,6 +502,11 @@ private slots:
         QCOMPARE(boxes.log().size(), 2);
         CheckBox(boxes.log()[0], NotRead, OpenError, Icon::Question, Buttons::YesNo);
         CheckBox(boxes.log()[1], NotRead, OpenError, Icon::Question, Buttons::YesNo);
+        // Nor is a FIFO, refused without waiting for a writer.
+        QCOMPARE(::mkfifo(QFile::encodeName(Tmp(QStringLiteral("fifo.spe"))).constData(), 0644), 0);
+        Read(g1, Tmp(QStringLiteral("fifo.spe")));
+        QCOMPARE(boxes.log().size(), 3);
+        CheckBox(boxes.log()[2], NotRead, OpenError, Icon::Question, Buttons::YesNo);
         QVERIFY(Counts(1) == live);
     }
 

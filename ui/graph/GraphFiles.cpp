@@ -19,6 +19,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QString OpenDialogTitle = QStringLiteral("Открытие файла спектра");
@@ -162,10 +165,16 @@ bool IsExchangeFile(const QString &path, bool save)
         return true;
     if (save || f != SpectrumFormat::Spe)
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Opened as the reads open it: a FIFO is refused, not waited on.
+    struct stat st;
+    const int fd = OpenRegularFileForReading(FileSystemPath(path).c_str(), st);
+    if (fd < 0)
         return false; // the binary read reports it
-    return StartsWithSpeKeyword(file.read(256));
+    char head[256];
+    bool failed = false;
+    const size_t got = ReadUpTo(fd, head, sizeof head, failed);
+    ::close(fd);
+    return StartsWithSpeKeyword(QByteArrayView(head, qsizetype(got)));
 }
 
 // Start of input n's exposure as a date and time; invalid when it never ran.
@@ -192,15 +201,12 @@ QString ClassInWords(const QString &cls)
     return cls;
 }
 
-// After a file of several spectra is read: which of them the input now
-// holds (the first of class foreground, as the converter takes it) and how
-// to reach the others.
-void SayWhichSpectrum(const QString &path, const QByteArray &bytes)
+// After a file of several spectra (list) is read: which of them the input
+// now holds (the first of class foreground, as the converter takes it) and
+// how to reach the others.
+void SayWhichSpectrum(const QString &path, const std::vector<SpectrumEntry> &list)
 {
-    std::vector<SpectrumEntry> list;
-    SpectrumCounts unused;
-    QString why;
-    if (!ReadN42Spectra(bytes, -1, unused, nullptr, &list, why) || list.size() < 2)
+    if (list.size() < 2)
         return;
     const auto taken = std::find_if(list.begin(), list.end(),
                                     [](const SpectrumEntry &e) { return e.Class == QLatin1String("foreground"); });
@@ -231,9 +237,11 @@ void ReadExchangeFile(const QString &path, int32_t input)
     QByteArray bytes;
     QString why;
     SpectrumCounts counts;
+    std::vector<SpectrumEntry> list; // N42: every spectrum of the file
     const bool opened = ReadSpectrumFileBytes(path, bytes, why);
     const SpectrumFormat format = opened ? SpectrumFormatOfFile(path, bytes) : SpectrumFormat::Binary;
-    const bool read = opened && ReadSpectrumCounts(format, bytes, counts, why);
+    const bool read = opened && (format == SpectrumFormat::N42 ? ReadN42Spectra(bytes, 0, counts, nullptr, &list, why)
+                                                               : ReadSpectrumCounts(format, bytes, counts, why));
     const int32_t channels = std::max(Settings.ChannelCount, 0);
     if (read && counts.size() > size_t(channels))
         why = LongerSpectrumFormat.arg(counts.size()).arg(channels);
@@ -249,15 +257,12 @@ void ReadExchangeFile(const QString &path, int32_t input)
     for (int32_t c = 0; c < channels; ++c)
         WriteChannel(c, input, size_t(c) < counts.size() ? counts[size_t(c)] : 0);
     if (format == SpectrumFormat::N42)
-        SayWhichSpectrum(path, bytes);
+        SayWhichSpectrum(path, list);
 }
 
 void SaveExchangeFile(const QString &path, int32_t input)
 {
-    const int32_t channels = std::max(Settings.ChannelCount, 0);
-    SpectrumCounts counts(static_cast<size_t>(channels), 0);
-    for (int32_t c = 0; c < channels; ++c)
-        counts[size_t(c)] = ReadChannel(c, input);
+    const SpectrumCounts counts = ChannelsOf(input);
     // Times in seconds to the millisecond, as the window's clock counts them.
     auto seconds = [](double days) { return std::round(days * 86400.0 * 1000.0) / 1000.0; };
     SpectrumWriteInfo info;
