@@ -2,6 +2,7 @@
 // sequence, then the event loop.
 #include "ui/platform/AppSetup.h"
 #include "app/CommandLine.h"
+#include "files/FileReplace.h"
 #include "interchange/Interchange.h"
 #include "ui/platform/Platform.h"
 #include "device/AudioSource.h"
@@ -21,7 +22,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,25 +79,16 @@ void FeedAudio()
 bool LoadSourceSpectrum(const std::string &path, std::vector<double> &weights, std::string &error)
 {
     struct stat st {};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0)
-            ::close(fd);
+    const int fd = OpenRegularFileForReading(path.c_str(), st);
+    if (fd < 0) {
         error = "--simulate=" + path + ": not a built-in source (am241, cs137, co60, k40, mix) nor a spectrum file.";
         return false;
     }
+    // One byte more than a spectrum file may have tells an oversized one.
     QByteArray bytes(qsizetype(std::min<off_t>(st.st_size, MaxInterchangeFileBytes + 1)), '\0');
-    qsizetype got = 0;
-    while (got < bytes.size()) {
-        const ssize_t k = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
-        if (k < 0 && errno == EINTR)
-            continue;
-        if (k <= 0)
-            break;
-        got += k;
-    }
+    bool failed = false;
+    bytes.truncate(qsizetype(ReadUpTo(fd, bytes.data(), size_t(bytes.size()), failed)));
     ::close(fd);
-    bytes.truncate(got);
     SpectrumCounts counts;
     QString problem;
     const bool read = bytes.size() <= MaxInterchangeFileBytes &&
